@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "app/point3.h"
+
+// Animation state of one key.
+struct KeyState {
+    float angle;       // press angle in degrees: 0 at rest, 10 fully pressed
+    int32_t paused;    // 0 lets the key travel down in phases 1 to 5
+    int32_t reserved;  // always 0
+};
+
+// Where one hand and its fingers are.
+struct HandState {
+    Point3 position;    // x: centre along the keyboard; y: depth; z: height (scene units)
+    Point3 fingers[5];  // fingertip targets in the palm frame, x relative to position.x;
+                        // 0 thumb, 1 index, 2 middle, 3 ring, 4 little
+};
+
+// ---- Created at start-up (88 records); reset by resetPerformance; written by the step. ----
+extern std::vector<KeyState> keyStates;  // per key 0..87; the keyboard drawing clamps angle to 10
+
+// ---- Reset by resetPerformance; written by the step and the hand drawing. ----
+extern HandState rightHand;  // right hand pose
+extern HandState leftHand;   // left hand pose
+extern int32_t tickPhase;    // phase 0..7 of currentTick; also zeroed by the play commands
+
+// Advance the performance by one eighth of a tick. Requires 0 <= currentTick < rightNotes.size().
+void animationStep();

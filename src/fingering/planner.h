@@ -1,0 +1,15 @@
+#pragma once
+
+#include <vector>
+
+// Planned x (scene units) of a hand's centre, one element per tick of the hand's grid.
+using HandPlan = std::vector<float>;
+
+// ---- Rebuilt by the planner at start-up and at every play command. ----
+extern HandPlan rightPlan;  // right hand centre per tick; written by planRightHand
+extern HandPlan leftPlan;   // left hand centre per tick; written by planLeftHand
+
+// Plan the right hand over rightNotes: fill rightPlan and put each note into its finger's slot.
+void planRightHand();
+// The same for the left hand over leftNotes and leftPlan.
+void planLeftHand();
