@@ -2,17 +2,52 @@
 
 #include <GL/glut.h>
 
+#include "app/camera.h"
+#include "app/clock.h"
+#include "app/commands.h"
 #include "app/platform.h"
 #include "app/state.h"
 #include "render/scene_gl.h"
 
-// TODO(window): the full window start-up.
-void runWindow(int argc, char** argv) {
+namespace {
+constexpr int kStartWidth = 800;
+constexpr int kStartHeight = 400;
+constexpr int kStartLeft = 100;
+constexpr int kStartTop = 100;
+constexpr const char* kTitle = "Quorvel";
+
+void armGlutTimer(int delayMs, void (*callback)(int), int value) {
+    // A negative delay would wrap to a huge unsigned wait; fire at once instead.
+    glutTimerFunc(delayMs > 0 ? static_cast<unsigned>(delayMs) : 0u, callback, value);
+}
+}  // namespace
+
+void openWindow(int argc, char** argv) {
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(800, 400);
-    glutInitWindowPosition(100, 100);
-    glutCreateWindow("Quorvel");
+    glutInitWindowSize(kStartWidth, kStartHeight);
+    windowWidth = kStartWidth;
+    windowHeight = kStartHeight;
+    glutInitWindowPosition(kStartLeft, kStartTop);
+    glutCreateWindow(kTitle);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+
+    // From here on the callbacks may arm timers and ask for redisplays through the seam.
+    platform.armTimer = armGlutTimer;
+    platform.postRedisplay = glutPostRedisplay;
+
     glutDisplayFunc(onDisplay);
+    glutReshapeFunc(onReshape);
+    glutMouseFunc(onMouse);
+    glutMotionFunc(onMotion);
+    glutIdleFunc(onIdle);
+    glutKeyboardFunc(onKeyboard);
+    glEnable(GL_DEPTH_TEST);
+    setUpLighting();
+    glEnable(GL_LIGHTING);
+}
+
+void runWindow(int argc, char** argv) {
+    openWindow(argc, argv);
     glutMainLoop();
 }

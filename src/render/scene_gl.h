@@ -2,7 +2,13 @@
 
 // GLUT display callback: clear, draw the scene, swap.
 void onDisplay();
-// GLUT reshape callback: remember the size, set the projection and the viewport.
+// GLUT reshape callback: remember the size, set the projection and the viewport. A size of zero
+// in either direction is ignored: the last good size and projection stay.
 void onReshape(int width, int height);
 // Light 0's colours and the shading model; once, after the window exists.
 void setUpLighting();
+// Light 0's position, in the scene frame of the current modelview matrix.
+void placeLight();
+// The view from the camera, the light, the keyboard and both hands, into the current modelview
+// matrix (onDisplay encloses it in a push and a pop).
+void drawScene();
