@@ -1,5 +1,62 @@
 #include "render/hands_gl.h"
 
-// TODO(hands): palm, thenar, thumb and fingers.
-void drawRightHand() {}
-void drawLeftHand() {}
+#include <GL/glut.h>
+
+#include "render/fingers_gl.h"
+#include "render/hand_model.h"
+
+namespace {
+// Subdivision of the palm's and thenar's spheres along their axis.
+constexpr int kPalmStacks = 10;
+
+// One procedure for both hands; the mirror table says which.
+void drawHand(const HandMirror& mirror) {
+    aimHand(mirror);
+    const HandDimensions d = computeHandDimensions();
+    const HandState& hand = *mirror.hand;
+
+    // The palm frame: its origin is the palm centre.
+    glTranslatef(hand.position.x, 0, 0);
+
+    glPushMatrix();
+    glScalef(1, 1, d.palmHeightScale);
+    glutSolidSphere(d.palmRadius, d.palmSlices, kPalmStacks);
+    glPopMatrix();
+
+    // Ball of the thumb.
+    glPushMatrix();
+    glTranslatef(d.thenarCentre.x * mirror.mirrorX, d.thenarCentre.y, d.thenarCentre.z);
+    glRotatef(mirror.thenarTurn, 0, 1, 0);
+    glPushMatrix();
+    glScalef(1, 1, d.thenarHeightScale);
+    glutSolidSphere(d.thenarRadius, d.palmSlices, kPalmStacks);
+    glPopMatrix();
+    glPopMatrix();
+
+    const ThumbParams thumb = thumbParams(mirror, d);
+    glPushMatrix();
+    glPushMatrix();
+    glTranslatef(thumb.bx, thumb.by, thumb.bz);
+    glRotatef(-90, 1, 0, 0);
+    drawThumb(thumb);
+    glPopMatrix();
+    glPopMatrix();
+
+    for (int finger = 1; finger <= 4; ++finger) {
+        const float angle = mirror.baseAngles[finger];
+        glPushMatrix();
+        glRotatef(angle - 90, 0, 0, 1);
+        glTranslatef(0, d.fingerBaseDistance, 0);
+        drawFinger(fingerParams(mirror, d, finger));
+        glPopMatrix();
+    }
+}
+}  // namespace
+
+void drawRightHand() {
+    drawHand(rightMirror);
+}
+
+void drawLeftHand() {
+    drawHand(leftMirror);
+}
