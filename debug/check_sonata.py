@@ -9,7 +9,8 @@ each hand at most five notes per tick. On top of that it checks what makes the s
 to watch: keys inside 1..87, no key held twice by one hand, chords that a hand can span, and
 voices that fill their measure so both hands stay in step.
 
-Usage: python3 debug/check_sonata.py [score.xml]   (default: the bundled sonata)
+Usage: python3 debug/check_sonata.py [--dump grid.txt] [score.xml]   (default: the sonata)
+With --dump it also writes the two grids as the reader should leave them, one tick a line.
 Exit status 0 when the score is clean, 1 otherwise.
 """
 
@@ -25,10 +26,16 @@ WIDEST_SPAN = 12  # keys from lowest to highest note one hand holds at once
 INT_TEXT = re.compile(r"^(0|-?[1-9][0-9]*)$")
 
 
+def keys_of(slots):
+    """The keys held in one tick record, empty slots left out."""
+    return [k for k, _ in slots if k != -1]
+
+
 class Checker:
     def __init__(self):
         self.problems = []
-        self.right = []  # per tick: list of keys held (None for a rest placeholder)
+        # Per tick, five [key, lastTick] slots, filled as the reader fills them.
+        self.right = []
         self.left = []
         self.current = -1
         self.divisions = 0
@@ -53,17 +60,18 @@ class Checker:
         other = self.left if hand == "right" else self.right
         if chord:
             self.current -= duration
-        for _ in range(max(duration, 0)):
+        for i in range(max(duration, 0)):
+            slot = [key, 1 if i == duration - 1 else 0]
             t = self.current + 1
             if t == len(self.right):
-                grid.append([key] if key != -1 else [])
-                other.append([])
+                grid.append([slot] + [[-1, 1] for _ in range(SLOTS - 1)])
+                other.append([[-1, 1] for _ in range(SLOTS)])
             elif 0 <= t < len(self.right):
-                if key != -1:
-                    if len(grid[t]) == SLOTS:
-                        self.problem("not enough fingers (%s hand) at tick %d" % (hand, t))
-                        return False
-                    grid[t].append(key)
+                free = [s for s in grid[t] if s[0] == -1]
+                if not free:
+                    self.problem("not enough fingers (%s hand) at tick %d" % (hand, t))
+                    return False
+                free[0][:] = slot
             else:
                 self.problem("hand count overflow at tick %d" % t)
                 return False
@@ -74,8 +82,8 @@ class Checker:
         for _ in range(max(n, 0)):
             t = self.current + 1
             if t == len(self.right):
-                self.right.append([])
-                self.left.append([])
+                self.right.append([[-1, 1] for _ in range(SLOTS)])
+                self.left.append([[-1, 1] for _ in range(SLOTS)])
             elif not 0 <= t < len(self.right):
                 self.problem("hand count overflow: forward declaration at tick %d" % t)
                 return False
@@ -227,7 +235,8 @@ class Checker:
 
     def check_hands(self):
         for hand, grid in (("right", self.right), ("left", self.left)):
-            for t, keys in enumerate(grid):
+            for t, slots in enumerate(grid):
+                keys = keys_of(slots)
                 if len(set(keys)) != len(keys):
                     self.problems.append("tick %d: the %s hand holds a key twice" % (t, hand))
                 if keys and max(keys) - min(keys) > WIDEST_SPAN:
@@ -251,14 +260,19 @@ class Checker:
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "OrlundePianoSonata.xml")
+    args = sys.argv[1:]
+    dump = None
+    if len(args) >= 2 and args[0] == "--dump":
+        dump = args[1]
+        args = args[2:]
+    path = args[0] if args else os.path.join(here, "OrlundePianoSonata.xml")
     checker = Checker()
     checker.run(path)
     for text in checker.problems:
         print("problem: " + text)
     ticks = len(checker.right)
-    right_notes = sum(len(k) for k in checker.right)
-    left_notes = sum(len(k) for k in checker.left)
+    right_notes = sum(len(keys_of(s)) for s in checker.right)
+    left_notes = sum(len(keys_of(s)) for s in checker.left)
     print("measures: %d" % checker.measure)
     print("ticks: %d (right hand %d, left hand %d records)"
           % (ticks, len(checker.right), len(checker.left)))
@@ -266,13 +280,18 @@ def main():
     print("Divisions : %d" % checker.divisions)
     if checker.divisions:
         print("Quarter Note Count : %f" % (checker.current / checker.divisions))
-    all_keys = [k for grid in (checker.right, checker.left) for keys in grid for k in keys]
+    all_keys = [k for grid in (checker.right, checker.left) for s in grid for k in keys_of(s)]
     if all_keys:
         print("keys used: %d..%d; note-ticks: right %d, left %d"
               % (min(all_keys), max(all_keys), right_notes, left_notes))
     print("most notes in one tick: right %d, left %d"
-          % (max((len(k) for k in checker.right), default=0),
-             max((len(k) for k in checker.left), default=0)))
+          % (max((len(keys_of(s)) for s in checker.right), default=0),
+             max((len(keys_of(s)) for s in checker.left), default=0)))
+    if dump:
+        # One line per tick: the right hand's five (key lastTick) slots, then the left hand's.
+        with open(dump, "w") as f:
+            for r, l in zip(checker.right, checker.left):
+                f.write(" ".join("%d %d" % (k, last) for k, last in r + l) + "\n")
     print("OK" if not checker.problems else "%d problem(s)" % len(checker.problems))
     sys.exit(1 if checker.problems else 0)
 
