@@ -258,6 +258,14 @@ class Checker:
             self.problem("no divisions")
 
 
+def write_grids(checker, path):
+    """One line per tick: the right hand's five slots as key and lastTick, then the left
+    hand's five."""
+    with open(path, "w") as f:
+        for r, l in zip(checker.right, checker.left):
+            f.write(" ".join("%d %d" % (k, last) for k, last in r + l) + "\n")
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     args = sys.argv[1:]
@@ -288,10 +296,7 @@ def main():
           % (max((len(keys_of(s)) for s in checker.right), default=0),
              max((len(keys_of(s)) for s in checker.left), default=0)))
     if dump:
-        # One line per tick: the right hand's five (key lastTick) slots, then the left hand's.
-        with open(dump, "w") as f:
-            for r, l in zip(checker.right, checker.left):
-                f.write(" ".join("%d %d" % (k, last) for k, last in r + l) + "\n")
+        write_grids(checker, dump)
     print("OK" if not checker.problems else "%d problem(s)" % len(checker.problems))
     sys.exit(1 if checker.problems else 0)
 

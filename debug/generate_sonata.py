@@ -18,7 +18,8 @@ The music is written below in a compact text form, one string per voice and meas
 One tick is a sixteenth note (divisions 4), so a 4/4 measure lasts 16 ticks.
 
 Run from anywhere: python3 debug/generate_sonata.py
-Then check the result: python3 debug/check_sonata.py
+It reads the score back with check_sonata.py's rules, stops on any problem, and writes the
+grids the reader should build to debug/OrlundePianoSonata.grid.
 """
 
 import os
@@ -563,6 +564,19 @@ def main():
     path = os.path.join(here, "OrlundePianoSonata.xml")
     count = write_score(path)
     print("wrote %s: %d measures, %d ticks" % (path, count, count * MEASURE_TICKS))
+    # Read the file back with the reader's rules; the grids it yields are kept next to the
+    # score so that the program's own reader can be compared with them tick by tick.
+    sys.path.insert(0, here)
+    sys.dont_write_bytecode = True
+    import check_sonata
+
+    checker = check_sonata.Checker()
+    checker.run(path)
+    if checker.problems:
+        sys.exit("\n".join(checker.problems))
+    grid = os.path.join(here, "OrlundePianoSonata.grid")
+    check_sonata.write_grids(checker, grid)
+    print("wrote %s: the grids the reader should build" % grid)
 
 
 if __name__ == "__main__":
