@@ -159,7 +159,8 @@ TEST(PlannerOnBundledScore, EveryTickKeepsItsInvariants) {
             checkHand("left hand", leftRead, leftNotes, leftPlan, leftFallbackTicks, -1);
         const size_t fallbacks = rightFallbackTicks.size() + leftFallbackTicks.size();
         EXPECT_GT(notes, 0u);
-        std::printf("scan length %d: %zu notes, %zu fallbacks\n", scanLength, notes, fallbacks);
+        std::printf("scan length %d: %zu sounding slots over all ticks, %zu fallbacks\n",
+                    scanLength, notes, fallbacks);
         std::fflush(stdout);
 
         // A second run over the planned grid keeps the length of every list and loses nothing
