@@ -9,7 +9,7 @@ packages=(
     libpugixml-dev
     freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
     libpng-dev
-    xvfb xauth xdotool x11-apps
+    xvfb xauth xdotool x11-apps netpbm
     clang libclang-rt-14-dev
 )
 
