@@ -9,6 +9,7 @@
 
 #include "animation/animation.h"
 #include "app/camera.h"
+#include "app/state.h"
 #include "fingering/planner.h"
 #include "render/hand_model.h"
 #include "render/key_layout.h"
@@ -59,6 +60,8 @@ struct SavedState {
     HandPlan rightP = rightPlan;
     HandPlan leftP = leftPlan;
     int32_t tick = currentTick;
+    int32_t divisionsSaved = divisions;
+    int32_t scanSaved = scanLength;
     Point3 eye = cameraEye;
     Point3 centre = cameraCenter;
     Point3 up = cameraUp;
@@ -73,6 +76,8 @@ struct SavedState {
         cameraUp = up;
         resetPerformance();
         currentTick = tick;
+        divisions = divisionsSaved;
+        scanLength = scanSaved;
     }
 };
 
@@ -182,5 +187,36 @@ TEST_F(HandsWindow, UnreachableAndDegenerateTargetsLeaveTheFrameIntact) {
         int py = 0;
         ASSERT_TRUE(window_test::projectPoint(centre[0], centre[1], centre[2], &px, &py));
         EXPECT_GT(handPixelsAround(picture, px, py, 6), 150);
+    }
+}
+
+// The program's own start-up on the bundled score: read, planned, and the first frame drawn with
+// a close camera. Both hands sit on their first planned centres and are seen there.
+TEST_F(HandsWindow, BundledScoreStartsWithBothHandsOnTheirPlans) {
+    window_test::ensureWindow();
+    static char program[] = "test_window";
+    static char score[] = QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml";
+    char* argv[] = {program, score, nullptr};
+    ASSERT_EQ(startUp(2, argv), 0);
+    ASSERT_FALSE(rightPlan.empty());
+    ASSERT_FALSE(leftPlan.empty());
+    const float middle = (rightPlan[0] + leftPlan[0]) / 2;
+    cameraEye = {middle, 3.2f, 3.6f};
+    cameraCenter = {middle, 0.0f, 0.0f};
+    cameraUp = {0.0f, 1.0f, 0.0f};
+    window_test::drawFrameWithoutSwap();
+    const Picture picture = window_test::readPicture(GL_BACK);
+    const std::string path = std::string(QUORVEL_BINARY_DIR) + "/hands_bundled.png";
+    EXPECT_TRUE(window_test::writePng(picture, path)) << path;
+
+    EXPECT_EQ(rightHand.position.x, rightPlan[0]);
+    EXPECT_EQ(leftHand.position.x, leftPlan[0]);
+    for (const HandState* hand : {&rightHand, &leftHand}) {
+        double centre[3];
+        palmToScene(*hand, 0, 0, 0, centre);
+        int px = 0;
+        int py = 0;
+        ASSERT_TRUE(window_test::projectPoint(centre[0], centre[1], centre[2], &px, &py));
+        EXPECT_GT(handPixelsAround(picture, px, py, 6), 150) << px << "," << py;
     }
 }
