@@ -1,0 +1,179 @@
+#pragma once
+
+// Helpers shared by the score tests: capture what the code prints, write scores to temporary
+// files, reset the model and run the reader.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "score/dom.h"
+#include "score/musicxml_reader.h"
+#include "score/score_model.h"
+
+struct Captured {
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+inline std::string readAll(FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, n);
+    }
+    return text;
+}
+
+// Runs `body` with standard output and standard error sent to temporary files.
+template <typename Body>
+Captured capture(Body body) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    const int savedOut = dup(1);
+    const int savedErr = dup(2);
+    dup2(fileno(out), 1);
+    dup2(fileno(err), 2);
+    body();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut, 1);
+    dup2(savedErr, 2);
+    close(savedOut);
+    close(savedErr);
+    Captured captured{readAll(out), readAll(err)};
+    std::fclose(out);
+    std::fclose(err);
+    return captured;
+}
+
+inline void resetModel() {
+    rightNotes.clear();
+    leftNotes.clear();
+    currentTick = -1;
+    divisions = 0;
+    scanLength = 0;
+    domCallsMade = 0;
+    domFailCallNumber = 0;
+    errno = 0;
+}
+
+// Writes `bytes` to a fresh file in the test's temporary directory and returns its path.
+inline std::string writeTemp(const std::string& name, const std::string& bytes) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/quorvel_score_" +
+                       std::to_string(getpid()) + "_" + name;
+    std::ofstream file(path, std::ios::binary);
+    file << bytes;
+    return path;
+}
+
+// A piano-only part list.
+inline std::string pianoPartList(const std::string& instrument = "Piano") {
+    return "<score-part id=\"P1\"><part-name>Piano</part-name>"
+           "<score-instrument id=\"P1-I1\"><instrument-name>" +
+           instrument + "</instrument-name></score-instrument></score-part>";
+}
+
+// The attributes that open a two-staff piano part: G clef on staff 1, F clef on staff 2.
+inline std::string pianoAttributes(int divisionsPerQuarter) {
+    return "<attributes><divisions>" + std::to_string(divisionsPerQuarter) +
+           "</divisions><staves>2</staves><clef number=\"1\"><sign>G</sign><line>2</line></clef>"
+           "<clef number=\"2\"><sign>F</sign><line>4</line></clef></attributes>";
+}
+
+// A whole score: `partList` inside part-list, then part P1 made of `measures`.
+inline std::string scoreXml(const std::string& measures, const std::string& partList) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<score-partwise version=\"3.1\">\n"
+           "<part-list>" +
+           partList + "</part-list>\n<part id=\"P1\">" + measures + "</part>\n</score-partwise>\n";
+}
+
+// One measure of a piano part at `divisionsPerQuarter` holding `content`.
+inline std::string pianoScore(const std::string& content, int divisionsPerQuarter = 1) {
+    return scoreXml(
+        "<measure number=\"1\">" + pianoAttributes(divisionsPerQuarter) + content + "</measure>",
+        pianoPartList());
+}
+
+// A note element; `extra` goes between pitch and duration (for <chord/> use `chord`).
+inline std::string note(const std::string& step, int octave, int duration, int staff,
+                        bool chord = false, const std::string& alter = "") {
+    return std::string("<note>") + (chord ? "<chord/>" : "") + "<pitch><step>" + step + "</step>" +
+           (alter.empty() ? "" : "<alter>" + alter + "</alter>") + "<octave>" +
+           std::to_string(octave) + "</octave></pitch><duration>" + std::to_string(duration) +
+           "</duration><voice>1</voice><type>quarter</type><staff>" + std::to_string(staff) +
+           "</staff></note>";
+}
+
+inline std::string rest(int duration, int staff) {
+    return "<note><rest/><duration>" + std::to_string(duration) + "</duration><staff>" +
+           std::to_string(staff) + "</staff></note>";
+}
+
+struct LoadRun {
+    int result;
+    Captured output;
+    std::string path;
+};
+
+// Resets the model and loads `path` as the program would with one argument.
+inline LoadRun loadPath(const std::string& path) {
+    resetModel();
+    std::string program = "quorvel";
+    std::string argument = path;
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    int result = 0;
+    Captured output = capture([&] { result = loadScore(2, argv); });
+    return {result, output, path};
+}
+
+// Writes `xml` to a temporary file and loads it.
+inline LoadRun loadXml(const std::string& name, const std::string& xml) {
+    return loadPath(writeTemp(name, xml));
+}
+
+inline std::string header(const std::string& path) {
+    return "Loading MusicXML file...\nFile : " + path + "\n";
+}
+
+// What perror prints for `message` with errno 0.
+inline std::string formatMessage(const std::string& message) {
+    return message + ": Success\n";
+}
+
+inline std::string totals(int total, int perQuarter) {
+    char quarters[64];
+    std::snprintf(quarters, sizeof quarters, "%f",
+                  static_cast<double>(total) / static_cast<double>(perQuarter));
+    return "\nTotal duration: " + std::to_string(total) +
+           "\nDivisions : " + std::to_string(perQuarter) + "\nQuarter Note Count : " + quarters +
+           "\n";
+}
+
+// The keys of one record, slot by slot.
+inline std::vector<int> keysOf(const NoteEvent& event) {
+    std::vector<int> keys;
+    for (const NoteSlot& slot : event.slot) {
+        keys.push_back(slot.key);
+    }
+    return keys;
+}
+
+inline std::vector<int> lastTicksOf(const NoteEvent& event) {
+    std::vector<int> last;
+    for (const NoteSlot& slot : event.slot) {
+        last.push_back(slot.lastTick);
+    }
+    return last;
+}
