@@ -8,6 +8,10 @@
 namespace {
 // Subdivision of the palm's and thenar's spheres along their axis.
 constexpr int kPalmStacks = 10;
+// The thumb is solved in a frame turned this far about x: y down, z along the palm's +y.
+constexpr float kThumbFrameTurn = -90.0f;
+// A finger frame is turned by its base angle less this, so that its +y points at the base.
+constexpr float kFingerFrameTurn = 90.0f;
 
 // One procedure for both hands; the mirror table says which.
 void drawHand(const HandMirror& mirror) {
@@ -37,7 +41,7 @@ void drawHand(const HandMirror& mirror) {
     glPushMatrix();
     glPushMatrix();
     glTranslatef(thumb.bx, thumb.by, thumb.bz);
-    glRotatef(-90, 1, 0, 0);
+    glRotatef(kThumbFrameTurn, 1, 0, 0);
     drawThumb(thumb);
     glPopMatrix();
     glPopMatrix();
@@ -45,7 +49,7 @@ void drawHand(const HandMirror& mirror) {
     for (int finger = 1; finger <= 4; ++finger) {
         const float angle = mirror.baseAngles[finger];
         glPushMatrix();
-        glRotatef(angle - 90, 0, 0, 1);
+        glRotatef(angle - kFingerFrameTurn, 0, 0, 1);
         glTranslatef(0, d.fingerBaseDistance, 0);
         drawFinger(fingerParams(mirror, d, finger));
         glPopMatrix();

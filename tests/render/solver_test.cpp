@@ -84,6 +84,18 @@ FingerParams middleFinger(float tx, float ty, float tz) {
     return p;
 }
 
+// The right thumb's base and segments, no depth limit, target unset.
+ThumbParams rightThumb() {
+    ThumbParams t{};
+    t.bx = -0.645157f;
+    t.by = 0.0940555f;
+    t.bz = -0.176f;
+    t.length1 = 0.4356f;
+    t.length2 = 0.396f;
+    t.depthLimit = -100.0f;
+    return t;
+}
+
 bool allFinite(const FingerAngles& a) {
     const float values[] = {a.tipLink, a.targetY, a.I, a.J,       a.L,    a.P,     a.Q,    a.W,
                             a.Kc,      a.Kb,      a.E, a.heading, a.lift, a.bend1, a.bend2};
@@ -154,12 +166,7 @@ TEST(Solver, DepthLimitRaisesTheTargetBeforeAnythingElse) {
     EXPECT_EQ(solveFinger(p).targetY, 0.9f);
 
     // The thumb applies the same rule.
-    ThumbParams t{};
-    t.bx = -0.645157f;
-    t.by = 0.0940555f;
-    t.bz = -0.176f;
-    t.length1 = 0.4356f;
-    t.length2 = 0.396f;
+    ThumbParams t = rightThumb();
     t.targetX = -0.8f;
     t.targetY = 0.1f;
     t.targetZ = 0.3f;
@@ -194,12 +201,7 @@ TEST(Solver, ReachCorrectionStartsJustBeyondTheReach) {
     EXPECT_FLOAT_EQ(a.J, expected - 0.5f);
 
     // The thumb's correction uses the sum of its two segments and no second depth limit.
-    ThumbParams t{};
-    t.bx = -0.645157f;
-    t.by = 0.0940555f;
-    t.bz = -0.176f;
-    t.length1 = 0.4356f;
-    t.length2 = 0.396f;
+    ThumbParams t = rightThumb();
     t.targetX = -0.5f;
     t.targetY = 1.5f;
     t.targetZ = 0.3f;
@@ -275,12 +277,7 @@ TEST(Solver, NoNaNForTargetsOutOfReachOrDegenerate) {
     EXPECT_FLOAT_EQ(below.L, 90.0f);
     EXPECT_FLOAT_EQ(below.E, 90.0f);
 
-    ThumbParams t{};
-    t.bx = -0.645157f;
-    t.by = 0.0940555f;
-    t.bz = -0.176f;
-    t.length1 = 0.4356f;
-    t.length2 = 0.396f;
+    ThumbParams t = rightThumb();
     t.depthLimit = -100.0f;
     for (float d : nearBase) {
         for (float tz : {0.176f, 0.3f, 3.0f}) {
