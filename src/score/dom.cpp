@@ -553,19 +553,21 @@ DomStatus domTypedValue(const DomNode& node, DomText* value) {
     return kDomOk;
 }
 
+namespace {
+unsigned char foldAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+}  // namespace
+
 bool domTextEquals(const char* a, const char* b) {
     a = a != nullptr ? a : "";
     b = b != nullptr ? b : "";
+    // The reader compares every element name it meets against a few candidates, so equal bytes
+    // are passed over without folding and folding is done only where the bytes differ.
     for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<unsigned char>(x - 'A' + 'a');
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<unsigned char>(y - 'A' + 'a');
-        }
-        if (x != y) {
+        const unsigned char x = static_cast<unsigned char>(*a);
+        const unsigned char y = static_cast<unsigned char>(*b);
+        if (x != y && foldAscii(x) != foldAscii(y)) {
             return false;
         }
         if (x == 0) {
@@ -575,7 +577,22 @@ bool domTextEquals(const char* a, const char* b) {
 }
 
 void domIntToText(int16_t value, char text[8]) {
-    std::snprintf(text, 8, "%d", value);
+    // By hand rather than through snprintf: the reader converts every number of the score.
+    int magnitude = value < 0 ? -static_cast<int>(value) : value;
+    char digits[6];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
+    int at = 0;
+    if (value < 0) {
+        text[at++] = '-';
+    }
+    while (count > 0) {
+        text[at++] = digits[--count];
+    }
+    text[at] = '\0';
 }
 
 void debugReport(const char* format, ...) {

@@ -41,6 +41,13 @@ bool formatError(const char* message) {
     return false;
 }
 
+// The first letter of a name in lower case. The walks below look at it before comparing the
+// whole name, so that each element costs one comparison rather than one per candidate.
+char initialOf(const DomText& name) {
+    const char c = name.c_str()[0];
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool isPianoName(const DomText& name) {
     for (const char* piano : kPianoNames) {
         if (domTextEquals(name, piano)) {
@@ -113,9 +120,10 @@ bool readPitch(const DomNode& cNode3, int32_t* key) {
         if (!HRCALL(domNodeName(cNode4, &bstr), "nodename", "cNode4->get_nodeName(&bstr)")) {
             return false;
         }
-        const bool step = domTextEquals(bstr, "step");
-        const bool alter = domTextEquals(bstr, "alter");
-        const bool octave = domTextEquals(bstr, "octave");
+        const char initial = initialOf(bstr);
+        const bool step = initial == 's' && domTextEquals(bstr, "step");
+        const bool alter = initial == 'a' && domTextEquals(bstr, "alter");
+        const bool octave = initial == 'o' && domTextEquals(bstr, "octave");
         if (step || alter || octave) {
             DomText val2;
             if (!HRCALL(domTypedValue(cNode4, &val2), "nodeTypedValue",
@@ -180,21 +188,22 @@ bool readNote(const DomNode& cNode2, const ReaderState& state) {
         if (!HRCALL(domNodeName(cNode3, &bstr), "nodename", "cNode3->get_nodeName(&bstr)")) {
             return false;
         }
-        if (domTextEquals(bstr, "pitch")) {
+        const char initial = initialOf(bstr);
+        if (initial == 'p' && domTextEquals(bstr, "pitch")) {
             pitched = true;
             if (!readPitch(cNode3, &key)) {
                 return false;
             }
-        } else if (domTextEquals(bstr, "chord")) {
+        } else if (initial == 'c' && domTextEquals(bstr, "chord")) {
             chord = true;
-        } else if (domTextEquals(bstr, "duration")) {
+        } else if (initial == 'd' && domTextEquals(bstr, "duration")) {
             DomText val2;
             if (!HRCALL(domTypedValue(cNode3, &val2), "nodeTypedValue",
                         "cNode3->get_nodeTypedValue(&val2)")) {
                 return false;
             }
             duration = textToInt(val2.c_str());
-        } else if (domTextEquals(bstr, "staff")) {
+        } else if (initial == 's' && domTextEquals(bstr, "staff")) {
             // The staff places the note; what follows it in the note is not looked at.
             return placeOnStaff(cNode3, state, pitched, key, duration, chord);
         }
@@ -330,7 +339,8 @@ bool readAttributes(const DomNode& cNode2, ReaderState& state) {
         if (!HRCALL(domNodeName(cNode3, &bstr), "nodename", "cNode3->get_nodeName(&bstr)")) {
             return false;
         }
-        if (domTextEquals(bstr, "divisions")) {
+        const char initial = initialOf(bstr);
+        if (initial == 'd' && domTextEquals(bstr, "divisions")) {
             DomText val2;
             if (!HRCALL(domTypedValue(cNode3, &val2), "nodeTypedValue",
                         "cNode3->get_nodeTypedValue(&val2)")) {
@@ -340,7 +350,7 @@ bool readAttributes(const DomNode& cNode2, ReaderState& state) {
                 return formatError("Unexpected Format: Divisions already defined\n");
             }
             divisions = textToInt(val2.c_str());
-        } else if (domTextEquals(bstr, "clef")) {
+        } else if (initial == 'c' && domTextEquals(bstr, "clef")) {
             if (!readClef(cNode3, state)) {
                 return false;
             }
@@ -363,13 +373,14 @@ bool readMeasure(const DomNode& cNode, ReaderState& state) {
             return false;
         }
         bool ok = true;
-        if (domTextEquals(bstr, "note")) {
+        const char initial = initialOf(bstr);
+        if (initial == 'n' && domTextEquals(bstr, "note")) {
             ok = readNote(cNode2, state);
-        } else if (domTextEquals(bstr, "backup")) {
+        } else if (initial == 'b' && domTextEquals(bstr, "backup")) {
             ok = readBackup(cNode2);
-        } else if (domTextEquals(bstr, "forward")) {
+        } else if (initial == 'f' && domTextEquals(bstr, "forward")) {
             ok = readForward(cNode2);
-        } else if (domTextEquals(bstr, "attributes")) {
+        } else if (initial == 'a' && domTextEquals(bstr, "attributes")) {
             ok = readAttributes(cNode2, state);
         }
         if (!ok) {

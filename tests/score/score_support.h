@@ -177,3 +177,43 @@ inline std::vector<int> lastTicksOf(const NoteEvent& event) {
     }
     return last;
 }
+
+// One HRCALL report, taken apart.
+struct HrcallReport {
+    std::string file;
+    long line = 0;
+    std::string message;
+    std::string status;  // the eight hex digits
+    std::string callText;
+};
+
+// Parses `text` as exactly one report, "<file>:<line>  HRCALL Failed: <message>\n  0x<eight
+// lower-case hex digits> = <call text>\n", and nothing else.
+inline bool parseHrcallReport(const std::string& text, HrcallReport* report) {
+    const std::string failed = "  HRCALL Failed: ";
+    const size_t mark = text.find(failed);
+    const size_t colon = mark == std::string::npos ? mark : text.rfind(':', mark);
+    if (colon == std::string::npos || colon + 1 == mark) {
+        return false;
+    }
+    const std::string line = text.substr(colon + 1, mark - colon - 1);
+    if (line.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const size_t end = text.find('\n', mark);
+    const std::string second = end == std::string::npos ? "" : text.substr(end + 1);
+    if (second.size() < 16 || second.compare(0, 4, "  0x") != 0 ||
+        second.compare(12, 3, " = ") != 0 || second.back() != '\n' ||
+        second.find('\n') != second.size() - 1) {
+        return false;
+    }
+    report->status = second.substr(4, 8);
+    if (report->status.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        return false;
+    }
+    report->file = text.substr(0, colon);
+    report->line = std::stol(line);
+    report->message = text.substr(mark + failed.size(), end - mark - failed.size());
+    report->callText = second.substr(15, second.size() - 16);
+    return true;
+}
