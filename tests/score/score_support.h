@@ -68,6 +68,17 @@ inline void resetModel() {
     errno = 0;
 }
 
+// The temporary files the tests wrote, removed when the test program ends.
+struct TempFiles {
+    std::vector<std::string> paths;
+    ~TempFiles() {
+        for (const std::string& path : paths) {
+            std::remove(path.c_str());
+        }
+    }
+};
+inline TempFiles tempFiles;
+
 // Writes `bytes` to a fresh file in the test's temporary directory and returns its path.
 inline std::string writeTemp(const std::string& name, const std::string& bytes) {
     const char* dir = std::getenv("TMPDIR");
@@ -75,6 +86,7 @@ inline std::string writeTemp(const std::string& name, const std::string& bytes) 
                        std::to_string(getpid()) + "_" + name;
     std::ofstream file(path, std::ios::binary);
     file << bytes;
+    tempFiles.paths.push_back(path);
     return path;
 }
 
