@@ -19,6 +19,11 @@ struct HandState {
                         // 0 thumb, 1 index, 2 middle, 3 ring, 4 little
 };
 
+// Where resetPerformance puts each hand: x along the keyboard, y depth, z height (scene units).
+// The planner also keeps a hand that has nothing to play at this x.
+constexpr Point3 kRightHandStart = {1.3f, 0.9f, 0.75f};
+constexpr Point3 kLeftHandStart = {-1.3f, 0.9f, 0.75f};
+
 // ---- Created at start-up (88 records); reset by resetPerformance; written by the step. ----
 extern std::vector<KeyState> keyStates;  // per key 0..87; the keyboard drawing clamps angle to 10
 

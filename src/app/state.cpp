@@ -1,13 +1,13 @@
 #include "app/state.h"
 
+#include <cmath>
+
 #include "animation/animation.h"
 #include "app/camera.h"
 #include "fingering/planner.h"
 #include "render/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
-
-#include <cmath>
 
 int windowWidth = 800;
 int windowHeight = 400;
@@ -21,15 +21,18 @@ constexpr int kStartTimerInterval = 1;
 // Half of pi as the eye formula writes it; its cosine is evaluated in double precision.
 constexpr double kHalfPi = 1.570796327;
 
-// Start poses. The right little finger sits at 0.9, not 1.0: the two sets are not exact mirrors.
-constexpr Point3 kRightHandStart = {1.3f, 0.9f, 0.75f};
-constexpr Point3 kLeftHandStart = {-1.3f, 0.9f, 0.75f};
-constexpr Point3 kRightFingersStart[5] = {
-    {-1.0f, 0.6f, 0.3f}, {-0.6f, 1.0f, 0.3f}, {0.0f, 1.1f, 0.3f}, {0.6f, 1.0f, 0.3f},
-    {0.9f, 0.4f, 0.3f}};
-constexpr Point3 kLeftFingersStart[5] = {
-    {1.0f, 0.6f, 0.3f}, {0.6f, 1.0f, 0.3f}, {0.0f, 1.1f, 0.3f}, {-0.6f, 1.0f, 0.3f},
-    {-1.0f, 0.4f, 0.3f}};
+// Start poses of the fingers. The right little finger sits at 0.9, not 1.0: the two sets are not
+// exact mirrors.
+constexpr Point3 kRightFingersStart[5] = {{-1.0f, 0.6f, 0.3f},
+                                          {-0.6f, 1.0f, 0.3f},
+                                          {0.0f, 1.1f, 0.3f},
+                                          {0.6f, 1.0f, 0.3f},
+                                          {0.9f, 0.4f, 0.3f}};
+constexpr Point3 kLeftFingersStart[5] = {{1.0f, 0.6f, 0.3f},
+                                         {0.6f, 1.0f, 0.3f},
+                                         {0.0f, 1.1f, 0.3f},
+                                         {-0.6f, 1.0f, 0.3f},
+                                         {-1.0f, 0.4f, 0.3f}};
 }  // namespace
 
 int startUp(int argc, char** argv) {
@@ -46,8 +49,7 @@ int startUp(int argc, char** argv) {
     cameraPitch = 0;
     cameraYaw = 0;
     currentTick = -1;
-    cameraEye = {cameraDistance, 0,
-                 static_cast<float>(cameraDistance * std::cos(kHalfPi))};
+    cameraEye = {cameraDistance, 0, static_cast<float>(cameraDistance * std::cos(kHalfPi))};
 
     if (loadScore(argc, argv) != 0) {
         return -1;

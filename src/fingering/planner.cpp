@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "animation/animation.h"
 #include "render/key_layout.h"
 #include "score/score_model.h"
 
@@ -32,11 +33,6 @@ constexpr int32_t kRegionOffsets[kMaxWidth - kMinWidth + 1][kPositions] = {
     {0, 2, 5, 8, 11},  // 13 keys: 2, 3, 3, 3, 2
 };
 
-// Rest x of each hand's centre (the pose the performance is reset to). A hand that has nothing
-// to play stays there rather than jumping to a made-up place off the keyboard.
-constexpr float kRightRestX = 1.3f;
-constexpr float kLeftRestX = -1.3f;
-
 // Everything in which the two hands' runs differ. The procedure itself is shared.
 struct HandDescription {
     std::vector<NoteEvent>* grid;         // the hand's tick grid, rewritten in place
@@ -45,15 +41,16 @@ struct HandDescription {
     int fingerAt[kPositions];             // finger (slot) at each position, low to high
     int copyOrder[kPositions];            // order in which slots are gathered before sorting
     int fallbackOrder[kPositions];        // slots from the one overwritten to the one refilled
-    float restX;                          // centre while the hand has not played yet
+    float restX;                          // centre while the hand has not played yet: where the
+                                          // reset puts it, so it does not jump off the keyboard
 };
 
-const HandDescription kRightHand = {&rightNotes,     &rightPlan,      &rightFallbackTicks,
-                                    {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4},
-                                    kRightRestX};
+const HandDescription kRightHand = {&rightNotes,      &rightPlan,      &rightFallbackTicks,
+                                    {0, 1, 2, 3, 4},  {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4},
+                                    kRightHandStart.x};
 const HandDescription kLeftHand = {&leftNotes,      &leftPlan,       &leftFallbackTicks,
                                    {4, 3, 2, 1, 0}, {4, 3, 2, 1, 0}, {4, 3, 2, 1, 0},
-                                   kLeftRestX};
+                                   kLeftHandStart.x};
 
 bool isKeyOnKeyboard(int32_t key) {
     return key >= 0 && key < kKeyCount;
