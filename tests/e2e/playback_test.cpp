@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -222,6 +223,36 @@ std::vector<uint32_t> changedRows(const Picture& a, const Picture& b) {
     return rows;
 }
 
+// A lit, colourless pixel: a white key, or a black key once pressed. The hands are cyan and the
+// background black, so neither counts.
+bool grey(uint32_t v) {
+    int r = (v >> 16) & 0xff;
+    int g = (v >> 8) & 0xff;
+    int b = v & 0xff;
+    return r > 24 && std::abs(r - g) <= 6 && std::abs(g - b) <= 6;
+}
+
+// Pixels that show a key in both pictures and are clearly darker in the second: a white key
+// gone down (its pressed material is darker, and it tilts away from the light). A hand moving
+// over a key turns it cyan instead, so hands alone never produce such pixels.
+int darkenedKeyPixels(const Picture& before, const Picture& after) {
+    if (before.width != after.width || before.height != after.height) {
+        return 0;
+    }
+    constexpr int kClearlyDarker = 12;
+    int count = 0;
+    for (size_t i = 0; i < before.pixels.size(); ++i) {
+        uint32_t a = before.pixels[i];
+        uint32_t b = after.pixels[i];
+        if (grey(a) && grey(b) &&
+            static_cast<int>((a >> 8) & 0xff) - static_cast<int>((b >> 8) & 0xff) >=
+                kClearlyDarker) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 bool lit(const Picture& p) {
     for (uint32_t v : p.pixels) {
         if (v != 0) {
@@ -257,6 +288,7 @@ TEST(PlaybackEndToEnd, CommandsPlayTheScoreToTheEndAndQuit) {
     // While playing, the idle callback keeps a core busy; once the score has ended it rests.
     // Watch the picture in the meantime: the keys going down must show.
     std::vector<uint32_t> moved;
+    int mostDarkened = 0;
     bool playing = false;
     bool ended = false;
     deadline = Clock::now() + std::chrono::seconds(120);
@@ -266,6 +298,7 @@ TEST(PlaybackEndToEnd, CommandsPlayTheScoreToTheEndAndQuit) {
             for (uint32_t y : changedRows(still, frame)) {
                 moved.push_back(y);
             }
+            mostDarkened = std::max(mostDarkened, darkenedKeyPixels(still, frame));
         }
         double share = program.cpuShare(milliseconds(300));
         playing = playing || share >= 0.2;
@@ -273,6 +306,7 @@ TEST(PlaybackEndToEnd, CommandsPlayTheScoreToTheEndAndQuit) {
     }
     ASSERT_TRUE(ended) << "playback did not end in time";
     EXPECT_FALSE(moved.empty()) << "the picture never changed during play";
+    EXPECT_GE(mostDarkened, 20) << "no key was seen going down during play";
 
     // The picture is still again after the end.
     Picture end1;
