@@ -107,6 +107,11 @@ bool isXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Largest score file we read: 256 MiB, some twenty times the largest piano scores, and with the
+// parsed tree about three times that in memory. A file beyond it, or an endless stream such as
+// /dev/zero or a pipe that never closes its end, fails with EFBIG instead of filling memory.
+constexpr size_t kMaxFileBytes = size_t{256} << 20;
+
 // Reads the whole file into a malloc'd buffer. On failure returns false with errno set.
 bool readWholeFile(const char* path, char** data, size_t* size) {
     *data = nullptr;
@@ -118,29 +123,41 @@ bool readWholeFile(const char* path, char** data, size_t* size) {
     size_t capacity = 1 << 16;
     struct stat info;
     if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
+            std::fclose(file);
+            errno = EFBIG;
+            return false;
+        }
         capacity = static_cast<size_t>(info.st_size) + 1;  // +1 sees the end in one pass
     }
     char* buffer = static_cast<char*>(std::malloc(capacity));
     size_t used = 0;
+    int error = 0;
     while (buffer != nullptr) {
         used += std::fread(buffer + used, 1, capacity - used, file);
         if (used < capacity) {
             break;  // end of file or an error, told apart below
         }
-        char* grown = capacity > SIZE_MAX / 2
-                          ? nullptr
-                          : static_cast<char*>(std::realloc(buffer, capacity * 2));
+        if (used > kMaxFileBytes) {
+            error = EFBIG;  // a stream that grew past the limit, or never ends
+            break;
+        }
+        const size_t larger = capacity * 2 > kMaxFileBytes + 1 ? kMaxFileBytes + 1 : capacity * 2;
+        char* grown = static_cast<char*>(std::realloc(buffer, larger));
         if (grown == nullptr) {
-            std::free(buffer);
-            buffer = nullptr;
-            errno = ENOMEM;
+            error = ENOMEM;
             break;
         }
         buffer = grown;
-        capacity *= 2;
+        capacity = larger;
     }
-    const bool failed = buffer == nullptr || std::ferror(file) != 0;
-    const int error = errno;
+    if (buffer == nullptr) {
+        error = ENOMEM;
+    }
+    if (error == 0 && std::ferror(file) != 0) {
+        error = errno;
+    }
+    const bool failed = error != 0;
     std::fclose(file);
     if (failed) {
         std::free(buffer);

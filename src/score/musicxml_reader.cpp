@@ -21,6 +21,11 @@ constexpr const char* kDefaultClefNumber = "1";
 // Longest timeline we build: 2^23 ticks, about 670 MB for both grids, far beyond any real
 // piece (over two hours at 1024 ticks per quarter note and 60 beats a minute).
 constexpr int32_t kMaxTicks = 1 << 23;
+// Farthest the cursor may stray from the timeline before the reading stops: back to -1 - 2^23,
+// ahead to twice the longest timeline. Nothing outside could ever be written, and the bound keeps
+// repeated backups (or chord notes) of negative or large durations from overflowing the counter.
+constexpr int64_t kCursorLowest = -1 - static_cast<int64_t>(kMaxTicks);
+constexpr int64_t kCursorHighest = 2 * static_cast<int64_t>(kMaxTicks);
 // Semitones in an octave, and what the formula adds per octave besides: 12 * (o - 1) + 2.
 constexpr int32_t kOctaveSemitones = 12;
 constexpr int32_t kOctaveBias = 2;
@@ -34,10 +39,19 @@ struct ReaderState {
     std::string fClefStaff;   // its staff number: notes on it are the left hand's
 };
 
+// Writes `message` on the format-error channel. errno is kept as it was: perror itself may
+// change it (glibc's perror sets EINVAL when standard error is opened for writing only, as with
+// `2>file`), and the next message must not report that stale error.
+void reportFormat(const char* message) {
+    const int saved = errno;
+    std::perror(message);
+    errno = saved;
+}
+
 // Reports a problem with the score's content on the format-error channel; always false, so a
 // caller can `return formatError(...)`.
 bool formatError(const char* message) {
-    std::perror(message);
+    reportFormat(message);
     return false;
 }
 
@@ -70,13 +84,25 @@ bool appendTick(std::vector<NoteEvent>& hand, std::vector<NoteEvent>& other, Not
     return true;
 }
 
+// Moves the cursor back by `duration` ticks (forward when negative). Moving before the start is
+// caught by the next note or forward; only a cursor so far off that nothing could bring it to the
+// timeline again ends the reading here.
+bool moveCursorBack(int32_t duration) {
+    const int64_t moved = static_cast<int64_t>(currentTick) - duration;
+    if (moved < kCursorLowest || moved > kCursorHighest) {
+        return formatError("Unexpected Format: hand count overflow\n");
+    }
+    currentTick = static_cast<int32_t>(moved);
+    return true;
+}
+
 // Places a note of `duration` ticks ending at currentTick + duration (or, for a chord note,
 // ending where the note before it ended) into `hand`.
 bool placeNote(bool rightHand, int32_t key, int32_t duration, bool chord) {
     std::vector<NoteEvent>& hand = rightHand ? rightNotes : leftNotes;
     std::vector<NoteEvent>& other = rightHand ? leftNotes : rightNotes;
-    if (chord) {
-        currentTick -= duration;
+    if (chord && !moveCursorBack(duration)) {
+        return false;
     }
     for (int32_t i = 0; i < duration; ++i) {
         const NoteSlot slot = {key, i == duration - 1 ? 1 : 0};
@@ -110,6 +136,14 @@ bool placeNote(bool rightHand, int32_t key, int32_t duration, bool chord) {
     return true;
 }
 
+// key + change, held within +-kKeyLimit: a pitch may repeat its alter or octave any number of
+// times, and the sum must not overflow on the way to being played as a rest.
+int32_t addToKey(int32_t key, int32_t change) {
+    constexpr int64_t kKeyLimit = 1 << 30;
+    const int64_t sum = static_cast<int64_t>(key) + change;
+    return static_cast<int32_t>(sum < -kKeyLimit ? -kKeyLimit : sum > kKeyLimit ? kKeyLimit : sum);
+}
+
 bool readPitch(const DomNode& cNode3, int32_t* key) {
     DomNode cNode4;
     if (!HRCALL(domFirstChild(cNode3, &cNode4), "firstChild", "cNode3->get_firstChild(&cNode4)")) {
@@ -133,9 +167,10 @@ bool readPitch(const DomNode& cNode3, int32_t* key) {
             if (step) {
                 *key = stepOffset(val2.c_str());
             } else if (alter) {
-                *key += textToInt(val2.c_str());
+                *key = addToKey(*key, textToInt(val2.c_str()));
             } else {
-                *key += kOctaveSemitones * (textToInt(val2.c_str()) - 1) + kOctaveBias;
+                *key =
+                    addToKey(*key, kOctaveSemitones * (textToInt(val2.c_str()) - 1) + kOctaveBias);
             }
         }
         if (domNextSibling(cNode4, &cNode4) != kDomOk) {
@@ -168,7 +203,7 @@ bool placeOnStaff(const DomNode& cNode3, const ReaderState& state, bool pitched,
                       "Note outside the keyboard played as a rest: key %d (the keys run from 0, "
                       "A0, to 87, C8)\n",
                       key);
-        std::perror(message);
+        reportFormat(message);
         key = kNoKey;
     }
     return placeNote(rightHand, key, duration, chord);
@@ -214,9 +249,27 @@ bool readNote(const DomNode& cNode2, const ReaderState& state) {
     return true;  // a note without a staff is not placed
 }
 
-// Reads the first duration of a backup or forward element; *found is false when it has none.
-bool readMoveDuration(const DomNode& cNode2, bool* found, int32_t* duration) {
-    *found = false;
+// Moves the cursor on by `duration` ticks, appending empty ticks to both grids at the end of
+// the timeline.
+bool moveForward(int32_t duration) {
+    for (int32_t i = 0; i < duration; ++i) {
+        const uint64_t t = static_cast<uint64_t>(static_cast<int64_t>(currentTick) + 1);
+        const uint64_t length = rightNotes.size();
+        if (t == length) {
+            if (!appendTick(rightNotes, leftNotes, kEmptyEvent.slot[0])) {
+                return false;
+            }
+        } else if (t > length) {
+            return formatError("Unexpected Format: hand count overflow: forward declaration\n");
+        }
+        ++currentTick;
+    }
+    return true;
+}
+
+// Walks a backup or forward element and applies every duration child it holds, in order, each
+// with the bounds of a single move.
+bool readMove(const DomNode& cNode2, bool (*move)(int32_t duration)) {
     DomNode cNode3;
     if (!HRCALL(domFirstChild(cNode2, &cNode3), "firstChild", "cNode2->get_firstChild(&cNode3)")) {
         return false;
@@ -232,52 +285,13 @@ bool readMoveDuration(const DomNode& cNode2, bool* found, int32_t* duration) {
                         "cNode3->get_nodeTypedValue(&val2)")) {
                 return false;
             }
-            *found = true;
-            *duration = textToInt(val2.c_str());
-            return true;
+            if (!move(textToInt(val2.c_str()))) {
+                return false;
+            }
         }
         if (domNextSibling(cNode3, &cNode3) != kDomOk) {
             break;
         }
-    }
-    return true;
-}
-
-bool readBackup(const DomNode& cNode2) {
-    bool found;
-    int32_t duration;
-    if (!readMoveDuration(cNode2, &found, &duration)) {
-        return false;
-    }
-    if (found) {
-        // Moving before the start is caught by the next note or forward. Only a cursor so far
-        // back that nothing could bring it to the timeline again ends the reading here, before
-        // repeated backups could run the counter out of range.
-        if (static_cast<int64_t>(currentTick) - duration < -1 - static_cast<int64_t>(kMaxTicks)) {
-            return formatError("Unexpected Format: hand count overflow\n");
-        }
-        currentTick -= duration;
-    }
-    return true;
-}
-
-bool readForward(const DomNode& cNode2) {
-    bool found;
-    int32_t duration;
-    if (!readMoveDuration(cNode2, &found, &duration)) {
-        return false;
-    }
-    for (int32_t i = 0; found && i < duration; ++i) {
-        const uint64_t t = static_cast<uint64_t>(static_cast<int64_t>(currentTick) + 1);
-        const uint64_t length = rightNotes.size();
-        if (t == length) {
-            if (!appendTick(rightNotes, leftNotes, kEmptyEvent.slot[0])) {
-                return false;
-            }
-        } else if (t > length) {
-            return formatError("Unexpected Format: hand count overflow: forward declaration\n");
-        }
-        ++currentTick;
     }
     return true;
 }
@@ -377,9 +391,9 @@ bool readMeasure(const DomNode& cNode, ReaderState& state) {
         if (initial == 'n' && domTextEquals(bstr, "note")) {
             ok = readNote(cNode2, state);
         } else if (initial == 'b' && domTextEquals(bstr, "backup")) {
-            ok = readBackup(cNode2);
+            ok = readMove(cNode2, moveCursorBack);
         } else if (initial == 'f' && domTextEquals(bstr, "forward")) {
-            ok = readForward(cNode2);
+            ok = readMove(cNode2, moveForward);
         } else if (initial == 'a' && domTextEquals(bstr, "attributes")) {
             ok = readAttributes(cNode2, state);
         }
@@ -555,7 +569,7 @@ int32_t textToInt(const char* text) {
             }
         }
     }
-    std::perror("Error converting BSTR to int value.\n");
+    reportFormat("Error converting BSTR to int value.\n");
     return -1;
 }
 
@@ -569,7 +583,7 @@ int32_t stepOffset(const char* text) {
             return step.offset;
         }
     }
-    std::perror("Error converting BSTR to pitch value.\n");
+    reportFormat("Error converting BSTR to pitch value.\n");
     return -1;
 }
 
