@@ -1,11 +1,17 @@
 // Frames per second of the full scene against an empty frame (clear and swap only), in the same
-// run and the same 800 x 400 window. Run it under a virtual X server:
-//   xvfb-run -a -s "-screen 0 1280x1024x24" ./bench_frame_rate
+// run and the same 800 x 400 window, with the keyboard alone and the scene with the hands' solids
+// tessellated on every frame (the shape cache bypassed) for comparison. The machine is shared,
+// so every figure is measured in several rounds, taken in turn, and the median is reported with
+// the spread. Run it under a virtual X server:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" ./bench_frame_rate [rounds]
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "animation/animation.h"
 #include "app/camera.h"
@@ -14,14 +20,17 @@
 #include "render/key_layout.h"
 #include "render/keyboard_gl.h"
 #include "render/scene_gl.h"
+#include "render/shapes_gl.h"
 #include "score/score_model.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// Each measurement runs this long, after a short warm-up.
-constexpr double kSecondsPerMeasurement = 3.0;
+// Each round of a measurement runs this long, after a short warm-up.
+constexpr double kSecondsPerRound = 1.0;
 constexpr int kWarmUpFrames = 20;
+constexpr int kDefaultRounds = 5;
+constexpr int kMaxRounds = 100;
 
 // The scene without the hands: the keyboard's own share of the frame.
 void keyboardFrame() {
@@ -34,6 +43,13 @@ void keyboardFrame() {
     drawKeyboard();
     glPopMatrix();
     glutSwapBuffers();
+}
+
+// The full frame as the program drew it before its solids were compiled once.
+void tessellatedSceneFrame() {
+    shapeCacheEnabled = false;
+    onDisplay();
+    shapeCacheEnabled = true;
 }
 
 void emptyFrame() {
@@ -49,13 +65,34 @@ double framesPerSecond(void (*frame)()) {
     int frames = 0;
     Clock::time_point start = Clock::now();
     double elapsed = 0.0;
-    while (elapsed < kSecondsPerMeasurement) {
+    while (elapsed < kSecondsPerRound) {
         frame();
         glFinish();
         ++frames;
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     }
     return frames / elapsed;
+}
+
+// Frames per second of one kind of frame over all rounds: median, lowest and highest.
+struct Figure {
+    const char* name;
+    void (*frame)();
+    std::vector<double> rounds;
+
+    double median() const {
+        std::vector<double> sorted = rounds;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+    double lowest() const { return *std::min_element(rounds.begin(), rounds.end()); }
+    double highest() const { return *std::max_element(rounds.begin(), rounds.end()); }
+};
+
+void report(const Figure& figure) {
+    const double fps = figure.median();
+    std::printf("%-18s: %.1f (%.3f ms per frame; rounds %.1f .. %.1f)\n", figure.name, fps,
+                1000.0 / fps, figure.lowest(), figure.highest());
 }
 
 // A view from above the player's side that has all 88 keys and both hands in the picture, with
@@ -82,15 +119,29 @@ int main(int argc, char** argv) {
     }
     onReshape(800, 400);
 
-    double scene = framesPerSecond(onDisplay);
-    double keyboard = framesPerSecond(keyboardFrame);
-    double empty = framesPerSecond(emptyFrame);
-    std::printf("window            : %d x %d\n", windowWidth, windowHeight);
-    std::printf("scene frames/s    : %.1f (%.3f ms per frame)\n", scene, 1000.0 / scene);
-    std::printf("keyboard frames/s : %.1f (%.3f ms per frame)\n", keyboard, 1000.0 / keyboard);
-    std::printf("empty frames/s    : %.1f (%.3f ms per frame)\n", empty, 1000.0 / empty);
+    int rounds = argc > 1 ? std::atoi(argv[1]) : kDefaultRounds;
+    rounds = rounds < 1 ? 1 : (rounds > kMaxRounds ? kMaxRounds : rounds);
+
+    Figure figures[] = {{"scene frames/s", onDisplay, {}},
+                        {"keyboard frames/s", keyboardFrame, {}},
+                        {"empty frames/s", emptyFrame, {}},
+                        {"tessellated scene", tessellatedSceneFrame, {}}};
+    for (int round = 0; round < rounds; ++round) {
+        for (Figure& figure : figures) {
+            figure.rounds.push_back(framesPerSecond(figure.frame));
+        }
+    }
+    const double scene = figures[0].median();
+    const double keyboard = figures[1].median();
+    const double empty = figures[2].median();
+    std::printf("window            : %d x %d, %d rounds of %.0f s, medians\n", windowWidth,
+                windowHeight, rounds, kSecondsPerRound);
+    for (const Figure& figure : figures) {
+        report(figure);
+    }
     std::printf("scene / empty     : %.3f (target 0.5 or better)\n", scene / empty);
     std::printf("keyboard / empty  : %.3f\n", keyboard / empty);
+    std::printf("compiled shapes   : %d\n", cachedShapeCount());
     std::fflush(stdout);
     return 0;
 }

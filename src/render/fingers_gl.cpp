@@ -1,7 +1,9 @@
 #include "render/fingers_gl.h"
 
+#include <GL/gl.h>
 #include <GL/glu.h>
-#include <GL/glut.h>
+
+#include "render/shapes_gl.h"
 
 namespace {
 // Subdivision of every digit cylinder and sphere.
@@ -27,27 +29,27 @@ void drawFinger(const FingerParams& params) {
 
     glRotatef(a.heading, 0, 0, 1);
     glRotatef(a.lift, 1, 0, 0);
-    gluCylinder(quadric, params.rootRadius, params.radius1, params.length1, kSlices, kStacks);
+    drawCylinder(quadric, params.rootRadius, params.radius1, params.length1, kSlices, kStacks);
 
     glPushMatrix();
     glTranslatef(0, 0, params.length1);
     glRotatef(a.bend1, 1, 0, 0);
-    gluCylinder(quadric, params.radius1, params.radius2, params.length2, kSlices, kStacks);
+    drawCylinder(quadric, params.radius1, params.radius2, params.length2, kSlices, kStacks);
 
     glPushMatrix();
     glTranslatef(0, 0, params.length2);
     glRotatef(a.bend2, 1, 0, 0);
-    gluCylinder(quadric, params.radius2, params.tipRadius, params.length3, kSlices, kStacks);
+    drawCylinder(quadric, params.radius2, params.tipRadius, params.length3, kSlices, kStacks);
     glTranslatef(0, 0, params.length3);
-    glutSolidSphere(params.tipRadius, kSlices, kStacks);
+    drawSolidSphere(params.tipRadius, kSlices, kStacks);
 
     glPopMatrix();
     glTranslatef(0, 0, params.length2);
-    glutSolidSphere(params.radius2, kSlices, kStacks);
+    drawSolidSphere(params.radius2, kSlices, kStacks);
 
     glPopMatrix();
     glTranslatef(0, 0, params.length1);
-    glutSolidSphere(params.radius1, kSlices, kStacks);
+    drawSolidSphere(params.radius1, kSlices, kStacks);
 }
 
 void drawThumb(const ThumbParams& params) {
@@ -58,16 +60,16 @@ void drawThumb(const ThumbParams& params) {
     glRotatef(a.tilt, 1, 0, 0);
     glRotatef(a.roll, 0, 0, 1);
     glRotatef(a.swing, 1, 0, 0);
-    gluCylinder(quadric, params.rootRadius, params.radius1, params.length1, kSlices, kStacks);
+    drawCylinder(quadric, params.rootRadius, params.radius1, params.length1, kSlices, kStacks);
 
     glPushMatrix();
     glTranslatef(0, 0, params.length1);
     glRotatef(a.jointBend, 1, 0, 0);
-    gluCylinder(quadric, params.radius1, params.tipRadius, params.length2, kSlices, kStacks);
+    drawCylinder(quadric, params.radius1, params.tipRadius, params.length2, kSlices, kStacks);
     glTranslatef(0, 0, params.length2);
-    glutSolidSphere(params.tipRadius, kSlices, kStacks);
+    drawSolidSphere(params.tipRadius, kSlices, kStacks);
     glPopMatrix();
 
     glTranslatef(0, 0, params.length1);
-    glutSolidSphere(params.radius1, kSlices, kStacks);
+    drawSolidSphere(params.radius1, kSlices, kStacks);
 }

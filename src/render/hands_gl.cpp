@@ -1,9 +1,10 @@
 #include "render/hands_gl.h"
 
-#include <GL/glut.h>
+#include <GL/gl.h>
 
 #include "render/fingers_gl.h"
 #include "render/hand_model.h"
+#include "render/shapes_gl.h"
 
 namespace {
 // Subdivision of the palm's and thenar's spheres along their axis.
@@ -24,7 +25,7 @@ void drawHand(const HandMirror& mirror) {
 
     glPushMatrix();
     glScalef(1, 1, d.palmHeightScale);
-    glutSolidSphere(d.palmRadius, d.palmSlices, kPalmStacks);
+    drawSolidSphere(d.palmRadius, d.palmSlices, kPalmStacks);
     glPopMatrix();
 
     // Ball of the thumb.
@@ -33,7 +34,7 @@ void drawHand(const HandMirror& mirror) {
     glRotatef(mirror.thenarTurn, 0, 1, 0);
     glPushMatrix();
     glScalef(1, 1, d.thenarHeightScale);
-    glutSolidSphere(d.thenarRadius, d.palmSlices, kPalmStacks);
+    drawSolidSphere(d.thenarRadius, d.palmSlices, kPalmStacks);
     glPopMatrix();
     glPopMatrix();
 
