@@ -5,7 +5,8 @@
 # LeakSanitizer stays on for the tests that need no window. The window tests and the
 # end-to-end tests run programs linked with Mesa, whose driver is unloaded before the leak
 # check runs at exit and leaves allocations behind that can neither be freed by us nor
-# attributed to a module; those two run with leak detection off (every other check stays on).
+# attributed to a module (with the driver kept loaded they all trace to swrast_dri.so); those two
+# run with leak detection off, every other check stays on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
