@@ -4,15 +4,36 @@
 // while the fuzzer's own statistics and crash reports still reach the terminal.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "animation/animation.h"
+#include "app/state.h"
+#include "fingering/planner.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 
 namespace {
 std::string scorePath;
+
+// Scores up to this many ticks are also planned and played through, step by step, so that
+// whatever the reader lets through is run past the planner and the animation too; longer ones
+// would make a single run too slow for the fuzzer.
+constexpr size_t kPlayTickLimit = 1 << 12;
+
+bool finite(const Point3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+bool handFinite(const HandState& hand) {
+    bool all = finite(hand.position);
+    for (const Point3& finger : hand.fingers) {
+        all = all && finite(finger);
+    }
+    return all;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -30,6 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     rightNotes.clear();
     leftNotes.clear();
+    // A huge grid's storage is not kept for the runs that follow.
+    rightNotes.shrink_to_fit();
+    leftNotes.shrink_to_fit();
     currentTick = -1;
     divisions = 0;
     scanLength = 0;
@@ -37,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char program[] = "quorvel";
     std::string path = scorePath;
     char* argv[] = {program, path.data(), nullptr};
-    if (loadScore(2, argv) != 0) {
+    // The program's own start-up: key table, start values, the reader, key states, reset, plans.
+    if (startUp(2, argv) != 0) {
         return 0;
     }
 
@@ -54,6 +79,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
             }
         }
+    }
+    if (rightPlan.size() != rightNotes.size() || leftPlan.size() != leftNotes.size()) {
+        __builtin_trap();
+    }
+    if (rightNotes.size() > kPlayTickLimit) {
+        return 0;
+    }
+    // Play it all through, eight steps a tick, as the idle callback would.
+    playMode = IdleDriven;
+    const size_t steps = 8 * rightNotes.size();
+    for (size_t step = 0; step < steps && playMode != Stopped; ++step) {
+        animationStep();
+    }
+    if (!handFinite(rightHand) || !handFinite(leftHand)) {
+        __builtin_trap();
     }
     return 0;
 }
