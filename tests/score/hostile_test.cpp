@@ -124,6 +124,11 @@ TEST(Hostile, FilesThatAreNotScores) {
     EXPECT_EQ(run.output.err, "");
     EXPECT_TRUE(rightNotes.empty());
 
+    // A path longer than the system allows.
+    run = loadPath("/tmp/" + std::string(5000, 'a') + ".xml");
+    expectLoadFailure(
+        run, "Could not load the score: the file cannot be read (File name too long)\n", "");
+
     // A stream without an end is cut off at the size limit rather than read until memory runs
     // out.
     run = loadPath("/dev/zero");
