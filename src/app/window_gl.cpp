@@ -45,6 +45,7 @@ void openWindow(int argc, char** argv) {
     glEnable(GL_DEPTH_TEST);
     setUpLighting();
     glEnable(GL_LIGHTING);
+    keepFrameMemory();
 }
 
 void runWindow(int argc, char** argv) {

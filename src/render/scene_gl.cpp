@@ -2,6 +2,7 @@
 
 #include <GL/glu.h>
 #include <GL/glut.h>
+#include <malloc.h>
 
 #include "animation/animation.h"
 #include "app/camera.h"
@@ -22,6 +23,10 @@ const GLfloat lightSpecular[4] = {0.8f, 0.8f, 0.8f, 1.0f};
 // by this many degrees about x.
 constexpr float kHandFrameTurn = -90.0f;
 
+// Free memory at the top of the heap kept for the next frame rather than trimmed: well above the
+// couple of megabytes a frame's binning takes, even with the hands filling the window.
+constexpr int kKeptHeapTopBytes = 32 * 1024 * 1024;
+
 // Moves into the hand frame of one hand: its position is used crosswise, z the height (scene y)
 // and y the depth (scene z); x is applied by the hand drawing itself.
 void enterHandFrame(const HandState& hand) {
@@ -29,6 +34,12 @@ void enterHandFrame(const HandState& hand) {
     glRotatef(kHandFrameTurn, 1.0f, 0.0f, 0.0f);
 }
 }  // namespace
+
+void keepFrameMemory() {
+#ifdef __GLIBC__
+    mallopt(M_TRIM_THRESHOLD, kKeptHeapTopBytes);
+#endif
+}
 
 void setUpLighting() {
     glEnable(GL_LIGHT0);
