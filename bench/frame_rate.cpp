@@ -2,7 +2,9 @@
 // run and the same 800 x 400 window, with the keyboard alone and the scene with the hands' solids
 // tessellated on every frame (the shape cache bypassed) for comparison. The machine is shared,
 // so every figure is measured in several rounds, taken in turn, and the median is reported with
-// the spread. Run it under a virtual X server:
+// the spread, together with the process's CPU time per frame (the software renderer's threads
+// included), which other people's work on the machine disturbs less than the wall clock. Run it
+// under a virtual X server:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" ./bench_frame_rate [rounds]
 #include <GL/freeglut.h>
 #include <GL/glu.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 #include "animation/animation.h"
@@ -57,12 +60,21 @@ void emptyFrame() {
     glutSwapBuffers();
 }
 
-double framesPerSecond(void (*frame)()) {
+// CPU time of the whole process, all threads, in milliseconds.
+double processCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1.0e6;
+}
+
+// One round: frames per second, and CPU milliseconds per frame into *cpuMsPerFrame.
+double framesPerSecond(void (*frame)(), double* cpuMsPerFrame) {
     for (int i = 0; i < kWarmUpFrames; ++i) {
         frame();
     }
     glFinish();
     int frames = 0;
+    const double cpuStart = processCpuMs();
     Clock::time_point start = Clock::now();
     double elapsed = 0.0;
     while (elapsed < kSecondsPerRound) {
@@ -71,28 +83,31 @@ double framesPerSecond(void (*frame)()) {
         ++frames;
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     }
+    *cpuMsPerFrame = (processCpuMs() - cpuStart) / frames;
     return frames / elapsed;
+}
+
+double medianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 // Frames per second of one kind of frame over all rounds: median, lowest and highest.
 struct Figure {
     const char* name;
     void (*frame)();
-    std::vector<double> rounds;
+    std::vector<double> rounds;  // frames per second
+    std::vector<double> cpuMs;   // CPU milliseconds per frame
 
-    double median() const {
-        std::vector<double> sorted = rounds;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[sorted.size() / 2];
-    }
+    double median() const { return medianOf(rounds); }
     double lowest() const { return *std::min_element(rounds.begin(), rounds.end()); }
     double highest() const { return *std::max_element(rounds.begin(), rounds.end()); }
 };
 
 void report(const Figure& figure) {
     const double fps = figure.median();
-    std::printf("%-18s: %.1f (%.3f ms per frame; rounds %.1f .. %.1f)\n", figure.name, fps,
-                1000.0 / fps, figure.lowest(), figure.highest());
+    std::printf("%-18s: %.1f (%.3f ms per frame, %.3f ms CPU; rounds %.1f .. %.1f)\n", figure.name,
+                fps, 1000.0 / fps, medianOf(figure.cpuMs), figure.lowest(), figure.highest());
 }
 
 // A view from above the player's side that has all 88 keys and both hands in the picture, with
@@ -122,13 +137,15 @@ int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : kDefaultRounds;
     rounds = rounds < 1 ? 1 : (rounds > kMaxRounds ? kMaxRounds : rounds);
 
-    Figure figures[] = {{"scene frames/s", onDisplay, {}},
-                        {"keyboard frames/s", keyboardFrame, {}},
-                        {"empty frames/s", emptyFrame, {}},
-                        {"tessellated scene", tessellatedSceneFrame, {}}};
+    Figure figures[] = {{"scene frames/s", onDisplay, {}, {}},
+                        {"keyboard frames/s", keyboardFrame, {}, {}},
+                        {"empty frames/s", emptyFrame, {}, {}},
+                        {"tessellated scene", tessellatedSceneFrame, {}, {}}};
     for (int round = 0; round < rounds; ++round) {
         for (Figure& figure : figures) {
-            figure.rounds.push_back(framesPerSecond(figure.frame));
+            double cpuMs = 0.0;
+            figure.rounds.push_back(framesPerSecond(figure.frame, &cpuMs));
+            figure.cpuMs.push_back(cpuMs);
         }
     }
     const double scene = figures[0].median();
