@@ -16,5 +16,9 @@ cmake --build build-asan -j"$jobs"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1" \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" -E '^(window|e2e)$'
+# The frame page-fault test measures the C library's allocator, which AddressSanitizer replaces
+# with its own (freed blocks wait in quarantine, so every frame touches fresh pages); it is left
+# to the ordinary build.
 ASAN_OPTIONS="detect_leaks=0:detect_stack_use_after_return=1" \
+    GTEST_FILTER="-FrameMemory.FramesDoNotFaultInFreshPages" \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" -R '^(window|e2e)$'
