@@ -11,11 +11,11 @@ extern Point3 cameraCenter;   // look-at centre, (0, 0, 0) for the whole run
 extern Point3 cameraUp;       // up vector, (0, 1, 0) for the whole run
 
 // ---- Drag state; written by onMouse and onMotion. ----
-extern int zoomDrag;                // 1 after a right press (drags zoom), 0 after a left press
-extern float lastMouseX;            // pointer x of the last left press or rotate step, pixels
-extern float lastMouseY;            // pointer y of the last left press or rotate step, pixels
-extern Point3 zoomLast;             // normalised pointer of the last right press or zoom step
-extern Point3 zoomNow;              // normalised pointer of the zoom step in progress
+extern int zoomDrag;      // 1 after a right press (drags zoom), 0 after a left press
+extern float lastMouseX;  // pointer x of the last left press or rotate step, pixels
+extern float lastMouseY;  // pointer y of the last left press or rotate step, pixels
+extern Point3 zoomLast;   // normalised pointer of the last right press or zoom step
+extern Point3 zoomNow;    // normalised pointer of the zoom step in progress
 
 // Map a pixel coordinate onto about -1 .. 1 across the window's width.
 float normalizeX(int pixel);

@@ -11,8 +11,12 @@ constexpr auto kStoppedIdleSleep = std::chrono::milliseconds(5);
 
 void noTimer(int, void (*)(int), int) {}
 void noRedisplay() {}
-void exitNow(int status) { std::exit(status); }
-void sleepBriefly() { std::this_thread::sleep_for(kStoppedIdleSleep); }
+void exitNow(int status) {
+    std::exit(status);
+}
+void sleepBriefly() {
+    std::this_thread::sleep_for(kStoppedIdleSleep);
+}
 }  // namespace
 
 Platform platform = {noTimer, noRedisplay, exitNow, sleepBriefly};

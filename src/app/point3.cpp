@@ -2,4 +2,6 @@
 
 #include <cmath>
 
-float length(Point3 p) { return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z); }
+float length(Point3 p) {
+    return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+}

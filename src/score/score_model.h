@@ -36,4 +36,5 @@ extern std::vector<NoteEvent> leftNotes;   // left hand (F clef staff); always a
 // ---- Set by start-up, then by the reader; changed later by commands and playback. ----
 extern int32_t currentTick;  // reader's write cursor (-1 before loading), then the playback tick
 extern int32_t divisions;    // ticks per quarter note; 0 until the reader finds it
-extern int32_t scanLength;   // planner window in ticks; 4 * divisions after loading, "w"/"s" change it
+extern int32_t
+    scanLength;  // planner window in ticks; 4 * divisions after loading, "w"/"s" change it

@@ -1,43 +1,23 @@
 // Runs the built program on broken and hostile files: each time it must explain itself on the
 // right stream and end with status 0 before any window opens, without crashing or hanging.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/program_run.h"
 
 namespace {
 
 const std::string kData = QUORVEL_SOURCE_DIR "/tests/data/";
 // Every file here fails to load within a second or two; this only guards against a hang.
 constexpr auto kHostileMaximumRun = std::chrono::seconds(60);
-// The unprivileged account a root test run drops to, so that file permissions apply.
-constexpr uid_t kNobody = 65534;
-
-struct HostileRun {
-    bool ended = false;  // false when it had to be killed or died of a signal
-    int status = -1;     // exit status when it ended normally
-    std::string out;
-    std::string err;
-};
-
-std::string slurpFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A scratch directory for this test program, removed at the end.
 struct Scratch {
@@ -68,59 +48,18 @@ Scratch& scratch() {
 
 // Runs the program on `argument`; with `dropRoot` (and when running as root) as the
 // unprivileged user.
-HostileRun runHostile(const std::string& argument, bool dropRoot = false) {
-    const std::string outPath = scratch().dir + "/run.out";
-    const std::string errPath = scratch().dir + "/run.err";
-    const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    HostileRun run;
-    if (outFd < 0 || errFd < 0) {
-        ADD_FAILURE() << "cannot create capture files";
-        return run;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outFd, 1);
-        dup2(errFd, 2);
-        if (dropRoot && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
-            _exit(126);
-        }
-        execl(QUORVEL_EXE, QUORVEL_EXE, argument.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(outFd);
-    close(errFd);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + kHostileMaximumRun;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    run.ended = WIFEXITED(status);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = slurpFile(outPath);
-    run.err = slurpFile(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    return run;
-}
-
-std::string fileLine(const std::string& path) {
-    return "Loading MusicXML file...\nFile : " + path + "\n";
+ProgramRun runHostile(const std::string& argument, bool dropRoot = false) {
+    return runProgram(argument, kHostileMaximumRun, dropRoot);
 }
 
 // Runs `path` and expects exit status 0 with exactly `out` after the header and `err`.
 void expectRefused(const std::string& path, const std::string& out, const std::string& err,
                    bool dropRoot = false) {
     SCOPED_TRACE(path);
-    HostileRun run = runHostile(path, dropRoot);
+    ProgramRun run = runHostile(path, dropRoot);
     ASSERT_TRUE(run.ended) << run.out << run.err;
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, fileLine(path) + out);
+    EXPECT_EQ(run.out, loadingHeader(path) + out);
     EXPECT_EQ(run.err, err);
 }
 
@@ -148,12 +87,12 @@ TEST(HostileFiles, ThingsThatAreNotScores) {
     for (int i = 0; i < 2048; ++i) {
         binary += static_cast<char>((i * 131 + 7) & 0xFF);
     }
-    HostileRun run = runHostile(scratch().write("binary.xml", binary));
+    ProgramRun run = runHostile(scratch().write("binary.xml", binary));
     ASSERT_TRUE(run.ended) << run.err;
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(
-        run.out.rfind(fileLine(scratch().dir + "/binary.xml") + "Could not load the score: ", 0),
-        0u)
+    EXPECT_EQ(run.out.rfind(
+                  loadingHeader(scratch().dir + "/binary.xml") + "Could not load the score: ", 0),
+              0u)
         << run.out;
     EXPECT_EQ(run.err, "");
 }
@@ -180,10 +119,10 @@ TEST(HostileFiles, EntitiesDeepNestingAndHugeTextsEndInAFormatMessage) {
             "<part id=\"P1\"><measure><attributes><clef><sign>&s;</sign></clef></attributes>"
             "<note><pitch><step>&s;</step><octave>4</octave></pitch><duration>1</duration>"
             "<staff>&s;</staff></note></measure></part></score-partwise>\n");
-    HostileRun run = runHostile(external);
+    ProgramRun run = runHostile(external);
     ASSERT_TRUE(run.ended) << run.out << run.err;
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, fileLine(external));
+    EXPECT_EQ(run.out, loadingHeader(external));
     EXPECT_EQ(run.err,
               "Error converting BSTR to pitch value.\n: Success\n"
               "Unexpected Format: unexpected clef\n: Success\n");
