@@ -6,6 +6,7 @@
 
 #include "animation/playback_fixture.h"
 #include "app/clock.h"
+#include "support/expected_help.h"
 
 using namespace playback_test;
 
@@ -22,20 +23,7 @@ protected:
 };
 
 TEST_F(CommandsTest, HelpPrintsTheThirteenLinesAndDoesNotRedraw) {
-    const std::string expected =
-        "=======================\n"
-        "\tCommands\n"
-        "=======================\n"
-        "q......................quit\n"
-        "p......................play (using glutTimerFunction)\n"
-        "P......................play (using idleFunction ...tempo fixed)\n"
-        "o......................stop\n"
-        "+......................increase tempo\n"
-        "-......................decrease tempo\n"
-        "w......................increase scan length\n"
-        "s......................decrease scan length\n"
-        "left mouse drag........rotate camera\n"
-        "right mouse drag.......zoom in/out camera\n";
+    const std::string expected = kExpectedHelp;
     EXPECT_EQ(type('h'), expected);
     EXPECT_EQ(log().redisplays, 0);
     EXPECT_TRUE(log().timers.empty());

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/expected_help.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -322,20 +324,7 @@ TEST(PlaybackEndToEnd, CommandsPlayTheScoreToTheEndAndQuit) {
     EXPECT_EQ(WEXITSTATUS(program.status), 0);
 
     const std::string out = readFile(program.stdoutPath);
-    const std::string help =
-        "=======================\n"
-        "\tCommands\n"
-        "=======================\n"
-        "q......................quit\n"
-        "p......................play (using glutTimerFunction)\n"
-        "P......................play (using idleFunction ...tempo fixed)\n"
-        "o......................stop\n"
-        "+......................increase tempo\n"
-        "-......................decrease tempo\n"
-        "w......................increase scan length\n"
-        "s......................decrease scan length\n"
-        "left mouse drag........rotate camera\n"
-        "right mouse drag.......zoom in/out camera\n";
+    const std::string help = kExpectedHelp;
     const std::string scan =
         "Scan Length : 5 quarter notes \n"
         "Scan Length : 4 quarter notes \n";
