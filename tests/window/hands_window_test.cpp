@@ -52,39 +52,10 @@ NoteEvent event(int32_t thumb, int32_t index, int32_t middle, int32_t ring, int3
     return NoteEvent{{{thumb, 0}, {index, 0}, {middle, 0}, {ring, 0}, {little, 0}}};
 }
 
-// Everything the hand tests change, put back afterwards so the other window tests find the
-// program's start state.
-struct SavedState {
-    std::vector<NoteEvent> right = rightNotes;
-    std::vector<NoteEvent> left = leftNotes;
-    HandPlan rightP = rightPlan;
-    HandPlan leftP = leftPlan;
-    int32_t tick = currentTick;
-    int32_t divisionsSaved = divisions;
-    int32_t scanSaved = scanLength;
-    Point3 eye = cameraEye;
-    Point3 centre = cameraCenter;
-    Point3 up = cameraUp;
-
-    void restore() const {
-        rightNotes = right;
-        leftNotes = left;
-        rightPlan = rightP;
-        leftPlan = leftP;
-        cameraEye = eye;
-        cameraCenter = centre;
-        cameraUp = up;
-        resetPerformance();
-        currentTick = tick;
-        divisions = divisionsSaved;
-        scanLength = scanSaved;
-    }
-};
-
 class HandsWindow : public ::testing::Test {
 protected:
     void TearDown() override { saved.restore(); }
-    SavedState saved;
+    window_test::SavedProgram saved;
 };
 
 // A two-tick score: the right hand plays C5, E5 and G5 around its centre, the left hand C3 and

@@ -19,40 +19,6 @@ namespace {
 
 using window_test::Picture;
 
-// Everything these tests change, put back afterwards for the other window tests.
-struct SavedProgram {
-    std::vector<NoteEvent> right = rightNotes;
-    std::vector<NoteEvent> left = leftNotes;
-    HandPlan rightP = rightPlan;
-    HandPlan leftP = leftPlan;
-    int32_t divisionsSaved = divisions;
-    int32_t scanSaved = scanLength;
-    Point3 eye = cameraEye;
-    Point3 centre = cameraCenter;
-    Point3 up = cameraUp;
-    float distance = cameraDistance;
-    float pitch = cameraPitch;
-    float yaw = cameraYaw;
-    bool cache = shapeCacheEnabled;
-
-    void restore() const {
-        rightNotes = right;
-        leftNotes = left;
-        rightPlan = rightP;
-        leftPlan = leftP;
-        divisions = divisionsSaved;
-        scanLength = scanSaved;
-        cameraEye = eye;
-        cameraCenter = centre;
-        cameraUp = up;
-        cameraDistance = distance;
-        cameraPitch = pitch;
-        cameraYaw = yaw;
-        shapeCacheEnabled = cache;
-        resetPerformance();
-    }
-};
-
 class IdenticalFrames : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,7 +30,7 @@ protected:
         ASSERT_FALSE(rightNotes.empty());
     }
     void TearDown() override { saved.restore(); }
-    SavedProgram saved;
+    window_test::SavedProgram saved;
 };
 
 // From above the player's side, with all 88 keys and both hands in the picture.

@@ -12,10 +12,13 @@
 #include <vector>
 
 #include "animation/animation.h"
+#include "app/camera.h"
 #include "app/state.h"
 #include "app/window_gl.h"
+#include "fingering/planner.h"
 #include "render/key_layout.h"
 #include "render/scene_gl.h"
+#include "render/shapes_gl.h"
 #include "score/score_model.h"
 
 namespace window_test {
@@ -121,5 +124,42 @@ inline bool writePng(const Picture& picture, const std::string& path) {
     png_destroy_write_struct(&png, &info);
     return std::fclose(file) == 0;
 }
+
+// Everything a window test may change, taken when it is made and put back by restore(), so the
+// other window tests in the same process find the program's state as it was.
+struct SavedProgram {
+    std::vector<NoteEvent> right = rightNotes;
+    std::vector<NoteEvent> left = leftNotes;
+    HandPlan rightP = rightPlan;
+    HandPlan leftP = leftPlan;
+    int32_t tick = currentTick;
+    int32_t divisionsSaved = divisions;
+    int32_t scanSaved = scanLength;
+    Point3 eye = cameraEye;
+    Point3 centre = cameraCenter;
+    Point3 up = cameraUp;
+    float distance = cameraDistance;
+    float pitch = cameraPitch;
+    float yaw = cameraYaw;
+    bool cache = shapeCacheEnabled;
+
+    void restore() const {
+        rightNotes = right;
+        leftNotes = left;
+        rightPlan = rightP;
+        leftPlan = leftP;
+        cameraEye = eye;
+        cameraCenter = centre;
+        cameraUp = up;
+        cameraDistance = distance;
+        cameraPitch = pitch;
+        cameraYaw = yaw;
+        shapeCacheEnabled = cache;
+        resetPerformance();
+        currentTick = tick;
+        divisions = divisionsSaved;
+        scanLength = scanSaved;
+    }
+};
 
 }  // namespace window_test
