@@ -11,6 +11,12 @@ packages=(
     libpng-dev
     xvfb xauth xdotool x11-apps netpbm
     clang libclang-rt-14-dev
+    libcli11-dev
+    libzip-dev libexpat1-dev zip unzip
+    libfluidsynth-dev fluid-soundfont-gm
+    libegl-dev libegl1-mesa-dev libgbm-dev
+    libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+    sox
 )
 
 missing=()
