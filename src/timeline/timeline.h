@@ -1,0 +1,182 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "animation/animation.h"
+
+// The performance in musical time. The planned grids (rightNotes/leftNotes, slot k = finger k)
+// and plans (rightPlan/leftPlan) are turned once into notes with onsets and releases in seconds,
+// hand moves and finger glides; performanceAt then answers what keys and hands look like at any
+// moment, as a pure function of the timeline and the time. Nothing here needs a window.
+
+// ---- Tempo and measures of the loaded document ----
+
+// From `tick` on, the music goes at `quartersPerMinute`.
+struct TempoChange {
+    int32_t tick;
+    double quartersPerMinute;
+};
+
+// Where a measure of the piano part starts, by the number written in the score.
+struct MeasureStart {
+    std::string number;
+    int32_t tick;
+};
+
+// Quarter notes a minute when the score states no tempo.
+constexpr double kDefaultQuartersPerMinute = 120.0;
+
+struct ScoreTiming {
+    int32_t divisions = 0;               // ticks per quarter note (first divisions of the piano)
+    std::vector<TempoChange> tempo;      // sorted by tick, the first at tick 0
+    std::vector<MeasureStart> measures;  // the piano part's measures in order
+    int32_t endTick = 0;                 // one past the piano part's last tick
+};
+
+// Tempo and measure starts of the document the reader loaded (strict form or prepared), placed
+// with the reader's own cursor rules: tick 0 is the grids' first tick. false with a one-line
+// reason in *error (no newline) when it is not XML or has no piano part with divisions.
+bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::string* error);
+
+// Seconds from tick 0 to `tick` (fractional ticks allowed) at speed 1. Ticks before 0 go at the
+// first tempo. A timing without divisions counts one tick as one quarter note.
+double tickToSeconds(const ScoreTiming& timing, double tick);
+// The inverse: the (fractional) tick reached after `seconds` at speed 1.
+double secondsToTick(const ScoreTiming& timing, double seconds);
+
+// Measure number -> its first tick (first measure whose number equals the text); -1 when none.
+int32_t measureTick(const ScoreTiming& timing, const std::string& number);
+// One past the last tick of that measure (start of the next measure, or endTick); -1 when none.
+int32_t measureEndTick(const ScoreTiming& timing, const std::string& number);
+// The number of the measure holding `tick` ("" when the timing has no measures).
+std::string measureAt(const ScoreTiming& timing, int32_t tick);
+
+// ---- The timeline ----
+
+struct TimedNote {
+    int hand;         // 0 right, 1 left
+    int finger;       // 0 thumb .. 4 little (slot of the planned grid)
+    int32_t key;      // 0..87
+    int32_t tick;     // first tick
+    int32_t endTick;  // one past its last tick
+    double onset;     // seconds from the start of the performance (lead-in included)
+    double release;   // seconds: when the sound stops
+    double keyUp;     // seconds: when the key is back up; >= release, and at least
+                      // kMinimumHeld after the onset unless the same key sounds again sooner
+};
+
+// A note too short to be seen is still shown down this long: two frames at 60 frames a second.
+constexpr double kMinimumHeld = 0.034;
+
+struct TimelineOptions {
+    double speed = 1.0;    // tempo factor (2: twice as fast)
+    int32_t fromTick = 0;  // first tick played
+    int32_t toTick = -1;   // one past the last tick played; -1: the end
+    double leadIn = 0.0;   // seconds of stillness before the first tick
+    double leadOut = 0.0;  // seconds after the last release
+};
+
+// A sound event for the synthesiser.
+struct PerformanceEvent {
+    double seconds;  // performance time
+    bool on;         // note-on, else note-off
+    int hand;        // 0 right, 1 left
+    int32_t key;     // 0..87 (MIDI note key + 21)
+};
+
+// One move of a hand's centre along the keyboard: from `fromX` at `start` to `toX` at `end`
+// (smoothly), still before and after.
+struct HandMove {
+    double start;
+    double end;
+    float fromX;
+    float toX;
+};
+
+struct HandTrack {
+    float startX = 0.0f;                 // x before the first move
+    std::vector<HandMove> moves;         // in time order, not overlapping
+    std::vector<size_t> fingerNotes[5];  // per finger: indices into Timeline::notes by onset
+};
+
+struct Timeline {
+    std::vector<TimedNote> notes;          // sorted by onset, then hand, then key
+    std::vector<PerformanceEvent> events;  // sorted by time; at equal times a key's note-off
+                                           // comes before a note-on
+    HandTrack hands[2];                    // 0 right, 1 left
+    double duration = 0.0;                 // seconds: lead-in, the range, the last key up, lead-out
+    ScoreTiming timing;
+    TimelineOptions options;    // as given, toTick resolved to the grid's end when -1
+    double startSeconds = 0.0;  // tickToSeconds of fromTick at speed 1
+};
+
+// From the planned grids and plans and the score's timing. The range is clamped to the grids.
+Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options);
+
+// Performance seconds at which `tick` (fractional allowed) sounds; inverse: tickAtTime.
+double timeOfTick(const Timeline& timeline, double tick);
+double tickAtTime(const Timeline& timeline, double seconds);
+
+// What keys and hands look like at `seconds`.
+struct PerformanceFrame {
+    float keyAngle[88];     // degrees, 0 up .. 10 fully down
+    HandState right, left;  // as the drawing expects them (animation/animation.h)
+    int32_t tick;           // the score tick sounding at that moment (for the drawing); during
+                            // the lead-in fromTick, after the range the range's last tick
+};
+
+// Pure: the same timeline and time always give the same frame, whatever the frame rate.
+void performanceAt(const Timeline& timeline, double seconds, PerformanceFrame* frame);
+
+// Writes a frame into keyStates, rightHand, leftHand and currentTick so that the existing
+// drawing (drawScene) shows exactly it. keyStates must hold 88 records.
+void applyFrame(const PerformanceFrame& frame);
+
+// ---- Clock and event scheduling for live play ----
+
+// Wall-clock time (any steady seconds the caller reads) -> performance time. Pure: the caller
+// passes the wall time to every call.
+struct PerformanceClock {
+    double start = 0.0;  // performance time of the range start (usually 0)
+    double end = 0.0;    // performance time at which play stops (timeline.duration)
+    double rate = 1.0;   // performance seconds per wall second
+    bool running = false;
+    double anchorWall = 0.0;  // wall time at the last start, stop or rate change
+    double anchorTime = 0.0;  // performance time at that moment
+};
+
+// Largest and smallest rate the faster/slower steps reach.
+constexpr double kMaxClockRate = 4.0;
+constexpr double kMinClockRate = 0.25;
+
+PerformanceClock makeClock(double start, double end);
+// Performance time at wall time `wall`, within [start, end].
+double clockTime(const PerformanceClock& clock, double wall);
+// True once the clock has reached its end.
+bool clockFinished(const PerformanceClock& clock, double wall);
+// Starts (or resumes) at `wall`; at the end it starts over from the start.
+void clockPlay(PerformanceClock* clock, double wall);
+// Stops, keeping the position.
+void clockPause(PerformanceClock* clock, double wall);
+// Back to the start, stopped.
+void clockRewind(PerformanceClock* clock, double wall);
+// Jumps to a performance time (clamped), keeping play or pause.
+void clockSeek(PerformanceClock* clock, double wall, double time);
+// Rate times 1.1 (faster) or divided by 1.1 (slower), within the limits; no jump in position.
+void clockFaster(PerformanceClock* clock, double wall);
+void clockSlower(PerformanceClock* clock, double wall);
+
+// Walks the timeline's events in order as performance time advances.
+struct EventCursor {
+    size_t next = 0;  // index of the first event not yet delivered
+};
+
+// Puts the cursor at the first event at or after `seconds` (after a seek or rewind; the caller
+// silences what was sounding).
+void cursorSeek(EventCursor* cursor, const Timeline& timeline, double seconds);
+// Appends to *out every event before `until` not yet delivered, in order, and moves past them.
+void cursorAdvance(EventCursor* cursor, const Timeline& timeline, double until,
+                   std::vector<PerformanceEvent>* out);
