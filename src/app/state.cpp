@@ -35,7 +35,7 @@ constexpr Point3 kLeftFingersStart[5] = {{1.0f, 0.6f, 0.3f},
                                          {-1.0f, 0.4f, 0.3f}};
 }  // namespace
 
-int startUp(int argc, char** argv) {
+void setStartValues() {
     buildKeyLayout();
 
     zoomLast = {0, 0, 0};
@@ -50,13 +50,19 @@ int startUp(int argc, char** argv) {
     cameraYaw = 0;
     currentTick = -1;
     cameraEye = {cameraDistance, 0, static_cast<float>(cameraDistance * std::cos(kHalfPi))};
+}
 
+void createKeyStates() {
+    keyStates.assign(kKeyCount, KeyState{0.0f, 0, 0});
+    resetPerformance();
+}
+
+int startUp(int argc, char** argv) {
+    setStartValues();
     if (loadScore(argc, argv) != 0) {
         return -1;
     }
-
-    keyStates.assign(kKeyCount, KeyState{0.0f, 0, 0});
-    resetPerformance();
+    createKeyStates();
     planRightHand();
     planLeftHand();
     return 0;

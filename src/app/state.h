@@ -29,5 +29,10 @@ extern int playMode;  // a PlayMode value
 // already said why).
 int startUp(int argc, char** argv);
 
+// Steps 1 and 2 of start-up: the key table and the start values of the shared state.
+void setStartValues();
+// Steps 4 and 5 of start-up, after the score is loaded: 88 key states and the reset.
+void createKeyStates();
+
 // Put hands, fingers, keys, currentTick, tickPhase and playMode back to their start values.
 void resetPerformance();
