@@ -1,0 +1,36 @@
+#pragma once
+
+#include <fluidsynth.h>
+
+#include <string>
+
+// Shared by the offline renderer and the live player, so both sound the same. Internal to the
+// audio module.
+
+constexpr int kPianoChannel = 0;
+constexpr int kNoteVelocity = 90;      // the score carries no dynamics; a firm mezzo-forte
+constexpr int kMidiKeyOfKeyZero = 21;  // key 0 (A0) is MIDI note 21
+
+// Counts one fallible call (see audioFailCallNumber) and returns `ok`, or false when the test
+// hook fails this call.
+bool audioCall(bool ok);
+// Why the last call failed: the injected failure, or the text of errno.
+std::string audioFailureText();
+
+// Routes the synthesiser's own log into a buffer instead of standard error; the program says
+// what went wrong in one line of its own.
+void quietSynthLog();
+// The synthesiser's last error or warning message, "" when none (and clears it).
+std::string takeSynthMessage();
+
+struct SynthSetup {
+    fluid_settings_t* settings = nullptr;
+    fluid_synth_t* synth = nullptr;
+};
+
+// Settings, synthesiser, SoundFont loaded and the piano selected on kPianoChannel. On failure
+// everything made so far is freed and *error says why.
+bool createPianoSynth(const std::string& soundfont, int sampleRate, SynthSetup* setup,
+                      std::string* error);
+// Frees what createPianoSynth made (safe on an empty setup).
+void destroyPianoSynth(SynthSetup* setup);
