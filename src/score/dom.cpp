@@ -342,49 +342,98 @@ DomStatus domSetResolveExternals(DomDocument& document, bool resolve) {
     return kDomOk;
 }
 
-DomStatus domLoad(DomDocument& document, const char* path, bool* loaded) {
+namespace {
+
+// Clears the document before a load and checks that it may run; false with the status to return.
+bool beginLoad(DomDocument& document, bool argumentsGiven, bool* loaded, DomStatus* status) {
     if (injectFailure()) {
-        return kDomFailure;
+        *status = kDomFailure;
+        return false;
     }
-    if (!document || path == nullptr || loaded == nullptr) {
-        return kDomInvalidArgument;
+    if (!document || !argumentsGiven || loaded == nullptr) {
+        *status = kDomInvalidArgument;
+        return false;
     }
     DomDocumentData& data = *document.data;
     if (data.async || data.validateOnParse || data.resolveExternals) {
-        return kDomNotImplemented;
+        *status = kDomNotImplemented;
+        return false;
     }
     *loaded = false;
     data.dropContents();
     data.reason.clear();
+    return true;
+}
 
-    size_t size = 0;
-    if (!readWholeFile(path, &data.buffer, &size)) {
-        data.reason = std::string("the file cannot be read (") + std::strerror(errno) + ")";
-        return kDomOk;
-    }
+// Parses the `size` bytes of data.buffer in place. A parse error is placed by line and column
+// in `original` (the same bytes as they were before the parse), or, when that is null, in the
+// bytes of the file at `path` read again.
+void parseLoaded(DomDocumentData& data, size_t size, const char* original, size_t originalSize,
+                 const char* path, bool* loaded) {
     const pugi::xml_parse_result result =
         data.xml.load_buffer_inplace(data.buffer, size, kParseOptions, pugi::encoding_auto);
     if (result) {
         *loaded = true;
-        return kDomOk;
+        return;
     }
-
-    // The parse wrote into the buffer; read the file again to place the error.
     const std::string description = result.description();
     data.dropContents();
-    char* original = nullptr;
-    size_t originalSize = 0;
-    if (readWholeFile(path, &original, &originalSize)) {
+    char* reread = nullptr;
+    if (original == nullptr && path != nullptr && readWholeFile(path, &reread, &originalSize)) {
+        original = reread;
+    }
+    if (original != nullptr) {
         long line;
         long column;
         errorPosition(original, originalSize, result.encoding, result.offset, &line, &column);
-        std::free(original);
         char where[64];
         std::snprintf(where, sizeof where, " at line %ld, column %ld", line, column);
         data.reason = description + where;
     } else {
         data.reason = description;
     }
+    std::free(reread);
+}
+
+}  // namespace
+
+DomStatus domLoad(DomDocument& document, const char* path, bool* loaded) {
+    DomStatus status = kDomOk;
+    if (!beginLoad(document, path != nullptr, loaded, &status)) {
+        return status;
+    }
+    DomDocumentData& data = *document.data;
+    size_t size = 0;
+    if (!readWholeFile(path, &data.buffer, &size)) {
+        data.reason = std::string("the file cannot be read (") + std::strerror(errno) + ")";
+        return kDomOk;
+    }
+    // The parse writes into the buffer; the file is read again to place an error.
+    parseLoaded(data, size, nullptr, 0, path, loaded);
+    return kDomOk;
+}
+
+DomStatus domLoadBuffer(DomDocument& document, const char* bytes, size_t size, bool* loaded) {
+    DomStatus status = kDomOk;
+    if (!beginLoad(document, bytes != nullptr || size == 0, loaded, &status)) {
+        return status;
+    }
+    DomDocumentData& data = *document.data;
+    if (size > kMaxFileBytes) {
+        data.reason = std::string("the file cannot be read (") + std::strerror(EFBIG) + ")";
+        return kDomOk;
+    }
+    // pugixml parses in place and keeps its strings in the buffer, so it gets a copy of its own;
+    // the caller's bytes stay as they were and place a parse error.
+    data.buffer = static_cast<char*>(std::malloc(size + 1));
+    if (data.buffer == nullptr) {
+        data.reason = std::string("the file cannot be read (") + std::strerror(ENOMEM) + ")";
+        return kDomOk;
+    }
+    if (size != 0) {
+        std::memcpy(data.buffer, bytes, size);
+    }
+    parseLoaded(data, size, bytes, size, nullptr, loaded);
     return kDomOk;
 }
 

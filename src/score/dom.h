@@ -110,6 +110,9 @@ DomStatus domSetResolveExternals(DomDocument& document, bool resolve);
 // well-formed. A missing, unreadable or malformed file is not a failed call: it leaves *loaded
 // false and a reason behind for domGetParseError.
 DomStatus domLoad(DomDocument& document, const char* path, bool* loaded);
+// The same for a document held in memory: `size` bytes at `bytes`, which the call copies, so
+// they need not outlive it. A parse error is placed by line and column as for a file.
+DomStatus domLoadBuffer(DomDocument& document, const char* bytes, size_t size, bool* loaded);
 DomStatus domGetParseError(const DomDocument& document, DomParseError* error);
 DomStatus domGetReason(const DomParseError& error, DomText* reason);
 // Answers only the query "//part-list[0]/*": the first child element of the first part-list

@@ -587,7 +587,12 @@ int32_t stepOffset(const char* text) {
     return -1;
 }
 
-int32_t loadScore(int argc, char** argv) {
+namespace {
+
+// Creates the document and loads it from the file at `path`, or, when `path` is null, from the
+// `size` bytes at `data`; then reads the piano part. `shownPath` is printed as the file's name
+// (null: no File line).
+int32_t loadScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
     std::printf("Loading MusicXML file...\n");
     std::fflush(stdout);
 
@@ -595,14 +600,14 @@ int32_t loadScore(int argc, char** argv) {
     if (!pXMLDom) {
         return -1;
     }
-    const char* path = kDefaultScorePath;
-    if (argc >= 2 && argv != nullptr && argv[1] != nullptr) {
-        path = argv[1];
-        std::printf("File : %s\n", path);
+    if (shownPath != nullptr) {
+        std::printf("File : %s\n", shownPath);
         std::fflush(stdout);
     }
     bool loaded = false;
-    if (!HRCALL(domLoad(pXMLDom, path, &loaded), "dom->load(): ", "pXMLDom->load(var, &status)")) {
+    const DomStatus status = path != nullptr ? domLoad(pXMLDom, path, &loaded)
+                                             : domLoadBuffer(pXMLDom, data, size, &loaded);
+    if (!HRCALL(status, "dom->load(): ", "pXMLDom->load(var, &status)")) {
         return -1;
     }
     if (!loaded) {
@@ -638,4 +643,17 @@ int32_t loadScore(int argc, char** argv) {
     std::fflush(stdout);
     scanLength = 4 * divisions;
     return 0;
+}
+
+}  // namespace
+
+int32_t loadScore(int argc, char** argv) {
+    if (argc >= 2 && argv != nullptr && argv[1] != nullptr) {
+        return loadScoreFrom(argv[1], nullptr, 0, argv[1]);
+    }
+    return loadScoreFrom(kDefaultScorePath, nullptr, 0, nullptr);
+}
+
+int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath) {
+    return loadScoreFrom(nullptr, data, size, shownPath);
 }
