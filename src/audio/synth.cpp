@@ -45,6 +45,20 @@ struct NoteEvent {
     int midiKey;
 };
 
+// A SoundFont 2 file is a RIFF file of form "sfbk". Anything else is turned away before the
+// synthesiser sees it: its fallback loaders print to standard error on their own.
+bool looksLikeSoundfont(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char head[12] = {};
+    size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+           std::memcmp(head + 8, "sfbk", 4) == 0;
+}
+
 bool fileReadable(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
@@ -149,6 +163,10 @@ bool createPianoSynth(const std::string& soundfont, int sampleRate, SynthSetup* 
         *error = "cannot read the SoundFont " + soundfont + " (" + std::strerror(errno) + ")";
         return false;
     }
+    if (!looksLikeSoundfont(soundfont)) {
+        *error = soundfont + " is not a SoundFont 2 (.sf2) file";
+        return false;
+    }
     auto fail = [&](const std::string& what) {
         std::string detail =
             lastCallInjected ? std::string("injected failure") : takeSynthMessage();
@@ -167,7 +185,7 @@ bool createPianoSynth(const std::string& soundfont, int sampleRate, SynthSetup* 
         !audioCall(fluid_settings_setint(setup->settings, "synth.dynamic-sample-loading", 1) ==
                    FLUID_OK) ||
         !audioCall(fluid_settings_setint(setup->settings, "synth.chorus.active", 0) == FLUID_OK) ||
-        !audioCall(fluid_settings_setnum(setup->settings, "synth.gain", 0.4) == FLUID_OK)) {
+        !audioCall(fluid_settings_setnum(setup->settings, "synth.gain", 0.6) == FLUID_OK)) {
         return fail("cannot set up the synthesiser");
     }
     setup->synth = new_fluid_synth(setup->settings);
