@@ -88,7 +88,7 @@ struct PerformanceEvent {
 };
 
 // One move of a hand's centre along the keyboard: from `fromX` at `start` to `toX` at `end`
-// (smoothly), still before and after.
+// (eased in and out); the hand is still outside its moves.
 struct HandMove {
     double start;
     double end;
@@ -96,24 +96,42 @@ struct HandMove {
     float toX;
 };
 
+// A span of ticks in which one finger holds one key (slot k of consecutive ticks). A held note
+// that the planner hands to another finger part way through makes two runs.
+struct FingerRun {
+    int32_t key;
+    int32_t startTick;
+    int32_t endTick;  // one past its last tick
+    double start;     // seconds: time of startTick
+    double end;       // seconds: when the finger may leave the key (its note's keyUp when the
+                      // run ends the note, capped by the finger's next run)
+    size_t note;      // index into Timeline::notes of the note it plays
+};
+
 struct HandTrack {
-    float startX = 0.0f;                 // x before the first move
-    std::vector<HandMove> moves;         // in time order, not overlapping
-    std::vector<size_t> fingerNotes[5];  // per finger: indices into Timeline::notes by onset
+    HandState startPose;             // the hand as it was when the timeline was built
+    float startX = 0.0f;             // x before the first move: the plan at fromTick
+    std::vector<HandMove> moves;     // in time order, not overlapping
+    std::vector<FingerRun> runs[5];  // per finger, in tick order
 };
 
 struct Timeline {
     std::vector<TimedNote> notes;          // sorted by onset, then hand, then key
-    std::vector<PerformanceEvent> events;  // sorted by time; at equal times a key's note-off
-                                           // comes before a note-on
+    std::vector<PerformanceEvent> events;  // sorted by time; at equal times note-offs first
     HandTrack hands[2];                    // 0 right, 1 left
     double duration = 0.0;                 // seconds: lead-in, the range, the last key up, lead-out
     ScoreTiming timing;
-    TimelineOptions options;    // as given, toTick resolved to the grid's end when -1
-    double startSeconds = 0.0;  // tickToSeconds of fromTick at speed 1
+    TimelineOptions options;           // as given; speed made positive, range clamped to the grids
+    std::vector<double> tempoSeconds;  // per tempo change, its time at speed 1
+    double startSeconds = 0.0;         // time of fromTick at speed 1
+    int32_t gridTicks = 0;             // length of the grids when built
+    std::vector<size_t> keyNotes[88];  // per key, indices into notes by onset
+    std::vector<double> keyNotesUp[88];  // beside keyNotes: the latest keyUp up to that note
 };
 
-// From the planned grids and plans and the score's timing. The range is clamped to the grids.
+// From the planned grids and plans (rightNotes/leftNotes, slot k = finger k; rightPlan/leftPlan),
+// the hands as they stand (their start pose) and the score's timing. The range is clamped to
+// the grids.
 Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options);
 
 // Performance seconds at which `tick` (fractional allowed) sounds; inverse: tickAtTime.
@@ -177,6 +195,7 @@ struct EventCursor {
 // Puts the cursor at the first event at or after `seconds` (after a seek or rewind; the caller
 // silences what was sounding).
 void cursorSeek(EventCursor* cursor, const Timeline& timeline, double seconds);
-// Appends to *out every event before `until` not yet delivered, in order, and moves past them.
+// Appends to *out every event before `until` not yet delivered, in order, and moves past them;
+// at or past the timeline's duration every event left is delivered.
 void cursorAdvance(EventCursor* cursor, const Timeline& timeline, double until,
                    std::vector<PerformanceEvent>* out);
