@@ -5,6 +5,7 @@
 #include "animation/animation.h"
 #include "render/key_layout.h"
 #include "render/material.h"
+#include "render/shapes_gl.h"
 #include "score/score_model.h"
 
 namespace {
@@ -30,7 +31,7 @@ GLuint compileBody(float stretch, double cube) {
     GLuint list = glGenLists(1);
     glNewList(list, GL_COMPILE);
     glScalef(1.0f, 1.0f, stretch);
-    glutSolidCube(cube);
+    drawSolidCube(cube);
     glEndList();
     return list;
 }

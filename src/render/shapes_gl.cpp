@@ -2,9 +2,20 @@
 
 #include <GL/glut.h>
 
+#include "render/solids_gl.h"
+
 bool shapeCacheEnabled = true;
+bool ownSolidShapes = false;
 
 namespace {
+void solidSphere(double radius, int slices, int stacks) {
+    if (ownSolidShapes) {
+        drawOwnSolidSphere(radius, slices, stacks);
+    } else {
+        glutSolidSphere(radius, slices, stacks);
+    }
+}
+
 enum ShapeKind { SphereShape, CylinderShape };
 
 // One compiled shape and the arguments it was compiled with.
@@ -59,19 +70,27 @@ GLuint beginShape(ShapeKind kind, double base, double top, double height, int sl
 
 void drawSolidSphere(double radius, int slices, int stacks) {
     if (!shapeCacheEnabled) {
-        glutSolidSphere(radius, slices, stacks);
+        solidSphere(radius, slices, stacks);
         return;
     }
     GLuint list = findShape(SphereShape, radius, 0.0, 0.0, slices, stacks);
     if (list == 0) {
         list = beginShape(SphereShape, radius, 0.0, 0.0, slices, stacks);
-        glutSolidSphere(radius, slices, stacks);
+        solidSphere(radius, slices, stacks);
         if (list == 0) {
             return;
         }
         glEndList();
     }
     glCallList(list);
+}
+
+void drawSolidCube(double size) {
+    if (ownSolidShapes) {
+        drawOwnSolidCube(size);
+    } else {
+        glutSolidCube(size);
+    }
 }
 
 void drawCylinder(GLUquadric* quadric, double base, double top, double height, int slices,

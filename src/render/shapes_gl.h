@@ -9,6 +9,9 @@
 
 // ---- Set by tests and benchmarks before drawing; read by every draw of a solid. ----
 extern bool shapeCacheEnabled;  // true: replay compiled shapes; false: tessellate on every call
+// ---- Set once by drawing without a display, before its first frame; false in the window. ----
+extern bool ownSolidShapes;  // true: spheres and cubes from render/solids_gl (no GLUT window
+                             // needed); false: GLUT's glutSolidSphere and glutSolidCube
 
 // The most distinct shapes kept. Past it a shape is drawn directly, every time: the memory the
 // cache holds stays bounded whatever sizes reach it.
@@ -16,6 +19,9 @@ constexpr int kShapeCacheCapacity = 32;
 
 // glutSolidSphere(radius, slices, stacks), replayed from the cache when it is on.
 void drawSolidSphere(double radius, int slices, int stacks);
+
+// glutSolidCube(size), or its own-geometry twin when ownSolidShapes is set.
+void drawSolidCube(double size);
 
 // gluCylinder(quadric, base, top, height, slices, stacks), replayed from the cache when it is
 // on. The list is compiled with the quadric of the first call; callers keep one quadric for the
