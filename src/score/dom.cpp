@@ -1,5 +1,8 @@
 #include "score/dom.h"
 
+// The parser's DTD functions (amplification limits) are declared only with this defined.
+#define XML_DTD
+#include <expat.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -77,13 +80,16 @@ bool injectFailure() {
 // The parser keeps no whitespace-only text between elements, no comments and no processing
 // instructions, stores an element's leading text in the element itself, trims element texts and
 // normalises attribute values. It knows only the five predefined entities and character
-// references; a DOCTYPE is skipped, never followed.
+// references; a DOCTYPE is skipped, never followed. Every text that is kept is a child node like
+// any element (the first child of <clef>G</clef> is the text "G"); a leading text stored in its
+// element is handed out as a node of its own (DomNode::embeddedText).
 constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
                                    pugi::parse_wconv_attribute | pugi::parse_wnorm_attribute |
                                    pugi::parse_trim_pcdata | pugi::parse_embed_pcdata;
 
-void setNode(DomNode* out, pugi::xml_node node) {
+void setNode(DomNode* out, pugi::xml_node node, bool embeddedText = false) {
     out->node = node;
+    out->embeddedText = embeddedText;
     if (node) {
         out->hold.take();
     } else {
@@ -269,6 +275,277 @@ void errorPosition(const char* data, size_t size, pugi::xml_encoding encoding, p
     }
 }
 
+// ---- Well-formedness ----
+// pugixml parses fast but forgives much (text after the root element, duplicate attributes, a
+// bare '&', control characters, invalid UTF-8, "--" in a comment, ...), so expat checks the
+// document first and the load takes its verdict. The DOM declares and expands no entity and
+// fetches nothing, and expat is set up to match: it never sees the internal subset (blanked
+// out), parameter entities are never parsed, no external entity is opened, a default handler
+// keeps every reference in text as it is, and should anything still be expanded, the
+// amplification limit stops it at the first byte.
+
+// The encoding pugixml will choose for these bytes, told the way it tells it: a byte order mark,
+// the first character written in UTF-16 or UTF-32, or an ISO-8859-1 declaration.
+pugi::xml_encoding detectEncoding(const unsigned char* b, size_t size, size_t* markLength) {
+    *markLength = 0;
+    if (size >= 4) {
+        if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) {
+            *markLength = 4;
+            return pugi::encoding_utf32_be;
+        }
+        if (b[0] == 0xFF && b[1] == 0xFE && b[2] == 0 && b[3] == 0) {
+            *markLength = 4;
+            return pugi::encoding_utf32_le;
+        }
+    }
+    if (size >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        *markLength = 2;
+        return pugi::encoding_utf16_be;
+    }
+    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        *markLength = 2;
+        return pugi::encoding_utf16_le;
+    }
+    if (size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        *markLength = 3;
+        return pugi::encoding_utf8;
+    }
+    if (size >= 4) {
+        if (b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] == 0x3C) {
+            return pugi::encoding_utf32_be;
+        }
+        if (b[0] == 0x3C && b[1] == 0 && b[2] == 0 && b[3] == 0) {
+            return pugi::encoding_utf32_le;
+        }
+    }
+    if (size >= 2 && b[0] == 0 && b[1] == 0x3C) {
+        return pugi::encoding_utf16_be;
+    }
+    if (size >= 2 && b[0] == 0x3C && b[1] == 0) {
+        return pugi::encoding_utf16_le;
+    }
+    if (size >= 5 && std::memcmp(b, "<?xml", 5) == 0) {
+        // The declaration's encoding, if it is one of pugixml's two names for ISO-8859-1.
+        const char* text = reinterpret_cast<const char*>(b);
+        const char* end = static_cast<const char*>(std::memchr(text, '>', size));
+        const std::string declaration(text, end != nullptr ? end - text : size < 256 ? size : 256);
+        const size_t at = declaration.find("encoding");
+        const size_t quote = at == std::string::npos ? at : declaration.find_first_of("\"'", at);
+        if (quote != std::string::npos) {
+            const size_t close = declaration.find(declaration[quote], quote + 1);
+            const std::string name = declaration.substr(quote + 1, close - quote - 1);
+            if (domTextEquals(name.c_str(), "iso-8859-1") ||
+                domTextEquals(name.c_str(), "latin1")) {
+                return pugi::encoding_latin1;
+            }
+        }
+    }
+    return pugi::encoding_utf8;
+}
+
+// UTF-16 or UTF-32 text after its byte order mark as UTF-8. A unit that is no character (a lone
+// surrogate, a value beyond U+10FFFF) becomes the byte 0xFF, which expat refuses at its place.
+std::string wideToUtf8(const unsigned char* b, size_t size, pugi::xml_encoding encoding) {
+    const bool wide32 = encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be;
+    const bool little = encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf32_le;
+    const size_t unit = wide32 ? 4 : 2;
+    const auto read = [&](size_t i) {
+        uint32_t value = 0;
+        for (size_t k = 0; k < unit; ++k) {
+            value = (value << 8) | b[i + (little ? unit - 1 - k : k)];
+        }
+        return value;
+    };
+    std::string out;
+    out.reserve(size / unit + 16);
+    size_t i = 0;
+    for (; i + unit <= size; i += unit) {
+        uint32_t c = read(i);
+        if (!wide32 && c >= 0xD800 && c < 0xDC00 && i + 4 <= size) {
+            const uint32_t low = read(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000 && !(c >= 0xD800 && c < 0xE000)) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c >= 0x10000 && c <= 0x10FFFF) {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xFF));
+        }
+    }
+    if (i < size) {
+        out.push_back(static_cast<char>(0xFF));  // half a character at the end
+    }
+    return out;
+}
+
+bool startsAt(const char* text, size_t length, size_t at, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    return at + n <= length && std::memcmp(text + at, prefix, n) == 0;
+}
+
+// Position just past the first `close` at or after `at`, or `length` + 1 when there is none.
+size_t pastNext(const char* text, size_t length, size_t at, const char* close) {
+    const size_t n = std::strlen(close);
+    for (size_t i = at; i + n <= length; ++i) {
+        if (std::memcmp(text + i, close, n) == 0) {
+            return i + n;
+        }
+    }
+    return length + 1;
+}
+
+// The span [*begin, *end) of the document type declaration when it has an internal subset
+// (the only place a document can declare entities); false when there is none.
+bool findInternalSubset(const char* text, size_t length, size_t* begin, size_t* end) {
+    size_t at = 0;
+    for (;;) {
+        while (at < length && isXmlSpace(text[at])) {
+            ++at;
+        }
+        if (startsAt(text, length, at, "<!--")) {
+            at = pastNext(text, length, at + 4, "-->");
+        } else if (startsAt(text, length, at, "<?")) {
+            at = pastNext(text, length, at + 2, "?>");
+        } else if (startsAt(text, length, at, "<!DOCTYPE")) {
+            break;
+        } else {
+            return false;
+        }
+    }
+    *begin = at;
+    bool subset = false;
+    for (size_t i = at + 9; i < length; ++i) {
+        const char c = text[i];
+        if (c == '"' || c == '\'') {
+            const char* close =
+                static_cast<const char*>(std::memchr(text + i + 1, c, length - i - 1));
+            if (close == nullptr) {
+                return false;
+            }
+            i = static_cast<size_t>(close - text);
+        } else if (c == '[' && !subset) {
+            subset = true;
+            for (++i; i < length && text[i] != ']'; ++i) {
+                if (startsAt(text, length, i, "<!--")) {
+                    i = pastNext(text, length, i + 4, "-->") - 1;
+                } else if (startsAt(text, length, i, "<?")) {
+                    i = pastNext(text, length, i + 2, "?>") - 1;
+                } else if (text[i] == '"' || text[i] == '\'') {
+                    const char* close = static_cast<const char*>(
+                        std::memchr(text + i + 1, text[i], length - i - 1));
+                    if (close == nullptr) {
+                        return false;
+                    }
+                    i = static_cast<size_t>(close - text);
+                }
+            }
+            if (i >= length) {
+                return false;
+            }
+        } else if (c == '>') {
+            *end = i + 1;
+            return subset;
+        }
+    }
+    return false;
+}
+
+// The text with its internal subset blanked out: every character of the declaration becomes one
+// space, line breaks stay, so expat sees no declaration at all and still counts lines and
+// columns as they are in the file.
+std::string withoutInternalSubset(const char* text, size_t length, size_t begin, size_t end,
+                                  bool utf8) {
+    std::string blanked(text, begin);
+    blanked.reserve(length);
+    for (size_t i = begin; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || c == '\r') {
+            blanked.push_back(static_cast<char>(c));
+        } else if (!utf8 || (c & 0xC0) != 0x80) {
+            blanked.push_back(' ');
+        }
+    }
+    blanked.append(text + end, length - end);
+    return blanked;
+}
+
+void swallow(void*, const XML_Char*, int) {}
+
+// True when the bytes are well-formed XML; otherwise false and why, with the line and column
+// (from 1, in characters, a byte order mark not counted) where expat stopped.
+bool checkWellFormed(const char* data, size_t size, std::string* reason) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    size_t mark = 0;
+    const pugi::xml_encoding encoding = detectEncoding(bytes, size, &mark);
+    std::string converted;
+    const char* text = data + mark;
+    size_t length = size - mark;
+    const char* protocol = encoding == pugi::encoding_latin1 ? "ISO-8859-1" : "UTF-8";
+    if (encoding != pugi::encoding_utf8 && encoding != pugi::encoding_latin1) {
+        converted = wideToUtf8(bytes + mark, size - mark, encoding);
+        text = converted.data();
+        length = converted.size();
+    }
+    size_t begin = 0;
+    size_t end = 0;
+    if (findInternalSubset(text, length, &begin, &end)) {
+        converted =
+            withoutInternalSubset(text, length, begin, end, encoding != pugi::encoding_latin1);
+        text = converted.data();
+        length = converted.size();
+    }
+    XML_Parser parser = XML_ParserCreate(protocol);
+    if (parser == nullptr) {
+        *reason = std::strerror(ENOMEM);
+        return false;
+    }
+    XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+    XML_SetDefaultHandler(parser, swallow);
+    // As if the document named an external subset that is never read: a reference to an entity
+    // nobody declared is then no error (unless the document says it is standalone), and stays
+    // the literal text the DOM gives it.
+    XML_UseForeignDTD(parser, XML_TRUE);
+    XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser, 1.0f);
+    XML_SetBillionLaughsAttackProtectionActivationThreshold(parser, 1);
+    // One call per gigabyte at most: expat takes an int length.
+    constexpr size_t kPiece = size_t{1} << 30;
+    bool wellFormed = true;
+    size_t at = 0;
+    do {
+        const size_t piece = length - at < kPiece ? length - at : kPiece;
+        const bool last = at + piece == length;
+        if (XML_Parse(parser, text + at, static_cast<int>(piece), last ? XML_TRUE : XML_FALSE) !=
+            XML_STATUS_OK) {
+            wellFormed = false;
+            break;
+        }
+        at += piece;
+    } while (at < length);
+    if (!wellFormed) {
+        char where[64];
+        std::snprintf(where, sizeof where, " at line %lu, column %lu",
+                      static_cast<unsigned long>(XML_GetCurrentLineNumber(parser)),
+                      static_cast<unsigned long>(XML_GetCurrentColumnNumber(parser)) + 1);
+        *reason = std::string(XML_ErrorString(XML_GetErrorCode(parser))) + where;
+    }
+    XML_ParserFree(parser);
+    return wellFormed;
+}
+
 void appendTextContent(pugi::xml_node node, std::string* text) {
     // Iterative, so that deep nesting cannot exhaust the stack.
     const pugi::xml_node top = node;
@@ -370,10 +647,19 @@ bool beginLoad(DomDocument& document, bool argumentsGiven, bool* loaded, DomStat
 // bytes of the file at `path` read again.
 void parseLoaded(DomDocumentData& data, size_t size, const char* original, size_t originalSize,
                  const char* path, bool* loaded) {
+    // expat reads the bytes before pugixml parses them in place. When both refuse the document,
+    // pugixml's reason is the one given, as it always was.
+    std::string malformed;
+    const bool wellFormed = checkWellFormed(data.buffer, size, &malformed);
     const pugi::xml_parse_result result =
         data.xml.load_buffer_inplace(data.buffer, size, kParseOptions, pugi::encoding_auto);
-    if (result) {
+    if (result && wellFormed) {
         *loaded = true;
+        return;
+    }
+    if (result) {
+        data.dropContents();
+        data.reason = malformed;
         return;
     }
     const std::string description = result.description();
@@ -460,17 +746,12 @@ DomStatus domGetReason(const DomParseError& error, DomText* reason) {
     return kDomOk;
 }
 
-DomStatus domSelectSingleNode(const DomDocument& document, const char* query, DomNode* node) {
-    if (injectFailure()) {
-        return kDomFailure;
-    }
-    if (!document || query == nullptr || node == nullptr ||
-        std::strcmp(query, "//part-list[0]/*") != 0) {
-        return kDomInvalidArgument;
-    }
-    // Document order is a preorder walk; the first part-list found is the one.
+namespace {
+
+// The first element called `name` in document order (a preorder walk), or none.
+pugi::xml_node firstElementNamed(const DomDocument& document, const char* name) {
     pugi::xml_node at = document.data->xml.first_child();
-    while (at && !(at.type() == pugi::node_element && std::strcmp(at.name(), "part-list") == 0)) {
+    while (at && !(at.type() == pugi::node_element && std::strcmp(at.name(), name) == 0)) {
         if (at.first_child()) {
             at = at.first_child();
             continue;
@@ -482,6 +763,24 @@ DomStatus domSelectSingleNode(const DomDocument& document, const char* query, Do
             at = at.next_sibling();
         }
     }
+    return at;
+}
+
+}  // namespace
+
+bool domHasElement(const DomDocument& document, const char* name) {
+    return document && name != nullptr && firstElementNamed(document, name);
+}
+
+DomStatus domSelectSingleNode(const DomDocument& document, const char* query, DomNode* node) {
+    if (injectFailure()) {
+        return kDomFailure;
+    }
+    if (!document || query == nullptr || node == nullptr ||
+        std::strcmp(query, "//part-list[0]/*") != 0) {
+        return kDomInvalidArgument;
+    }
+    const pugi::xml_node at = firstElementNamed(document, "part-list");
     pugi::xml_node entry = at ? at.first_child() : pugi::xml_node();
     while (entry && entry.type() != pugi::node_element) {
         entry = entry.next_sibling();
@@ -498,6 +797,10 @@ DomStatus domNodeName(const DomNode& node, DomText* name) {
         return kDomInvalidArgument;
     }
     // Names of nodes other than elements start with '#', which no element name can.
+    if (node.embeddedText) {
+        setView(name, "#text");
+        return kDomOk;
+    }
     switch (node.node.type()) {
         case pugi::node_element:
             setView(name, node.node.name());
@@ -528,7 +831,12 @@ DomStatus domFirstChild(const DomNode& node, DomNode* child) {
     if (!node || child == nullptr) {
         return kDomInvalidArgument;
     }
-    const pugi::xml_node first = node.node.first_child();
+    const pugi::xml_node at = node.node;
+    if (!node.embeddedText && at.type() == pugi::node_element && at.value()[0] != '\0') {
+        setNode(child, at, true);  // the leading text the element holds
+        return kDomOk;
+    }
+    const pugi::xml_node first = node.embeddedText ? pugi::xml_node() : at.first_child();
     setNode(child, first);
     return first ? kDomOk : kDomNothing;
 }
@@ -537,7 +845,9 @@ DomStatus domNextSibling(const DomNode& node, DomNode* sibling) {
     if (!node || sibling == nullptr) {
         return kDomInvalidArgument;
     }
-    const pugi::xml_node next = node.node.next_sibling();
+    // After an element's leading text comes the element's first child node.
+    const pugi::xml_node next =
+        node.embeddedText ? node.node.first_child() : node.node.next_sibling();
     setNode(sibling, next);
     return next ? kDomOk : kDomNothing;
 }
@@ -549,7 +859,7 @@ DomStatus domParentNode(const DomNode& node, DomNode* parent) {
     if (!node || parent == nullptr) {
         return kDomInvalidArgument;
     }
-    const pugi::xml_node up = node.node.parent();
+    const pugi::xml_node up = node.embeddedText ? node.node : node.node.parent();
     setNode(parent, up);
     return up ? kDomOk : kDomNothing;
 }
@@ -561,7 +871,7 @@ DomStatus domAttributes(const DomNode& node, DomAttributeMap* map) {
     if (!node || map == nullptr) {
         return kDomInvalidArgument;
     }
-    map->owner = node.node;
+    map->owner = node.embeddedText ? pugi::xml_node() : node.node;  // a text has none
     map->hold.take();
     return kDomOk;
 }
@@ -601,7 +911,7 @@ DomStatus domTypedValue(const DomNode& node, DomText* value) {
         return kDomInvalidArgument;
     }
     const pugi::xml_node n = node.node;
-    if (!n.first_child()) {
+    if (!n.first_child() || node.embeddedText) {
         setView(value, n.value());  // the common case: a leaf holding its own trimmed text
         return kDomOk;
     }

@@ -62,9 +62,11 @@ struct DomDocument {
     explicit operator bool() const { return data != nullptr; }
 };
 
-// A node of a document: an element, a text, or the document node itself.
+// A node of a document: an element, a text, or the document node itself. pugixml keeps the text
+// that opens an element inside the element; such a text node is `node` with `embeddedText` set.
 struct DomNode {
     pugi::xml_node node;
+    bool embeddedText = false;
     DomHold hold;
     explicit operator bool() const { return hold.held; }
 };
@@ -118,6 +120,9 @@ DomStatus domGetReason(const DomParseError& error, DomText* reason);
 // Answers only the query "//part-list[0]/*": the first child element of the first part-list
 // element in document order. Any other query is an invalid argument.
 DomStatus domSelectSingleNode(const DomDocument& document, const char* query, DomNode* node);
+// Whether the document holds an element called `name` anywhere. Not a fallible call: the reader
+// asks it only to word a message after the query found nothing.
+bool domHasElement(const DomDocument& document, const char* name);
 
 // ---- Nodes. The result handle may be the argument itself (parent = parent of parent). ----
 DomStatus domNodeName(const DomNode& node, DomText* name);

@@ -438,7 +438,9 @@ bool findPianoPart(const DomDocument& pXMLDom, DomNode& pNode, ReaderState& stat
         return false;
     }
     if (!pNode) {
-        return formatError("Unexpected Format: the score has no part-list\n");
+        return formatError(domHasElement(pXMLDom, "part-list")
+                               ? "Unexpected Format: the part-list is empty\n"
+                               : "Unexpected Format: the score has no part-list\n");
     }
     while (pNode) {
         DomAttributeMap x;
