@@ -192,7 +192,8 @@ struct PartInfo {
     // What a first look at the music found.
     int staves = 1;
     int64_t pitched = 0;
-    bool percussion = false;  // unpitched notes or a percussion clef
+    int64_t unpitched = 0;
+    bool percussion = false;  // a percussion clef, or unpitched notes only
     int64_t firstDivisions = 0;
     std::vector<int64_t> divisionsStated;  // distinct values, in order
 };
@@ -256,7 +257,7 @@ void surveyPart(PartInfo* part) {
                 if (child.child("pitch")) {
                     ++part->pitched;
                 } else if (child.child("unpitched")) {
-                    part->percussion = true;
+                    ++part->unpitched;
                 }
             } else if (std::strcmp(name, "attributes") == 0) {
                 for (pugi::xml_node a : child.children()) {
@@ -283,6 +284,7 @@ void surveyPart(PartInfo* part) {
             }
         }
     }
+    part->percussion = part->percussion || (part->unpitched > 0 && part->pitched == 0);
 }
 
 // ---- reading a part's music -----------------------------------------------------------------
