@@ -321,9 +321,26 @@ double tickAtTime(const Timeline& timeline, double seconds) {
 Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options) {
     Timeline tl;
     tl.timing = timing;
-    if (tl.timing.tempo.empty()) {
-        tl.timing.tempo.push_back({0, kDefaultQuartersPerMinute});
+    // A tempo map made by hand may be out of order or hold a tempo that is no speed.
+    std::vector<TempoChange>& tempo = tl.timing.tempo;
+    tempo.erase(std::remove_if(tempo.begin(), tempo.end(),
+                               [](const TempoChange& c) {
+                                   return !(c.quartersPerMinute > 0.0) ||
+                                          !std::isfinite(c.quartersPerMinute);
+                               }),
+                tempo.end());
+    std::stable_sort(tempo.begin(), tempo.end(),
+                     [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
+    if (tempo.empty()) {
+        tempo.push_back({0, kDefaultQuartersPerMinute});
     }
+    // Of the tempi at or before tick 0 the last one stands, from tick 0.
+    size_t first = 0;
+    while (first + 1 < tempo.size() && tempo[first + 1].tick <= 0) {
+        ++first;
+    }
+    tempo.erase(tempo.begin(), tempo.begin() + static_cast<long>(first));
+    tempo.front().tick = 0;
     tl.options = options;
     if (!(options.speed > 0.0) || !std::isfinite(options.speed)) {
         tl.options.speed = 1.0;

@@ -41,8 +41,9 @@ struct ScoreTiming {
 // reason in *error (no newline) when it is not XML or has no piano part with divisions.
 bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::string* error);
 
-// Seconds from tick 0 to `tick` (fractional ticks allowed) at speed 1. Ticks before 0 go at the
-// first tempo. A timing without divisions counts one tick as one quarter note.
+// Seconds from tick 0 to `tick` (fractional ticks allowed) at speed 1, over a tempo map as
+// readScoreTiming makes it (sorted, positive tempi). The first tempo also governs ticks before
+// 0. A timing without divisions counts one tick as one quarter note.
 double tickToSeconds(const ScoreTiming& timing, double tick);
 // The inverse: the (fractional) tick reached after `seconds` at speed 1.
 double secondsToTick(const ScoreTiming& timing, double seconds);
@@ -129,6 +130,7 @@ struct Timeline {
     std::vector<double> keyNotesUp[88];  // beside keyNotes: the latest keyUp up to that note
 };
 
+// A tempo map out of order or holding tempi that are not positive is sorted and cleaned first.
 // From the planned grids and plans (rightNotes/leftNotes, slot k = finger k; rightPlan/leftPlan),
 // the hands as they stand (their start pose) and the score's timing. The range is clamped to
 // the grids.

@@ -77,6 +77,16 @@ TEST(Timeline, RandomGridsAtManyDivisionsAndTempoChanges) {
             ASSERT_GT(tl.notes.size(), 150u);
             ASSERT_GT(tl.hands[0].moves.size() + tl.hands[1].moves.size(), 20u);
             expectInvariants(tl, 1500);
+            // A hand-made map out of order, with tempi that are no speed, times the same.
+            ScoreTiming messy = timing;
+            std::reverse(messy.tempo.begin(), messy.tempo.end());
+            messy.tempo.push_back({ticks / 4, 0.0});
+            messy.tempo.push_back({ticks / 5, std::nan("")});
+            const Timeline same = buildTimeline(messy, options);
+            ASSERT_EQ(same.notes.size(), tl.notes.size());
+            for (size_t i = 0; i < tl.notes.size(); ++i) {
+                ASSERT_EQ(same.notes[i].onset, tl.notes[i].onset);
+            }
             // The same moment always gives the same frame, whatever came before.
             PerformanceFrame a;
             PerformanceFrame b;
