@@ -145,7 +145,8 @@ struct PerformanceFrame {
     float keyAngle[88];     // degrees, 0 up .. 10 fully down
     HandState right, left;  // as the drawing expects them (animation/animation.h)
     int32_t tick;           // the score tick sounding at that moment (for the drawing); during
-                            // the lead-in fromTick, after the range the range's last tick
+                            // the lead-in fromTick, after the range the range's last tick; for
+                            // an empty range the grids' length, where the drawing aims nothing
 };
 
 // Pure: the same timeline and time always give the same frame, whatever the frame rate.
