@@ -95,14 +95,14 @@ int main(int argc, char** argv) {
         fail(input + ": " + result.error);
         return 1;
     }
-    for (const std::string& line : result.changes) {
-        std::fprintf(stderr, "%s\n", line.c_str());
-        std::fflush(stderr);
-    }
     std::string error;
     if (!writeFileAtomically(output, result.xml, &error)) {
         fail(error);
         return 1;
+    }
+    for (const std::string& line : result.changes) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
     }
     return 0;
 }
