@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// An MP4 file of H.264 video and, when asked for, AAC stereo sound, written through FFmpeg's
+// libraries (libavformat, libavcodec, libswscale) in this process: no external program, every
+// failure is seen where it happens and reported in one line.
+
+struct EncoderSettings {
+    std::string path;  // the file to write (the exporter passes its temporary)
+    int width = 0;     // pixels; both even (4:2:0 chroma halves them)
+    int height = 0;
+    int fps = 0;         // frames per second, 1..240
+    int sampleRate = 0;  // sound samples per second; 0: no sound track
+};
+
+struct VideoEncoder;
+
+// Opens the file and both encoders. nullptr with a one-line reason in *error (no newline).
+VideoEncoder* openEncoder(const EncoderSettings& settings, std::string* error);
+
+// Encodes the next video frame: width * height * 4 bytes of RGBA, rows from the top edge down.
+bool encodeFrame(VideoEncoder* encoder, const uint8_t* rgba, std::string* error);
+
+// Adds the next `frames` stereo sample frames (interleaved left, right) to the sound track.
+bool encodeSound(VideoEncoder* encoder, const float* stereo, size_t frames, std::string* error);
+
+// Flushes both encoders, writes the file's index and closes it. false with a reason when any of
+// that fails (a full disk shows here at the latest).
+bool finishEncoder(VideoEncoder* encoder, std::string* error);
+
+// Frees everything, after finishEncoder or after a failure; closes the file if still open.
+void closeEncoder(VideoEncoder* encoder);

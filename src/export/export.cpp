@@ -1,0 +1,350 @@
+#include "export/export.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "audio/synth.h"
+#include "export/encoder.h"
+#include "export/headless_gl.h"
+#include "export/output_file.h"
+#include "export/png_file.h"
+#include "score/score_model.h"
+
+ExportFigures lastExportFigures;
+void (*exportFrameDone)(double fraction) = nullptr;
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// On a terminal the progress line is rewritten in place; elsewhere (a log) a line this often.
+constexpr double kProgressLogSeconds = 5.0;
+// The progress line on a terminal is rewritten at most this often.
+constexpr double kProgressTerminalSeconds = 0.25;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
+// SIGINT and SIGTERM only set a flag while an export runs: the frame loop sees it, removes the
+// temporary file and ends cleanly. The previous handlers come back afterwards.
+struct InterruptGuard {
+    struct sigaction previousInt {};
+    struct sigaction previousTerm {};
+    InterruptGuard() {
+        interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previousInt);
+        sigaction(SIGTERM, &action, &previousTerm);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &previousInt, nullptr);
+        sigaction(SIGTERM, &previousTerm, nullptr);
+    }
+};
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string clockText(double seconds) {
+    long whole = seconds > 0.0 ? static_cast<long>(seconds + 0.5) : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    return text;
+}
+
+// Percentage, frames per second and time left, on standard error.
+class Progress {
+public:
+    Progress(long total) : total_(total), terminal_(isatty(STDERR_FILENO) != 0) {}
+
+    void frameDone(long done, double elapsed) {
+        const bool last = done == total_;
+        if (!last &&
+            elapsed - shownAt_ < (terminal_ ? kProgressTerminalSeconds : kProgressLogSeconds)) {
+            return;
+        }
+        shownAt_ = elapsed;
+        const double rate = elapsed > 0.0 ? done / elapsed : 0.0;
+        const double left = rate > 0.0 ? (total_ - done) / rate : 0.0;
+        std::fprintf(stderr, "%sExporting: %3ld%%, frame %ld of %ld, %.1f frames/s, %s left%s",
+                     terminal_ ? "\r" : "", done * 100 / total_, done, total_, rate,
+                     clockText(left).c_str(), terminal_ ? (last ? "\n" : "  ") : "\n");
+        std::fflush(stderr);
+        open_ = terminal_ && !last;
+    }
+
+    // Ends a progress line left open on a terminal, before another message.
+    void close() {
+        if (open_) {
+            std::fputc('\n', stderr);
+            open_ = false;
+        }
+    }
+
+private:
+    long total_;
+    bool terminal_;
+    bool open_ = false;
+    double shownAt_ = -1e9;
+};
+
+void sayFailure(const std::string& what, const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "%s %s: %s\n", what.c_str(), path.c_str(), reason.c_str());
+    std::fflush(stderr);
+}
+
+// Tempo and measures of the document, and the timeline of the range asked for.
+bool makeTimeline(const std::string& document, const ExportRequest& request, Timeline* timeline,
+                  std::string* error) {
+    ScoreTiming timing;
+    if (!readScoreTiming(document.data(), document.size(), &timing, error)) {
+        return false;
+    }
+    TimelineOptions options;
+    options.speed = request.speed;
+    options.leadIn = kExportLeadIn;
+    options.leadOut = kExportLeadOut;
+    if (!request.fromMeasure.empty()) {
+        options.fromTick = measureTick(timing, request.fromMeasure);
+        if (options.fromTick < 0) {
+            *error = "the score has no measure numbered '" + request.fromMeasure + "'";
+            return false;
+        }
+    }
+    if (!request.toMeasure.empty()) {
+        options.toTick = measureEndTick(timing, request.toMeasure);
+        if (options.toTick < 0) {
+            *error = "the score has no measure numbered '" + request.toMeasure + "'";
+            return false;
+        }
+        if (options.toTick <= options.fromTick) {
+            *error = "measure " + request.toMeasure + " ends before the range starts";
+            return false;
+        }
+    }
+    *timeline = buildTimeline(timing, options);
+    return true;
+}
+
+// Puts the performance at `seconds` into the globals the drawing reads, and draws it.
+void drawMoment(const Timeline& timeline, double seconds) {
+    PerformanceFrame frame;
+    performanceAt(timeline, seconds, &frame);
+    applyFrame(frame);
+    drawHeadlessFrame();
+}
+
+bool openPicture(const ExportRequest& request, std::string* error) {
+    setPlayerView(request.camera, static_cast<double>(request.width) / request.height);
+    return openHeadless(request.width, request.height, error);
+}
+
+// The sound track, whole, before the first frame: the synthesiser renders in order from the
+// start, and the encoder takes it frame by frame beside the pictures.
+bool makeSound(const ExportRequest& request, const Timeline& timeline, std::vector<float>* stereo,
+               std::string* error) {
+    const std::string soundfont =
+        request.soundfont.empty() ? defaultSoundfontPath() : request.soundfont;
+    if (soundfont.empty()) {
+        *error =
+            "no General MIDI SoundFont is installed (install fluid-soundfont-gm, give "
+            "--soundfont FILE, or export without sound with --mute)";
+        return false;
+    }
+    return renderTimelineAudio(timeline, soundfont, kExportSampleRate, stereo, error);
+}
+}  // namespace
+
+bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick,
+               std::string* error) {
+    if (at.size() > 1 && (at[0] == 'm' || at[0] == 'M')) {
+        const int32_t start = measureTick(timing, at.substr(1));
+        if (start < 0) {
+            *error = "the score has no measure numbered '" + at.substr(1) + "'";
+            return false;
+        }
+        *tick = start;
+        return true;
+    }
+    char* end = nullptr;
+    const double quarters = at.empty() ? NAN : std::strtod(at.c_str(), &end);
+    if (at.empty() || end == nullptr || *end != '\0' || !std::isfinite(quarters) ||
+        quarters < 0.0) {
+        *error =
+            "--at must be a number of quarter notes from the start (such as 12 or 7.5) or "
+            "m and a measure number (such as m5), not '" +
+            at + "'";
+        return false;
+    }
+    const int32_t divisions = timing.divisions > 0 ? timing.divisions : 1;
+    const double ticks = std::floor(quarters * divisions + 1e-9);
+    if (ticks >= static_cast<double>(timing.endTick)) {
+        char length[64];
+        std::snprintf(length, sizeof length, "%g", static_cast<double>(timing.endTick) / divisions);
+        *error = "--at " + at + " lies past the end of the score, which is " + length +
+                 " quarter notes long";
+        return false;
+    }
+    *tick = static_cast<int32_t>(ticks);
+    return true;
+}
+
+int exportVideo(const std::string& document, const ExportRequest& request) {
+    const Clock::time_point started = Clock::now();
+    lastExportFigures = ExportFigures{};
+    const std::string& path = request.outputPath;
+    const char* failed = "Could not export";
+    if (request.width % 2 != 0 || request.height % 2 != 0) {
+        sayFailure(failed, path,
+                   "an H.264 video needs an even width and height, not " +
+                       std::to_string(request.width) + "x" + std::to_string(request.height));
+        return 1;
+    }
+    std::string error;
+    Timeline timeline;
+    if (!makeTimeline(document, request, &timeline, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+    std::vector<float> sound;
+    if (request.sound) {
+        const Clock::time_point soundStart = Clock::now();
+        if (!makeSound(request, timeline, &sound, &error)) {
+            sayFailure(failed, path, error);
+            return 1;
+        }
+        lastExportFigures.soundSeconds = secondsSince(soundStart);
+    }
+    if (!openPicture(request, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+
+    InterruptGuard guard;
+    EncoderSettings settings;
+    settings.path = temporaryPathFor(path);
+    settings.width = request.width;
+    settings.height = request.height;
+    settings.fps = request.fps;
+    settings.sampleRate = request.sound ? kExportSampleRate : 0;
+    VideoEncoder* encoder = openEncoder(settings, &error);
+    if (encoder == nullptr) {
+        discardOutput(settings.path.c_str());
+        closeHeadless();
+        sayFailure(failed, path, error);
+        return 1;
+    }
+
+    const long frames =
+        std::max(1L, static_cast<long>(std::ceil(timeline.duration * request.fps - 1e-9)));
+    const size_t soundFrames = sound.size() / 2;
+    size_t soundDone = 0;
+    std::vector<uint8_t> pixels;
+    Progress progress(frames);
+    bool ok = true;
+    for (long i = 0; i < frames && ok; ++i) {
+        if (interrupted) {
+            error = "interrupted";
+            ok = false;
+            break;
+        }
+        Clock::time_point step = Clock::now();
+        drawMoment(timeline, static_cast<double>(i) / request.fps);
+        ok = readHeadlessPixels(&pixels, &error);
+        lastExportFigures.drawSeconds += secondsSince(step);
+        if (!ok) {
+            break;
+        }
+        step = Clock::now();
+        // The sound up to the end of this frame goes in beside it, so the file interleaves
+        // both tracks closely.
+        const size_t soundUntil = std::min(
+            soundFrames,
+            static_cast<size_t>(static_cast<double>(i + 1) * kExportSampleRate / request.fps));
+        ok = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone, &error) &&
+             encodeFrame(encoder, pixels.data(), &error);
+        soundDone = soundUntil;
+        lastExportFigures.encodeSeconds += secondsSince(step);
+        if (ok) {
+            progress.frameDone(i + 1, secondsSince(started));
+            if (exportFrameDone != nullptr) {
+                exportFrameDone(static_cast<double>(i + 1) / frames);
+            }
+        }
+    }
+    if (ok) {
+        const Clock::time_point step = Clock::now();
+        ok = encodeSound(encoder, sound.data() + soundDone * 2, soundFrames - soundDone, &error) &&
+             finishEncoder(encoder, &error);
+        lastExportFigures.encodeSeconds += secondsSince(step);
+    }
+    if (ok && interrupted) {
+        error = "interrupted";
+        ok = false;
+    }
+    closeEncoder(encoder);
+    closeHeadless();
+    progress.close();
+    if (!ok) {
+        discardOutput(settings.path.c_str());
+        sayFailure(failed, path, error + "; nothing was written");
+        return 1;
+    }
+    if (!publishOutput(settings.path, path, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+    lastExportFigures.frames = frames;
+    lastExportFigures.videoSeconds = static_cast<double>(frames) / request.fps;
+    lastExportFigures.wallSeconds = secondsSince(started);
+    std::printf("Wrote %s: %dx%d, %d frames/s, %ld frames, %s\n", path.c_str(), request.width,
+                request.height, request.fps, frames,
+                clockText(lastExportFigures.videoSeconds).c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+int exportStill(const std::string& document, const ExportRequest& request) {
+    const std::string& path = request.outputPath;
+    const char* failed = "Could not save the picture";
+    std::string error;
+    Timeline timeline;
+    int32_t tick = 0;
+    if (!makeTimeline(document, request, &timeline, &error) ||
+        !stillTick(timeline.timing, request.at, &tick, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+    if (tick < timeline.options.fromTick || tick > timeline.options.toTick) {
+        sayFailure(failed, path, "--at " + request.at + " lies outside the measures played");
+        return 1;
+    }
+    if (!openPicture(request, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+    std::vector<uint8_t> pixels;
+    drawMoment(timeline, timeOfTick(timeline, tick));
+    const bool ok = readHeadlessPixels(&pixels, &error) &&
+                    writePng(path, request.width, request.height, pixels, &error);
+    closeHeadless();
+    if (!ok) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+    std::printf("Wrote %s: %dx%d, at tick %d\n", path.c_str(), request.width, request.height,
+                static_cast<int>(tick));
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+
+#include "app/options.h"
+#include "app/player_view.h"
+#include "timeline/timeline.h"
+
+// Videos and pictures of the performance drawn without any window or X display: the planned
+// score in the globals (grids and plans, as start-up leaves them) is turned into a timeline and
+// drawn frame by frame with the window's own drawing (headless_gl.h), encoded with its sound
+// (encoder.h) or saved as a PNG (png_file.h). Files appear under their name only when complete.
+
+// Seconds of stillness before the first note and after the last key is up, so that neither
+// sits on the first or last frame.
+constexpr double kExportLeadIn = 1.0;
+constexpr double kExportLeadOut = 1.0;
+// Sound track sample rate.
+constexpr int kExportSampleRate = 48000;
+
+struct ExportRequest {
+    std::string outputPath;
+    int width = 1280;  // pixels; both even for a video
+    int height = 720;
+    int fps = 60;
+    CameraView camera = CameraView::Player;
+    double speed = 1.0;
+    std::string fromMeasure;  // first measure played, as numbered in the score; "": the start
+    std::string toMeasure;    // last measure played; "": the end
+    bool sound = true;        // false: no sound track (--mute)
+    std::string soundfont;    // "": the packaged General MIDI SoundFont
+    std::string at;           // a still's position (see stillTick)
+};
+
+// Writes the video of the performance. `document` is the XML text the reader loaded (tempo and
+// measures come from it). Prints progress on standard error, one line per failure; 0 when the
+// file is written, 1 when not (nothing is then left behind).
+int exportVideo(const std::string& document, const ExportRequest& request);
+
+// Writes one picture of the performance at request.at. 0 written, 1 not (one line said why).
+int exportStill(const std::string& document, const ExportRequest& request);
+
+// The tick of a still's position: a number of quarter notes from the start of the score ("12",
+// "7.5"), or "m" and a measure number as written in the score ("m5") for that measure's start.
+// false with a one-line reason when the text is neither or lies past the score's end.
+bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick, std::string* error);
+
+// The modes of the program (after startUpSession): the request from the command line and the
+// document the session loaded.
+int runExport(const ProgramOptions& options);
+int runStill(const ProgramOptions& options);
+
+// ---- Figures of the last exportVideo, for the benchmark. ----
+struct ExportFigures {
+    long frames = 0;
+    double videoSeconds = 0.0;   // frames / fps
+    double wallSeconds = 0.0;    // the whole export
+    double drawSeconds = 0.0;    // drawing and reading the pictures back
+    double soundSeconds = 0.0;   // synthesising the sound track
+    double encodeSeconds = 0.0;  // colour conversion, encoding and writing
+};
+extern ExportFigures lastExportFigures;
+
+// ---- Hooks for tests and benchmarks; the program leaves them null. ----
+// Called after every frame with the share of frames done (0..1].
+extern void (*exportFrameDone)(double fraction);
