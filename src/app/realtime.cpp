@@ -106,11 +106,11 @@ void realtimeSlower(double wall) {
     clockSlower(&realtime.clock, wall);
 }
 
-bool realtimeFrame(double wall) {
+bool realtimeFrame(double wall, double shownAt) {
     if (realtime.playing) {
         scheduleSound(wall);
     }
-    showTime(clockTime(realtime.clock, wall));
+    showTime(clockTime(realtime.clock, shownAt));
     if (realtime.playing && clockFinished(realtime.clock, wall)) {
         realtime.playing = false;
     }

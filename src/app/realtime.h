@@ -60,10 +60,11 @@ void realtimeStop(double wall);
 void realtimeFaster(double wall);
 void realtimeSlower(double wall);
 
-// Puts the performance as it stands at `wall` into the drawing's state (keys, hands, tick) and
-// hands the sound the events of the next kSoundLookAhead seconds. Returns true while playing;
-// at the end of the range the performance stops on its last frame.
-bool realtimeFrame(double wall);
+// Puts the performance as it will stand at wall time `shownAt` (when the frame will be on
+// screen) into the drawing's state (keys, hands, tick), and hands the sound the events up to
+// kSoundLookAhead seconds after `wall`, the time now. Returns true while playing; at the end of
+// the range the performance stops on its last frame.
+bool realtimeFrame(double wall, double shownAt);
 
 // A key typed into the real-time window. Returns true when the picture must be drawn again.
 // "q" and "Q" end the process through the platform seam.
