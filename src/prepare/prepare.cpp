@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -123,13 +124,18 @@ std::string lowered(std::string text) {
 
 // The number written as `text` (white space around it allowed); false when it is not one.
 bool readNumber(const char* text, double* value) {
-    const std::string t = trimmed(text);
-    if (t.empty()) {
-        return false;
+    while (std::isspace(static_cast<unsigned char>(*text))) {
+        ++text;
     }
     char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    if (end != t.c_str() + t.size() || !std::isfinite(v)) {
+    const double v = std::strtod(text, &end);
+    if (end == text || !std::isfinite(v)) {
+        return false;
+    }
+    while (std::isspace(static_cast<unsigned char>(*end))) {
+        ++end;
+    }
+    if (*end != '\0') {
         return false;
     }
     *value = v;
@@ -189,6 +195,7 @@ struct PartInfo {
     int handHint = -1;                     // 0 right, 1 left when a name says so
     std::vector<pugi::xml_node> measures;  // the nodes holding each measure's music
     std::vector<std::string> numbers;      // each measure's number attribute
+    std::vector<size_t> noteBase;  // each measure's first <note> among all of the document's
     // What a first look at the music found.
     int staves = 1;
     int64_t pitched = 0;
@@ -248,16 +255,26 @@ PartInfo partFromEntry(pugi::xml_node entry) {
     return part;
 }
 
-// A first look at a part's music: staves, pitched notes, percussion, divisions stated.
-void surveyPart(PartInfo* part) {
-    for (pugi::xml_node measure : part->measures) {
+// Adds a measure to a part, with a first look at its music: staves, pitched notes, percussion,
+// divisions stated. Measures come in document order, and `notes` counts the notes before them.
+void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size_t* notes) {
+    part->measures.push_back(measure);
+    part->numbers.push_back(trimmed(number));
+    part->noteBase.push_back(*notes);
+    {
         for (pugi::xml_node child : measure.children()) {
             const char* name = child.name();
             if (std::strcmp(name, "note") == 0) {
-                if (child.child("pitch")) {
-                    ++part->pitched;
-                } else if (child.child("unpitched")) {
-                    ++part->unpitched;
+                ++*notes;
+                for (pugi::xml_node inner : child.children()) {
+                    if (inner.name()[0] == 'p' && std::strcmp(inner.name(), "pitch") == 0) {
+                        ++part->pitched;
+                        break;
+                    }
+                    if (inner.name()[0] == 'u' && std::strcmp(inner.name(), "unpitched") == 0) {
+                        ++part->unpitched;
+                        break;
+                    }
                 }
             } else if (std::strcmp(name, "attributes") == 0) {
                 for (pugi::xml_node a : child.children()) {
@@ -284,6 +301,9 @@ void surveyPart(PartInfo* part) {
             }
         }
     }
+}
+
+void finishSurvey(PartInfo* part) {
     part->percussion = part->percussion || (part->unpitched > 0 && part->pitched == 0);
 }
 
@@ -345,7 +365,6 @@ double beatUnitQuarters(pugi::xml_node metronome) {
 }
 
 struct Walker {
-    const std::unordered_map<const void*, size_t>* noteIndex;
     int64_t unit;  // common ticks per quarter note
     Changes* changes;
     bool played;  // count changes only for the parts that are played
@@ -360,58 +379,131 @@ int64_t ticksOf(pugi::xml_node element, double unitPerDivision) {
     return clampPosition(static_cast<int64_t>(std::llround(std::min(v * unitPerDivision, 1e15))));
 }
 
-void readNote(Walker& w, pugi::xml_node note, size_t m, const std::string& number, double factor,
-              int64_t* pos, int64_t* lastOnset, int64_t* extent, PartMusic* music) {
-    const auto found = w.noteIndex->find(note.internal_object());
-    const size_t sourceIndex = found == w.noteIndex->end() ? 0 : found->second;
-    const bool grace = static_cast<bool>(note.child("grace"));
-    pugi::xml_node pitch = note.child("pitch");
-    if (grace) {
-        if (pitch && w.played) {
+// The parts of a note element the preparation looks at, found in one walk over its children.
+struct NoteParts {
+    pugi::xml_node pitch;
+    pugi::xml_node duration;
+    pugi::xml_node staff;
+    pugi::xml_node notations;  // the first; others are looked up only when it is there
+    bool grace = false;
+    bool chord = false;
+    bool cue = false;
+    bool unpitched = false;
+    bool tieStart = false;
+    bool tieStop = false;
+};
+
+bool isName(const char* name, const char* wanted) {
+    return name[0] == wanted[0] && std::strcmp(name, wanted) == 0;
+}
+
+void markTie(pugi::xml_node tie, NoteParts* parts) {
+    const std::string type = trimmed(tie.attribute("type").value());
+    parts->tieStart = parts->tieStart || type == "start";
+    parts->tieStop = parts->tieStop || type == "stop";
+}
+
+NoteParts partsOf(pugi::xml_node note) {
+    NoteParts parts;
+    for (pugi::xml_node child : note.children()) {
+        const char* name = child.name();
+        switch (name[0]) {
+            case 'p':
+                if (!parts.pitch && isName(name, "pitch")) {
+                    parts.pitch = child;
+                }
+                break;
+            case 'd':
+                if (!parts.duration && isName(name, "duration")) {
+                    parts.duration = child;
+                }
+                break;
+            case 's':
+                if (!parts.staff && isName(name, "staff")) {
+                    parts.staff = child;
+                }
+                break;
+            case 'n':
+                if (!parts.notations && isName(name, "notations")) {
+                    parts.notations = child;
+                }
+                break;
+            case 'g':
+                parts.grace = parts.grace || isName(name, "grace");
+                break;
+            case 'c':
+                parts.chord = parts.chord || isName(name, "chord");
+                parts.cue = parts.cue || isName(name, "cue");
+                break;
+            case 'u':
+                parts.unpitched = parts.unpitched || isName(name, "unpitched");
+                break;
+            case 't':
+                if (isName(name, "tie")) {
+                    markTie(child, &parts);
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return parts;
+}
+
+int64_t ticksOfDuration(pugi::xml_node duration, double unitPerDivision) {
+    double v = 0;
+    if (!duration || !readNumber(duration.text().get(), &v) || v <= 0) {
+        return 0;
+    }
+    return clampPosition(static_cast<int64_t>(std::llround(std::min(v * unitPerDivision, 1e15))));
+}
+
+void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
+              const std::string& number, double factor, int64_t* pos, int64_t* lastOnset,
+              int64_t* extent, PartMusic* music) {
+    NoteParts parts = partsOf(note);
+    if (parts.grace) {
+        if (parts.pitch && w.played) {
             w.changes->add(kGrace, number);
         }
         return;
     }
-    const int64_t length = ticksOf(note, factor);
-    const bool chord = static_cast<bool>(note.child("chord"));
-    const int64_t onset = chord ? *lastOnset : *pos;
-    if (!chord) {
+    const int64_t length = ticksOfDuration(parts.duration, factor);
+    const int64_t onset = parts.chord ? *lastOnset : *pos;
+    if (!parts.chord) {
         *lastOnset = *pos;
         *pos = clampPosition(*pos + length);
     }
     *extent = std::max(*extent, std::max(*pos, clampPosition(onset + length)));
-    if (!pitch) {
-        if (note.child("unpitched") && w.played) {
+    if (!w.played) {
+        return;  // only its time matters
+    }
+    if (!parts.pitch) {
+        if (parts.unpitched) {
             w.changes->add(kUnpitched, number);
         }
         return;
     }
-    if (note.child("cue")) {
-        if (w.played) {
-            w.changes->add(kCue, number);
-        }
+    if (parts.cue) {
+        w.changes->add(kCue, number);
         return;
     }
     if (length <= 0) {
-        if (w.played) {
-            w.changes->add(kNoDuration, number);
-        }
+        w.changes->add(kNoDuration, number);
         return;
     }
     static const char kSteps[] = "CDEFGAB";
     static const int kSemitones[] = {0, 2, 4, 5, 7, 9, 11};
-    const std::string step = trimmed(pitch.child("step").text().get());
+    const std::string step = trimmed(parts.pitch.child("step").text().get());
     const char* at = step.size() == 1 ? std::strchr(kSteps, std::toupper(step[0])) : nullptr;
     double alter = 0;
     double octave = 0;
-    const bool alterOk =
-        !pitch.child("alter") || readNumber(pitch.child("alter").text().get(), &alter);
+    pugi::xml_node alterNode = parts.pitch.child("alter");
+    const bool alterOk = !alterNode || readNumber(alterNode.text().get(), &alter);
     if (at == nullptr || *at == '\0' || !alterOk ||
-        !readNumber(pitch.child("octave").text().get(), &octave) || std::fabs(alter) > 100 ||
+        !readNumber(parts.pitch.child("octave").text().get(), &octave) || std::fabs(alter) > 100 ||
         std::fabs(octave) > 100) {
-        if (w.played) {
-            w.changes->add(kUnreadablePitch, number);
-        }
+        w.changes->add(kUnreadablePitch, number);
         return;
     }
     RawNote raw{};
@@ -421,32 +513,25 @@ void readNote(Walker& w, pugi::xml_node note, size_t m, const std::string& numbe
     raw.length = length;
     raw.key = kSemitones[at - kSteps] + static_cast<int32_t>(std::lround(alter)) +
               12 * static_cast<int32_t>(std::lround(octave)) - 9;
-    raw.staff = 1;
-    if (pugi::xml_node staff = note.child("staff")) {
-        raw.staff = std::max(1, firstDigits(staff.text().get()));
-    } else {
-        raw.staff = 0;  // told apart from a written 1 until the part's staves are known
-    }
-    for (pugi::xml_node tie : note.children("tie")) {
-        const std::string type = trimmed(tie.attribute("type").value());
-        raw.tieStart = raw.tieStart || type == "start";
-        raw.tieStop = raw.tieStop || type == "stop";
-    }
-    for (pugi::xml_node notations : note.children("notations")) {
-        for (pugi::xml_node tied : notations.children("tied")) {
-            const std::string type = trimmed(tied.attribute("type").value());
-            raw.tieStart = raw.tieStart || type == "start";
-            raw.tieStop = raw.tieStop || type == "stop";
-        }
-        for (pugi::xml_node technical : notations.children("technical")) {
-            for (pugi::xml_node fingering : technical.children("fingering")) {
-                const int finger = firstDigits(fingering.text().get());
-                if (raw.finger == 0 && finger >= 1 && finger <= kFingers) {
-                    raw.finger = finger;
+    // 0 tells a missing staff apart from a written 1 until the part's staves are known.
+    raw.staff = parts.staff ? std::max(1, firstDigits(parts.staff.text().get())) : 0;
+    if (parts.notations) {
+        for (pugi::xml_node notations : note.children("notations")) {
+            for (pugi::xml_node tied : notations.children("tied")) {
+                markTie(tied, &parts);
+            }
+            for (pugi::xml_node technical : notations.children("technical")) {
+                for (pugi::xml_node fingering : technical.children("fingering")) {
+                    const int finger = firstDigits(fingering.text().get());
+                    if (raw.finger == 0 && finger >= 1 && finger <= kFingers) {
+                        raw.finger = finger;
+                    }
                 }
             }
         }
     }
+    raw.tieStart = parts.tieStart;
+    raw.tieStop = parts.tieStop;
     music->notes.push_back(raw);
 }
 
@@ -470,6 +555,7 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
         double factor = static_cast<double>(w.unit) / static_cast<double>(divisionsNow);
         int64_t pos = 0;
         int64_t lastOnset = 0;
+        size_t sourceIndex = part.noteBase[m];
         int64_t extent = 0;
         bool shortVoice = false;
         for (pugi::xml_node child : part.measures[m].children()) {
@@ -479,7 +565,8 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
                     child.child("duration")) {
                     w.changes->add(kEarlyNotes, number);
                 }
-                readNote(w, child, m, number, factor, &pos, &lastOnset, &extent, &music);
+                readNote(w, child, sourceIndex++, m, number, factor, &pos, &lastOnset, &extent,
+                         &music);
             } else if (std::strcmp(name, "backup") == 0) {
                 shortVoice = shortVoice || pos < extent;
                 pos -= ticksOf(child, factor);
@@ -830,9 +917,9 @@ struct Writer {
     std::string out;
 
     void number(int64_t value) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-        out += text;
+        char text[24];
+        const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+        out.append(text, written.ptr);
     }
     // A backup or forward of `ticks`, split into steps the reader converts.
     void move(const char* element, int64_t ticks) {
@@ -966,22 +1053,6 @@ std::string writeDocument(const std::vector<Note>& notes, const std::vector<int6
     return std::move(w.out);
 }
 
-// Numbers every <note> element of the document in document order.
-std::unordered_map<const void*, size_t> numberNotes(const pugi::xml_document& document) {
-    struct Counter : pugi::xml_tree_walker {
-        std::unordered_map<const void*, size_t> index;
-        bool for_each(pugi::xml_node& node) override {
-            if (node.type() == pugi::node_element && std::strcmp(node.name(), "note") == 0) {
-                const size_t next = index.size();
-                index.emplace(node.internal_object(), next);
-            }
-            return true;
-        }
-    } counter;
-    const_cast<pugi::xml_document&>(document).traverse(counter);
-    return std::move(counter.index);
-}
-
 // The parts of a part-wise or time-wise score, with their measures.
 bool collectParts(pugi::xml_node root, std::vector<PartInfo>* parts, std::string* error) {
     const std::string rootName = root.name();
@@ -1006,24 +1077,25 @@ bool collectParts(pugi::xml_node root, std::vector<PartInfo>* parts, std::string
         parts->push_back(unnamed);
         return parts->back();
     };
+    // Notes are counted as they stand in the document: as children of the measures.
+    size_t notes = 0;
     if (!timewise) {
         for (pugi::xml_node part : root.children("part")) {
             PartInfo& p = partFor(part.attribute("id").value());
             for (pugi::xml_node measure : part.children("measure")) {
-                p.measures.push_back(measure);
-                p.numbers.push_back(trimmed(measure.attribute("number").value()));
+                addMeasure(&p, measure, measure.attribute("number").value(), &notes);
             }
         }
     } else {
         for (pugi::xml_node measure : root.children("measure")) {
             for (pugi::xml_node part : measure.children("part")) {
-                PartInfo& p = partFor(part.attribute("id").value());
-                p.measures.push_back(part);
-                p.numbers.push_back(trimmed(measure.attribute("number").value()));
+                addMeasure(&partFor(part.attribute("id").value()), part,
+                           measure.attribute("number").value(), &notes);
             }
         }
     }
     for (PartInfo& p : *parts) {
+        finishSurvey(&p);
         for (size_t m = 0; m < p.numbers.size(); ++m) {
             if (p.numbers[m].empty()) {
                 p.numbers[m] = std::to_string(m + 1);
@@ -1061,9 +1133,6 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         result->error = "no piano music: the score has no parts";
         return false;
     }
-    for (PartInfo& p : parts) {
-        surveyPart(&p);
-    }
     std::vector<Played> played;
     if (!chooseParts(parts, options, &played, &result->error)) {
         return false;
@@ -1087,8 +1156,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         changes.add(kNoDivisions, parts[played[0].part].numbers[0]);
     }
 
-    const std::unordered_map<const void*, size_t> noteIndex = numberNotes(document);
-    Walker walker{&noteIndex, unit, &changes, false};
+    Walker walker{unit, &changes, false};
     std::vector<PartMusic> music(parts.size());
     for (size_t i = 0; i < parts.size(); ++i) {
         walker.played =
@@ -1416,11 +1484,11 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
 
 }  // namespace
 
-bool prepareScoreText(const std::string& sourceXml, const PrepareOptions& options,
-                      PrepareResult* result) {
-    *result = PrepareResult();
-    result->sourceXml = sourceXml;
-    if (!prepare(sourceXml, options, result)) {
+namespace {
+
+// Prepares result->sourceXml.
+bool prepareSource(const PrepareOptions& options, PrepareResult* result) {
+    if (!prepare(result->sourceXml, options, result)) {
         result->xml.clear();
         result->notes.clear();
         result->changes.clear();
@@ -1429,13 +1497,20 @@ bool prepareScoreText(const std::string& sourceXml, const PrepareOptions& option
     return true;
 }
 
+}  // namespace
+
+bool prepareScoreText(const std::string& sourceXml, const PrepareOptions& options,
+                      PrepareResult* result) {
+    *result = PrepareResult();
+    result->sourceXml = sourceXml;
+    return prepareSource(options, result);
+}
+
 bool prepareScore(const std::string& path, const PrepareOptions& options, PrepareResult* result) {
     *result = PrepareResult();
-    std::string text;
-    std::string error;
-    if (!readScoreText(path, &text, &error)) {
-        result->error = error;
+    if (!readScoreText(path, &result->sourceXml, &result->error)) {
+        result->sourceXml.clear();
         return false;
     }
-    return prepareScoreText(text, options, result);
+    return prepareSource(options, result);
 }

@@ -1,0 +1,236 @@
+// How fast and how lean preparation is on a large score as an editor writes it: prepareScore plus
+// loading the prepared text through the reader, against pugixml parsing the same file and nothing
+// else; and the peak memory of each, in a process of its own.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <pugixml.hpp>
+#include <string>
+
+#include "prepare/prepare.h"
+#include "score/musicxml_reader.h"
+#include "score/score_model.h"
+
+namespace {
+
+// Size the generated score must reach.
+constexpr long kTargetBytes = 22L * 1024 * 1024;
+// Ticks per quarter note in the generated score; triplets need the 3.
+constexpr int kDivisions = 12;
+constexpr int kMeasureTicks = 4 * kDivisions;
+// Timed runs of each kind; the best is reported.
+constexpr int kRuns = 3;
+
+const char* const kSteps[] = {"C", "D", "E", "F", "G", "A", "B"};
+
+void writeNote(FILE* out, bool chord, int step, int octave, int duration, int voice, int staff,
+               const char* extra) {
+    std::fprintf(out,
+                 "      <note default-x=\"%d.25\" default-y=\"-%d.00\">\n%s"
+                 "        <pitch>\n          <step>%s</step>\n          <octave>%d</octave>\n"
+                 "        </pitch>\n        <duration>%d</duration>\n%s        <voice>%d</voice>\n"
+                 "        <type>quarter</type>\n        <stem>up</stem>\n"
+                 "        <staff>%d</staff>\n      </note>\n",
+                 70 + step * 9, 5 + step * 5, chord ? "        <chord/>\n" : "", kSteps[step % 7],
+                 octave, duration, extra, voice, staff);
+}
+
+// A voice part over a two-staff piano part: triplets and a tied held note in the right hand, a
+// second voice, chords in the left hand, fingerings, a tempo mark every eight measures.
+long writeScore(const std::string& path) {
+    FILE* out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) {
+        return -1;
+    }
+    std::fprintf(out,
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+                 "<score-partwise version=\"3.1\">\n  <part-list>\n"
+                 "    <score-part id=\"P1\"><part-name>Soprano</part-name></score-part>\n"
+                 "    <score-part id=\"P2\"><part-name>Piano</part-name>\n"
+                 "      <score-instrument id=\"P2-I1\"><instrument-name>Grand Piano"
+                 "</instrument-name></score-instrument></score-part>\n  </part-list>\n");
+    // The voice part: as many measures as the piano, one long note each.
+    const int measures = static_cast<int>(kTargetBytes / 4500) + 1;
+    std::fprintf(out, "  <part id=\"P1\">\n");
+    for (int m = 1; m <= measures; ++m) {
+        std::fprintf(out, "    <measure number=\"%d\">\n", m);
+        if (m == 1) {
+            std::fprintf(out,
+                         "      <attributes><divisions>%d</divisions><clef><sign>G</sign>"
+                         "<line>2</line></clef></attributes>\n",
+                         kDivisions);
+        }
+        writeNote(out, false, m % 7, 5, kMeasureTicks, 1, 1, "");
+        std::fprintf(out, "    </measure>\n");
+    }
+    std::fprintf(out, "  </part>\n  <part id=\"P2\">\n");
+    long bytes = 0;
+    for (int m = 1; m <= measures; ++m) {
+        std::fprintf(out, "    <measure number=\"%d\" width=\"301.5\">\n", m);
+        if (m == 1) {
+            std::fprintf(out,
+                         "      <attributes><divisions>%d</divisions><staves>2</staves>"
+                         "<clef number=\"1\"><sign>G</sign><line>2</line></clef>"
+                         "<clef number=\"2\"><sign>F</sign><line>4</line></clef></attributes>\n",
+                         kDivisions);
+        }
+        if (m % 8 == 1) {
+            std::fprintf(out,
+                         "      <direction placement=\"above\"><direction-type><metronome>"
+                         "<beat-unit>quarter</beat-unit><per-minute>%d</per-minute></metronome>"
+                         "</direction-type><sound tempo=\"%d\"/></direction>\n",
+                         80 + m % 40, 80 + m % 40);
+        }
+        for (int t = 0; t < 3; ++t) {
+            writeNote(out, false, (m + t) % 7, 5, kDivisions / 3, 1, 1,
+                      "        <time-modification><actual-notes>3</actual-notes>"
+                      "<normal-notes>2</normal-notes></time-modification>\n");
+        }
+        writeNote(out, false, m % 7, 5, kDivisions, 1, 1,
+                  "        <notations><technical><fingering>3</fingering></technical>"
+                  "</notations>\n");
+        writeNote(out, false, (m + 2) % 7, 5, 2 * kDivisions, 1, 1,
+                  "        <tie type=\"start\"/>\n");
+        std::fprintf(out, "      <backup><duration>%d</duration></backup>\n", kMeasureTicks);
+        writeNote(out, false, (m + 4) % 7, 4, kMeasureTicks, 2, 1, "");
+        std::fprintf(out, "      <backup><duration>%d</duration></backup>\n", kMeasureTicks);
+        for (int half = 0; half < 2; ++half) {
+            writeNote(out, false, (m + half) % 7, 2, 2 * kDivisions, 5, 2, "");
+            writeNote(out, true, (m + half + 2) % 7, 2, 2 * kDivisions, 5, 2, "");
+            writeNote(out, true, (m + half + 4) % 7, 2, 2 * kDivisions, 5, 2, "");
+        }
+        std::fprintf(out, "    </measure>\n");
+        bytes = std::ftell(out);
+    }
+    std::fprintf(out, "  </part>\n</score-partwise>\n");
+    bytes = std::ftell(out);
+    std::fclose(out);
+    return bytes;
+}
+
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+void resetModel() {
+    rightNotes = std::vector<NoteEvent>();
+    leftNotes = std::vector<NoteEvent>();
+    currentTick = -1;
+    divisions = 0;
+    scanLength = 0;
+}
+
+// prepareScore, then the reader over the prepared text with its console output sent away.
+bool prepareAndLoad(const std::string& path, size_t* notes) {
+    PrepareResult result;
+    if (!prepareScore(path, {}, &result)) {
+        std::printf("prepareScore failed: %s\n", result.error.c_str());
+        return false;
+    }
+    *notes = result.notes.size();
+    std::fflush(stdout);
+    const int saved = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+    resetModel();
+    const int loaded = loadScoreFromBuffer(result.xml.data(), result.xml.size(), nullptr);
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    return loaded == 0;
+}
+
+bool bareParse(const std::string& path) {
+    pugi::xml_document document;
+    return static_cast<bool>(document.load_file(path.c_str()));
+}
+
+// Peak resident memory, in KiB, of a child process that runs `work`.
+template <typename Work>
+long childPeakKiB(Work work) {
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        _exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main() {
+    char directory[] = "/tmp/quorvel_bench_XXXXXX";
+    if (mkdtemp(directory) == nullptr) {
+        std::printf("cannot create a temporary directory\n");
+        return 1;
+    }
+    const std::string path = std::string(directory) + "/editor_score.xml";
+    const long bytes = writeScore(path);
+    if (bytes <= 0) {
+        std::printf("cannot write %s\n", path.c_str());
+        return 1;
+    }
+    std::printf("score: %s, %.1f MB\n", path.c_str(), bytes / 1e6);
+    std::fflush(stdout);
+
+    size_t notes = 0;
+    const long baseline = childPeakKiB([] { return true; });
+    const long parsePeak = childPeakKiB([&] { return bareParse(path); });
+    const long preparePeak = childPeakKiB([&] { return prepareAndLoad(path, &notes); });
+
+    double bestPrepare = 1e30;
+    double bestParse = 1e30;
+    for (int run = 0; run < kRuns; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        if (!prepareAndLoad(path, &notes)) {
+            std::printf("prepare and load failed on the generated score\n");
+            return 1;
+        }
+        bestPrepare = std::min(bestPrepare, seconds(std::chrono::steady_clock::now() - start));
+        start = std::chrono::steady_clock::now();
+        if (!bareParse(path)) {
+            std::printf("pugixml could not parse the generated score\n");
+            return 1;
+        }
+        bestParse = std::min(bestParse, seconds(std::chrono::steady_clock::now() - start));
+    }
+    const size_t ticks = rightNotes.size();
+    resetModel();
+
+    const double fileMB = bytes / 1e6;
+    std::printf("prepared: %zu notes, %zu ticks per hand\n", notes, ticks);
+    std::printf("prepare + load:     %8.3f s  (%.0f MB/s)\n", bestPrepare, fileMB / bestPrepare);
+    std::printf("pugixml load_file:  %8.3f s  (%.0f MB/s)\n", bestParse, fileMB / bestParse);
+    std::printf("time ratio prepare + load / bare parse: %.2f (target <= 3)\n",
+                bestPrepare / bestParse);
+    if (baseline < 0 || parsePeak < 0 || preparePeak < 0) {
+        std::printf("a memory measurement failed\n");
+        return 1;
+    }
+    const double prepareMB = (preparePeak - baseline) * 1024.0 / 1e6;
+    const double parseMB = (parsePeak - baseline) * 1024.0 / 1e6;
+    std::printf(
+        "peak memory above an idle process (%ld KiB): prepare + load %.1f MB, bare parse "
+        "%.1f MB\n",
+        baseline, prepareMB, parseMB);
+    std::printf("peak / file size: prepare + load %.2f, bare parse %.2f\n", prepareMB / fileMB,
+                parseMB / fileMB);
+    std::fflush(stdout);
+
+    unlink(path.c_str());
+    rmdir(directory);
+    return 0;
+}
