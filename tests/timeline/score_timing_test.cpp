@@ -1,3 +1,4 @@
+#include "prepare/prepare.h"
 #include "timeline_support.h"
 
 using namespace timeline_test;
@@ -166,4 +167,40 @@ TEST(ScoreTiming, BundledScoreMeasuresMatchItsGrid) {
         EXPECT_EQ(timing.measures[i].tick, static_cast<int32_t>(16 * i));
     }
     EXPECT_EQ(measureEndTick(timing, "66"), timing.endTick);
+}
+
+TEST(ScoreTiming, RealExportsAgreeWithTheirMidiTempoBeforeAndAfterPreparation) {
+    const std::string dir = QUORVEL_SOURCE_DIR "/tests/data/real/";
+    for (const char* name : {"chords", "clefchange", "divisions", "pickup", "scales", "ties",
+                             "tuplets", "twoparts", "twovoices"}) {
+        SCOPED_TRACE(name);
+        // The MIDI export's tempo: microseconds a quarter in its first tempo event.
+        const std::string midi = readFile(dir + name + ".mid");
+        const size_t at = midi.find("\xFF\x51\x03");
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_LE(at + 6, midi.size());
+        const auto byte = [&](size_t i) { return static_cast<unsigned char>(midi[at + 3 + i]); };
+        const double midiTempo = 60e6 / ((byte(0) << 16) | (byte(1) << 8) | byte(2));
+
+        const std::string source = readFile(dir + name + ".musicxml");
+        PrepareResult prepared;
+        ASSERT_TRUE(prepareScoreText(source, PrepareOptions{}, &prepared)) << prepared.error;
+        ScoreTiming after = read(prepared.xml);
+        expectInvariants(buildTimeline(after, TimelineOptions{}));
+        ScoreTiming before;
+        std::string error;
+        ASSERT_TRUE(readScoreTiming(source.data(), source.size(), &before, &error)) << error;
+        for (const ScoreTiming* timing : {&before, &after}) {
+            ASSERT_EQ(timing->tempo.size(), 1u);
+            EXPECT_NEAR(timing->tempo[0].quartersPerMinute, midiTempo, 0.01);
+        }
+        // Where the source's piano notes carry their staff, measures start at the same moments.
+        if (before.endTick > 0) {
+            ASSERT_EQ(before.measures.size(), after.measures.size());
+            for (size_t i = 0; i < before.measures.size(); ++i) {
+                EXPECT_NEAR(tickToSeconds(before, before.measures[i].tick),
+                            tickToSeconds(after, after.measures[i].tick), 1e-9);
+            }
+        }
+    }
 }
