@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 char reportBuffer[1024];
 void (*debugOutput)(const char* text) = nullptr;
@@ -408,26 +410,10 @@ size_t pastNext(const char* text, size_t length, size_t at, const char* close) {
     return length + 1;
 }
 
-// The span [*begin, *end) of the document type declaration when it has an internal subset
-// (the only place a document can declare entities); false when there is none.
-bool findInternalSubset(const char* text, size_t length, size_t* begin, size_t* end) {
-    size_t at = 0;
-    for (;;) {
-        while (at < length && isXmlSpace(text[at])) {
-            ++at;
-        }
-        if (startsAt(text, length, at, "<!--")) {
-            at = pastNext(text, length, at + 4, "-->");
-        } else if (startsAt(text, length, at, "<?")) {
-            at = pastNext(text, length, at + 2, "?>");
-        } else if (startsAt(text, length, at, "<!DOCTYPE")) {
-            break;
-        } else {
-            return false;
-        }
-    }
-    *begin = at;
-    bool subset = false;
+// The end of the document type declaration starting at `at`, and whether it has an internal
+// subset (the only place a document can declare entities); false when it never ends.
+bool doctypeEnd(const char* text, size_t length, size_t at, size_t* end, bool* subset) {
+    *subset = false;
     for (size_t i = at + 9; i < length; ++i) {
         const char c = text[i];
         if (c == '"' || c == '\'') {
@@ -437,8 +423,8 @@ bool findInternalSubset(const char* text, size_t length, size_t* begin, size_t* 
                 return false;
             }
             i = static_cast<size_t>(close - text);
-        } else if (c == '[' && !subset) {
-            subset = true;
+        } else if (c == '[' && !*subset) {
+            *subset = true;
             for (++i; i < length && text[i] != ']'; ++i) {
                 if (startsAt(text, length, i, "<!--")) {
                     i = pastNext(text, length, i + 4, "-->") - 1;
@@ -458,28 +444,70 @@ bool findInternalSubset(const char* text, size_t length, size_t* begin, size_t* 
             }
         } else if (c == '>') {
             *end = i + 1;
-            return subset;
+            return true;
         }
     }
     return false;
 }
 
-// The text with its internal subset blanked out: every character of the declaration becomes one
-// space, line breaks stay, so expat sees no declaration at all and still counts lines and
-// columns as they are in the file.
-std::string withoutInternalSubset(const char* text, size_t length, size_t begin, size_t end,
-                                  bool utf8) {
-    std::string blanked(text, begin);
-    blanked.reserve(length);
-    for (size_t i = begin; i < end; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\n' || c == '\r') {
-            blanked.push_back(static_cast<char>(c));
-        } else if (!utf8 || (c & 0xC0) != 0x80) {
-            blanked.push_back(' ');
+// The parts of the prolog expat must not see, as [begin, end) spans: a document type
+// declaration with an internal subset (the DOM declares nothing), and an XML declaration
+// repeated after the start (as when two documents were pasted together), which the DOM passes
+// over like any processing instruction.
+std::vector<std::pair<size_t, size_t>> prologToBlank(const char* text, size_t length) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    size_t at = 0;
+    while (at < length) {
+        while (at < length && isXmlSpace(text[at])) {
+            ++at;
+        }
+        if (startsAt(text, length, at, "<!--")) {
+            at = pastNext(text, length, at + 4, "-->");
+        } else if (startsAt(text, length, at, "<?")) {
+            const size_t end = pastNext(text, length, at + 2, "?>");
+            const bool declaration = startsAt(text, length, at, "<?xml") && at + 5 < length &&
+                                     (isXmlSpace(text[at + 5]) || text[at + 5] == '?');
+            if (declaration && at > 0 && end <= length) {
+                spans.emplace_back(at, end);
+            }
+            at = end;
+        } else if (startsAt(text, length, at, "<!DOCTYPE")) {
+            size_t end = 0;
+            bool subset = false;
+            if (!doctypeEnd(text, length, at, &end, &subset)) {
+                break;
+            }
+            if (subset) {
+                spans.emplace_back(at, end);
+            }
+            at = end;
+        } else {
+            break;
         }
     }
-    blanked.append(text + end, length - end);
+    return spans;
+}
+
+// The text with those spans blanked out: every character becomes one space, line breaks stay,
+// so expat still counts lines and columns as they are in the file.
+std::string blankSpans(const char* text, size_t length,
+                       const std::vector<std::pair<size_t, size_t>>& spans, bool utf8) {
+    std::string blanked;
+    blanked.reserve(length);
+    size_t from = 0;
+    for (const auto& [begin, end] : spans) {
+        blanked.append(text + from, begin - from);
+        for (size_t i = begin; i < end; ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c == '\n' || c == '\r') {
+                blanked.push_back(static_cast<char>(c));
+            } else if (!utf8 || (c & 0xC0) != 0x80) {
+                blanked.push_back(' ');
+            }
+        }
+        from = end;
+    }
+    blanked.append(text + from, length - from);
     return blanked;
 }
 
@@ -500,11 +528,9 @@ bool checkWellFormed(const char* data, size_t size, std::string* reason) {
         text = converted.data();
         length = converted.size();
     }
-    size_t begin = 0;
-    size_t end = 0;
-    if (findInternalSubset(text, length, &begin, &end)) {
-        converted =
-            withoutInternalSubset(text, length, begin, end, encoding != pugi::encoding_latin1);
+    const std::vector<std::pair<size_t, size_t>> spans = prologToBlank(text, length);
+    if (!spans.empty()) {
+        converted = blankSpans(text, length, spans, encoding != pugi::encoding_latin1);
         text = converted.data();
         length = converted.size();
     }

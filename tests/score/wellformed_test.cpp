@@ -129,6 +129,12 @@ TEST(WellFormed, EntitiesStayUnexpandedEvenInAttributes) {
         ASSERT_EQ(rightNotes.size(), 1u);
         EXPECT_EQ(rightNotes[0].slot[0].key, 41);
     }
+    // A second XML declaration after the document type (two files pasted together) is passed
+    // over like any processing instruction; one inside the root element is an error.
+    const std::string pasted = bomb + kHead + body() + kTail;
+    ASSERT_EQ(loadBytes(pasted).result, 0);
+    EXPECT_EQ(loadBytes(kHead + body("<?xml version=\"1.0\"?>") + kTail).result, -1);
+
     // A document that calls itself standalone cannot lean on declarations nobody reads.
     const std::string standalone = "<?xml version=\"1.0\" standalone=\"yes\"?>\n<a>&nbsp;</a>";
     const LoadRun run = loadXml("standalone.xml", standalone);
