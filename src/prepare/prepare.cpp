@@ -122,6 +122,41 @@ std::string lowered(std::string text) {
     return text;
 }
 
+// `text` as valid UTF-8 that XML allows: any other byte becomes '?', a control character a
+// space. Measure numbers and part names are copied into the prepared document and the report.
+std::string cleanText(const std::string& text) {
+    std::string clean;
+    clean.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    for (size_t i = 0; i < size;) {
+        const unsigned char c = bytes[i];
+        if (c < 0x80) {
+            clean += c < 0x20 ? ' ' : static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        uint32_t code = length == 4 ? c & 0x07u : length == 3 ? c & 0x0Fu : c & 0x1Fu;
+        bool valid = length > 0 && c <= 0xF4 && i + length <= size;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (bytes[i + k] & 0xC0) == 0x80;
+            code = (code << 6) | (bytes[i + k] & 0x3Fu);
+        }
+        valid = valid && !(length == 3 && code < 0x800) && !(length == 4 && code < 0x10000) &&
+                code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF) && code != 0xFFFE &&
+                code != 0xFFFF;
+        if (valid) {
+            clean.append(text, i, length);
+            i += length;
+        } else {
+            clean += '?';
+            ++i;
+        }
+    }
+    return clean;
+}
+
 // The number written as `text` (white space around it allowed); false when it is not one.
 bool readNumber(const char* text, double* value) {
     while (std::isspace(static_cast<unsigned char>(*text))) {
@@ -177,8 +212,7 @@ void appendEscaped(std::string* out, const std::string& text) {
                 *out += "&quot;";
                 break;
             default:
-                // Control characters cannot stand in an attribute of the prepared document.
-                *out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+                *out += c;
         }
     }
 }
@@ -223,9 +257,9 @@ bool containsAny(const std::string& text, const char* const* words, size_t count
 PartInfo partFromEntry(pugi::xml_node entry) {
     PartInfo part;
     part.id = entry.attribute("id").value();
-    part.shownName = trimmed(entry.child("part-name").text().get());
+    part.shownName = cleanText(trimmed(entry.child("part-name").text().get()));
     if (part.shownName.empty()) {
-        part.shownName = part.id;
+        part.shownName = cleanText(part.id);
     }
     for (pugi::xml_node child : entry.children()) {
         const std::string name = child.name();
@@ -259,7 +293,7 @@ PartInfo partFromEntry(pugi::xml_node entry) {
 // divisions stated. Measures come in document order, and `notes` counts the notes before them.
 void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size_t* notes) {
     part->measures.push_back(measure);
-    part->numbers.push_back(trimmed(number));
+    part->numbers.push_back(cleanText(trimmed(number)));
     part->noteBase.push_back(*notes);
     {
         for (pugi::xml_node child : measure.children()) {
@@ -658,7 +692,7 @@ bool eligible(const PartInfo& p) {
 }
 
 std::string describe(const PartInfo& p) {
-    return p.id + " \"" + p.shownName + "\"";
+    return cleanText(p.id) + " \"" + p.shownName + "\"";
 }
 
 // The part `value` names: its id, or its 1-based position. -1 when none.
@@ -1073,7 +1107,7 @@ bool collectParts(pugi::xml_node root, std::vector<PartInfo>* parts, std::string
         }
         PartInfo unnamed;
         unnamed.id = id;
-        unnamed.shownName = id;
+        unnamed.shownName = cleanText(id);
         parts->push_back(unnamed);
         return parts->back();
     };

@@ -252,6 +252,18 @@ TEST(PrepareScores, TimewiseScoresAreRead) {
                 {{"E4", 0, 4, R}, {"A2", 0, 4, L}, {"F4", 4, 4, R}});
 }
 
+TEST(PrepareScores, MeasureNumbersAreKeptAsWrittenAndValidText) {
+    // "12a" stays as it is; a byte that is not UTF-8 becomes "?" so that the reader can load it.
+    const std::string measures = "<measure number=\"12a\">" + pianoAttributes(1) +
+                                 note("C", 4, 4, 1) + "</measure><measure number=\"\xff\">" +
+                                 note("D", 4, 4, 1) + "</measure>";
+    PrepareResult r;
+    ASSERT_TRUE(prepareScoreText(scoreXml(measures, pianoPartList()), {}, &r)) << r.error;
+    expectMusic(r, 1, {{"C4", 0, 4, R}, {"D4", 4, 4, R}});
+    EXPECT_NE(r.xml.find("<measure number=\"12a\">"), std::string::npos);
+    EXPECT_NE(r.xml.find("<measure number=\"?\">"), std::string::npos);
+}
+
 TEST(PrepareScores, WhatCannotBePreparedFailsWithOneLine) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"data/prepare/no_music.xml", "no piano music: the score has no part with pitched notes"},
