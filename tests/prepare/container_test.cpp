@@ -83,6 +83,7 @@ TEST(Container, UnreadableArchivesAndTextsGiveOneClearLine) {
          "the root file \"music/gone.musicxml\" named by "
          "META-INF/container.xml is not in the archive"},
         {"dotdot.mxl", "the root file \"../score.musicxml\" lies outside the archive"},
+        {"absolute.mxl", "the root file \"/music/score.musicxml\" lies outside the archive"},
         {"encrypted.mxl",
          "the file \"META-INF/container.xml\" in the compressed score is encrypted"},
         {"truncated.mxl", "the compressed score is not a readable zip archive ("},
