@@ -867,6 +867,19 @@ void addRange(std::vector<int32_t>& count, const Note& n, int32_t change) {
     }
 }
 
+// Whether `hand` holds n's key at some time while n sounds.
+bool soundsInHand(const std::vector<Note>& notes, const Note& n, int hand) {
+    for (const Note& other : notes) {
+        if (other.onset >= n.end) {
+            break;  // sorted by onset
+        }
+        if (other.alive && other.hand == hand && other.key == n.key && other.end > n.onset) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isDoubling(const Note& a, const Note& b) {
     return a.key == b.key || (a.key - b.key) % 12 == 0;
 }
@@ -911,6 +924,14 @@ void keepFiveFingers(std::vector<Note>* notes, int64_t ticks, Changes* changes,
             bool done = false;
             for (size_t k : covering) {
                 Note& n = (*notes)[k];
+                if (soundsInHand(*notes, n, 1 - h)) {
+                    // The other hand holds the same key already: the note doubles it.
+                    addRange(count[h], n, -1);
+                    n.alive = false;
+                    changes->add(kDroppedDoubling, measure);
+                    done = true;
+                    break;
+                }
                 int32_t most = 0;
                 for (int64_t u = n.onset; u < n.end; ++u) {
                     most = std::max(most, count[1 - h][u]);

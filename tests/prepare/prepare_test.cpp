@@ -191,11 +191,18 @@ TEST(PrepareHands, NoMoreThanFiveNotesInOneHand) {
                  {"E2", 4, 4, L},
                  {"G2", 4, 4, L},
                  {"C3", 4, 4, L},
-                 {"E3", 4, 4, L}});
+                 {"E3", 4, 4, L},
+                 // The left hand holds C4 already: the right hand's C4 doubles it.
+                 {"E4", 8, 4, R},
+                 {"G4", 8, 4, R},
+                 {"C5", 8, 4, R},
+                 {"E5", 8, 4, R},
+                 {"G5", 8, 4, R},
+                 {"C4", 8, 4, L}});
     EXPECT_EQ(changeLine(r, "notes beyond five in one hand moved"),
               "notes beyond five in one hand moved to the other hand: 1 (measure 1)");
     EXPECT_EQ(changeLine(r, "notes beyond five in one hand dropped as"),
-              "notes beyond five in one hand dropped as doublings of another: 1 (measure 2)");
+              "notes beyond five in one hand dropped as doublings of another: 2 (measures 2, 3)");
 }
 
 TEST(PrepareHands, PitchesOutsideTheKeyboardAreDropped) {
