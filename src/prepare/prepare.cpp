@@ -196,20 +196,22 @@ int64_t clampPosition(int64_t value) {
     return std::min(std::max(value, -kPositionLimit), kPositionLimit);
 }
 
+// `text` inside a double-quoted attribute. Character references rather than the named entities:
+// the reader's guard against entity expansion refuses even the predefined ones.
 void appendEscaped(std::string* out, const std::string& text) {
     for (char c : text) {
         switch (c) {
             case '&':
-                *out += "&amp;";
+                *out += "&#38;";
                 break;
             case '<':
-                *out += "&lt;";
+                *out += "&#60;";
                 break;
             case '>':
-                *out += "&gt;";
+                *out += "&#62;";
                 break;
             case '"':
-                *out += "&quot;";
+                *out += "&#34;";
                 break;
             default:
                 *out += c;

@@ -261,13 +261,15 @@ TEST(PrepareScores, TimewiseScoresAreRead) {
 
 TEST(PrepareScores, MeasureNumbersAreKeptAsWrittenAndValidText) {
     // "12a" stays as it is; a byte that is not UTF-8 becomes "?" so that the reader can load it.
-    const std::string measures = "<measure number=\"12a\">" + pianoAttributes(1) +
-                                 note("C", 4, 4, 1) + "</measure><measure number=\"\xff\">" +
-                                 note("D", 4, 4, 1) + "</measure>";
+    const std::string measures =
+        "<measure number=\"12a\">" + pianoAttributes(1) + note("C", 4, 4, 1) +
+        "</measure><measure number=\"\xff\">" + note("D", 4, 4, 1) +
+        "</measure><measure number=\"&lt;3&amp;&quot;\">" + note("E", 4, 4, 1) + "</measure>";
     PrepareResult r;
     ASSERT_TRUE(prepareScoreText(scoreXml(measures, pianoPartList()), {}, &r)) << r.error;
-    expectMusic(r, 1, {{"C4", 0, 4, R}, {"D4", 4, 4, R}});
+    expectMusic(r, 1, {{"C4", 0, 4, R}, {"D4", 4, 4, R}, {"E4", 8, 4, R}});
     EXPECT_NE(r.xml.find("<measure number=\"12a\">"), std::string::npos);
+    EXPECT_NE(r.xml.find("<measure number=\"&#60;3&#38;&#34;\">"), std::string::npos);
     EXPECT_NE(r.xml.find("<measure number=\"?\">"), std::string::npos);
 }
 
