@@ -17,7 +17,9 @@ int runRealtime(const ProgramOptions& options, int argc, char** argv);
 
 // runRealtime up to the main loop: the window open, its callbacks registered, nothing drawn yet.
 // 0, or the exit status of a failure. Benchmarks drive frames from here.
-int openRealtimeWindow(const ProgramOptions& options, int argc, char** argv);
+// `document` is the XML text the reader loaded (its tempo and measures are read from it).
+int openRealtimeWindow(const ProgramOptions& options, const std::string& document, int argc,
+                       char** argv);
 // Called after every frame of the real-time window is on screen, with the wall time (steady
 // seconds); nullptr by default. Benchmarks watch the keys through it.
 extern void (*realtimeFrameShown)(double wall);

@@ -1,0 +1,170 @@
+#include <GL/glut.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/camera.h"
+#include "app/platform.h"
+#include "app/player_view.h"
+#include "app/realtime.h"
+#if __has_include("app/session.h")
+#include "app/session.h"
+#define QUORVEL_HAS_SESSION 1
+#else
+#include "prepare/container.h"
+#endif
+#include "app/state.h"
+#include "audio/live_sound.h"
+#include "audio/synth.h"
+#include "render/scene_gl.h"
+#include "render/view_gl.h"
+
+namespace {
+constexpr int kRealtimeWidth = 1280;
+constexpr int kRealtimeHeight = 720;
+constexpr int kRealtimeLeft = 0;  // at the corner, so a 1280-pixel-wide screen shows it whole
+constexpr int kRealtimeTop = 0;
+constexpr const char* kRealtimeTitle = "Quorvel";
+
+bool playWhenShown = false;
+
+// A frame is on screen from its swap until the next one. It shows the performance as it stands
+// halfway through that stretch, so a key goes down on the frame nearest its onset rather than on
+// the first one after it. Both durations are smoothed over the last frames.
+double drawSeconds = 0.0;    // from the start of a frame to its swap
+double periodSeconds = 0.0;  // from one swap to the next, while playing
+double lastSwap = -1.0;
+constexpr double kSmoothing = 0.1;      // weight of the newest frame
+constexpr double kLongestPeriod = 0.1;  // a pause in drawing is not a frame period
+
+double wallNow() {
+    return liveSoundWallNow();
+}
+
+void onRealtimeDisplay() {
+    double wall = wallNow();
+    if (playWhenShown) {
+        playWhenShown = false;
+        realtimePlay(wall);
+    }
+    bool playing = realtimeFrame(wall, wall + drawSeconds + periodSeconds / 2);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    drawScene();
+    glPopMatrix();
+    glutSwapBuffers();
+    double swapped = wallNow();
+    drawSeconds += kSmoothing * (swapped - wall - drawSeconds);
+    if (playing && lastSwap >= 0.0 && swapped - lastSwap < kLongestPeriod) {
+        periodSeconds += kSmoothing * (swapped - lastSwap - periodSeconds);
+    }
+    lastSwap = playing ? swapped : -1.0;
+    if (realtimeFrameShown != nullptr) {
+        realtimeFrameShown(swapped);
+    }
+    // While playing, the next frame follows at once; a stopped window waits for events.
+    if (playing) {
+        glutPostRedisplay();
+    }
+}
+
+void onRealtimeReshape(int width, int height) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    windowWidth = width;
+    windowHeight = height;
+    setViewProjection(width, height);
+}
+
+void onRealtimeKeyboard(unsigned char key, int, int) {
+    if (realtimeKey(key, wallNow())) {
+        glutPostRedisplay();
+    }
+}
+
+void armGlutTimer(int delayMs, void (*callback)(int), int value) {
+    glutTimerFunc(delayMs > 0 ? static_cast<unsigned>(delayMs) : 0u, callback, value);
+}
+
+void closeSoundAtExit() {
+    closeLiveSound();
+}
+
+// The piano, unless muted; without it the performance goes on silently after one line saying why.
+void openSound(const ProgramOptions& options) {
+    if (options.mute) {
+        return;
+    }
+    LiveSoundOptions soundOptions;
+    soundOptions.soundfont = options.soundfont.empty() ? defaultSoundfontPath() : options.soundfont;
+    std::string error;
+    if (!openLiveSound(soundOptions, &error)) {
+        std::fprintf(stderr, "No sound: %s; playing silently\n", error.c_str());
+        std::fflush(stderr);
+        return;
+    }
+    std::atexit(closeSoundAtExit);
+    realtimeSound.schedule = liveSoundSchedule;
+    realtimeSound.silence = liveSoundSilence;
+}
+}  // namespace
+
+void (*realtimeFrameShown)(double wall) = nullptr;
+
+int openRealtimeWindow(const ProgramOptions& options, const std::string& document, int argc,
+                       char** argv) {
+    std::string error;
+    if (!prepareRealtime(options, document, &error)) {
+        std::fprintf(stderr, "quorvel: %s\n", error.c_str());
+        std::fflush(stderr);
+        return 1;
+    }
+    openSound(options);
+    playWhenShown = options.startPlaying;
+
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(kRealtimeWidth, kRealtimeHeight);
+    windowWidth = kRealtimeWidth;
+    windowHeight = kRealtimeHeight;
+    glutInitWindowPosition(kRealtimeLeft, kRealtimeTop);
+    glutCreateWindow(kRealtimeTitle);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    platform.armTimer = armGlutTimer;
+    platform.postRedisplay = glutPostRedisplay;
+
+    setPlayerView(CameraView::Player, static_cast<double>(kRealtimeWidth) / kRealtimeHeight);
+    glutDisplayFunc(onRealtimeDisplay);
+    glutReshapeFunc(onRealtimeReshape);
+    glutMouseFunc(onMouse);
+    glutMotionFunc(onMotion);
+    glutKeyboardFunc(onRealtimeKeyboard);
+    glEnable(GL_DEPTH_TEST);
+    setUpLighting();
+    glEnable(GL_LIGHTING);
+    keepFrameMemory();
+    return 0;
+}
+
+int runRealtime(const ProgramOptions& options, int argc, char** argv) {
+#ifdef QUORVEL_HAS_SESSION
+    const std::string& document = sessionDocument;
+#else
+    // Until the session keeps the document it loaded: the score file's own text.
+    std::string document;
+    std::string error;
+    if (!readScoreText(options.score, &document, &error)) {
+        std::fprintf(stderr, "quorvel: %s\n", error.c_str());
+        return 1;
+    }
+#endif
+    int status = openRealtimeWindow(options, document, argc, argv);
+    if (status != 0) {
+        return status;
+    }
+    glutMainLoop();
+    return 0;
+}
