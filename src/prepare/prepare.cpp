@@ -992,12 +992,13 @@ struct Writer {
             ticks -= step;
         }
     }
-    void note(const Note& n) {
+    // A note; a chord note starts and ends with the note written before it.
+    void note(const Note& n, bool chord) {
         static const char* const kStep[12] = {"C", "C", "D", "D", "E", "F",
                                               "F", "G", "G", "A", "A", "B"};
         static const int kAlter[12] = {0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0};
         const int32_t midi = n.key + 21;
-        out += "<note><pitch><step>";
+        out += chord ? "<note><chord/><pitch><step>" : "<note><pitch><step>";
         out += kStep[midi % 12];
         out += "</step>";
         if (kAlter[midi % 12] != 0) {
@@ -1068,22 +1069,36 @@ std::string writeDocument(const std::vector<Note>& notes, const std::vector<int6
             hand[notes[next].hand].push_back(&notes[next]);
             ++next;
         }
-        // Each hand's notes in lanes in which no two notes overlap; every lane starts at the
-        // measure's start, so the reader's cursor walks each lane forward only.
-        std::vector<std::vector<const Note*>> lanes;
+        // Each hand's strokes (notes of one onset and one end, written as a chord) in lanes in
+        // which no two strokes overlap; every lane starts at the measure's start, so the reader's
+        // cursor walks each lane forward only.
+        using Stroke = std::pair<const Note* const*, size_t>;  // first note, notes
+        std::vector<std::vector<Stroke>> lanes;
         for (int h = 0; h < 2; ++h) {
+            std::vector<const Note*>& mine = hand[h];
+            std::stable_sort(mine.begin(), mine.end(), [](const Note* a, const Note* b) {
+                return a->onset != b->onset ? a->onset < b->onset : a->end < b->end;
+            });
             using Free = std::pair<int64_t, size_t>;  // lane end, lane
             std::priority_queue<Free, std::vector<Free>, std::greater<Free>> free;
-            for (const Note* n : hand[h]) {
-                if (!free.empty() && free.top().first <= n->onset) {
+            for (size_t k = 0; k < mine.size();) {
+                size_t count = 1;
+                while (k + count < mine.size() && mine[k + count]->onset == mine[k]->onset &&
+                       mine[k + count]->end == mine[k]->end) {
+                    ++count;
+                }
+                const Stroke stroke{&mine[k], count};
+                const int64_t strokeEnd = mine[k]->end;
+                if (!free.empty() && free.top().first <= mine[k]->onset) {
                     const size_t lane = free.top().second;
                     free.pop();
-                    lanes[lane].push_back(n);
-                    free.push({n->end, lane});
+                    lanes[lane].push_back(stroke);
+                    free.push({strokeEnd, lane});
                 } else {
-                    lanes.push_back({n});
-                    free.push({n->end, lanes.size() - 1});
+                    lanes.push_back({stroke});
+                    free.push({strokeEnd, lanes.size() - 1});
                 }
+                k += count;
             }
         }
         if (lanes.empty()) {
@@ -1091,10 +1106,13 @@ std::string writeDocument(const std::vector<Note>& notes, const std::vector<int6
         }
         for (size_t l = 0; l < lanes.size(); ++l) {
             int64_t at = start;
-            for (const Note* n : lanes[l]) {
-                w.move("forward", n->onset - at);
-                w.note(*n);
-                at = n->end;
+            for (const Stroke& stroke : lanes[l]) {
+                const Note& first = *stroke.first[0];
+                w.move("forward", first.onset - at);
+                for (size_t c = 0; c < stroke.second; ++c) {
+                    w.note(*stroke.first[c], c > 0);
+                }
+                at = first.end;
             }
             if (l + 1 < lanes.size()) {
                 w.move("backup", at - start);
@@ -1284,7 +1302,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                                     (single == 1 ? "left hand (F clef)" : "right hand"));
         }
         // Ties: a note tied from an earlier one of the same key ending where it starts extends it.
-        std::vector<RawNote> raw = pm.notes;
+        const std::vector<RawNote>& raw = pm.notes;
         std::vector<int64_t> onset(raw.size());
         for (size_t k = 0; k < raw.size(); ++k) {
             onset[k] = clampPosition(starts[raw[k].measure] + raw[k].onset);
