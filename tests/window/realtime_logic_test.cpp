@@ -14,6 +14,7 @@
 #include "fingering/planner.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "window/window_fixture.h"
 
 namespace {
 
@@ -81,9 +82,15 @@ protected:
         createKeyStates();
         planRightHand();
         planLeftHand();
+        savedSound = realtimeSound;
         realtimeSound = {recordSchedule, recordSilence};
         sent.clear();
         silenced = 0;
+    }
+
+    void TearDown() override {
+        realtimeSound = savedSound;
+        saved.restore();
     }
 
     // Frames every 1/60 s of wall time from `from` until the performance stops or `until`.
@@ -95,6 +102,8 @@ protected:
         }
     }
 
+    window_test::SavedProgram saved;  // taken before SetUp changes anything
+    RealtimeSound savedSound{};
     std::string document;
     ProgramOptions options;
 };
