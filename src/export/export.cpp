@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/state.h"
 #include "audio/synth.h"
 #include "export/encoder.h"
 #include "export/headless_gl.h"
@@ -133,13 +134,16 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
             return false;
         }
     }
+    // The timeline starts the hands from their poses in the globals: put them back where
+    // start-up left them, whatever an earlier picture of this process drew.
+    resetPerformance();
     *timeline = buildTimeline(timing, options);
     return true;
 }
 
 // Puts the performance at `seconds` into the globals the drawing reads, and draws it.
 void drawMoment(const Timeline& timeline, double seconds) {
-    PerformanceFrame frame;
+    PerformanceFrame frame{};
     performanceAt(timeline, seconds, &frame);
     applyFrame(frame);
     drawHeadlessFrame();

@@ -102,6 +102,41 @@ double brightnessAt(const std::vector<uint8_t>& rgb, int width, int height, Poin
     return count > 0 ? sum / count : 0.0;
 }
 
+// How far two pictures of the same size are apart: the mean difference of a colour channel
+// over the picture, and over its worst 16 x 16 block.
+struct Difference {
+    double mean = 0.0;
+    double worstBlock = 0.0;
+};
+
+Difference difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    Difference result;
+    EXPECT_EQ(a.size(), b.size());
+    if (a.size() != b.size() || a.empty()) {
+        return result;
+    }
+    double total = 0.0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const int d = std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+        total += d;
+    }
+    result.mean = total / a.size();
+    // The worst 16 x 16 block: encoding noise spreads thinly, a moved key or finger does not.
+    for (int by = 0; by + 16 <= kHeight; by += 16) {
+        for (int bx = 0; bx + 16 <= kWidth; bx += 16) {
+            double block = 0.0;
+            for (int y = by; y < by + 16; ++y) {
+                for (int x = bx * 3; x < (bx + 16) * 3; ++x) {
+                    const size_t i = static_cast<size_t>(y) * kWidth * 3 + x;
+                    block += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+                }
+            }
+            result.worstBlock = std::max(result.worstBlock, block / (16 * 16 * 3));
+        }
+    }
+    return result;
+}
+
 // A point on the top of a white key near its back end, where no finger ever covers it from
 // above: a pressed key shows its darker material there.
 Point3 keyTop(int key) {
@@ -162,5 +197,92 @@ TEST(ExportVideo, FramesShowTheSoundingKeyDownAndTheOthersUp) {
                 EXPECT_GT(now, up[k] * 0.95) << "note " << n << ": key " << kKeys[k] << " down";
             }
         }
+    }
+}
+
+TEST(ExportVideo, SoundRisesAtEveryNoteWithinAFrame) {
+    const Exported& e = exported();
+    ASSERT_EQ(e.status, 0);
+    const std::string raw = e.folder + "/sound.raw";
+    commandOutput("ffmpeg -v error -y -i '" + e.video + "' -vn -ac 1 -ar 48000 -f f32le '" + raw +
+                  "'");
+    const std::string bytes = slurp(raw);
+    std::remove(raw.c_str());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    ASSERT_GT(samples.size(), 48000u * 9);
+
+    // Energy in windows of one millisecond.
+    constexpr int kWindow = 48;
+    std::vector<double> energy(samples.size() / kWindow);
+    for (size_t w = 0; w < energy.size(); ++w) {
+        for (int i = 0; i < kWindow; ++i) {
+            energy[w] += samples[w * kWindow + i] * samples[w * kWindow + i];
+        }
+    }
+    const double frame = 1.0 / kFps;
+    for (int n = 0; n < kNoteCount; ++n) {
+        const double onset = onsetOf(n);
+        // What is left of the previous note a little before this one, and the loudest moment
+        // of this note's first tenth of a second.
+        double before = 0.0;
+        for (size_t w = static_cast<size_t>((onset - 0.2) * 1000); w < (onset - 0.1) * 1000; ++w) {
+            before = std::max(before, energy[w]);
+        }
+        double peak = 0.0;
+        for (size_t w = static_cast<size_t>(onset * 1000); w < (onset + 0.1) * 1000; ++w) {
+            peak = std::max(peak, energy[w]);
+        }
+        EXPECT_GT(peak, 20.0 * before + 1e-6) << "note " << n << " is not heard";
+        // The attack: the first window past a tenth of the way from the quiet to the peak.
+        double attack = -1.0;
+        for (size_t w = static_cast<size_t>((onset - 0.1) * 1000); w < (onset + 0.1) * 1000; ++w) {
+            if (energy[w] > before + (peak - before) * 0.1) {
+                attack = w / 1000.0;
+                break;
+            }
+        }
+        EXPECT_NEAR(attack, onset, frame) << "note " << n;
+    }
+}
+
+TEST(ExportVideo, StillOfAMomentIsTheVideosFrameOfIt) {
+    const Exported& e = exported();
+    ASSERT_EQ(e.status, 0);
+    // The start of measure 2 (note 4), and two and a half quarter notes in (tick 5: the rest
+    // after note 2).
+    for (const char* at : {"m2", "2.5"}) {
+        ExportRequest request;
+        request.outputPath = e.folder + "/still.png";
+        request.width = kWidth;
+        request.height = kHeight;
+        request.camera = CameraView::Above;
+        request.at = at;
+        ASSERT_EQ(exportStill(e.document, request), 0) << at;
+        int32_t tick = -1;
+        std::string error;
+        ASSERT_TRUE(stillTick(e.timeline.timing, at, &tick, &error)) << error;
+        const double seconds = timeOfTick(e.timeline, tick);
+        // Both moments fall on a frame of the video.
+        ASSERT_NEAR(seconds * kFps, std::round(seconds * kFps), 1e-9);
+
+        int width = 0;
+        int height = 0;
+        std::vector<uint8_t> still;
+        ASSERT_TRUE(readPng(request.outputPath, &width, &height, &still, &error)) << error;
+        std::remove(request.outputPath.c_str());
+        ASSERT_EQ(width, kWidth);
+        ASSERT_EQ(height, kHeight);
+        // Encoding blurs edges a little, thinly spread over the picture; a key or a finger in
+        // another place changes a block of pixels entirely.
+        const Difference same = difference(still, frameAt(seconds, &width, &height));
+        EXPECT_LT(same.mean, 1.0) << at;
+        EXPECT_LT(same.worstBlock, 16.0) << at;
+        // A second earlier or three quarters of a second later another key is down or the
+        // hand elsewhere: the video's frames of other moments are much further from the still.
+        const double other =
+            std::max(difference(still, frameAt(seconds - 1.0, &width, &height)).worstBlock,
+                     difference(still, frameAt(seconds + 0.75, &width, &height)).worstBlock);
+        EXPECT_GT(other, same.worstBlock * 2.0 + 10.0) << at;
     }
 }
