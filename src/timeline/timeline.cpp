@@ -416,6 +416,7 @@ Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options
                 }
             }
             note.keyUp = std::max(up, note.onset);
+            tl.keyOnsets[key].push_back(note.onset);
             latest = std::max(latest, note.keyUp);
             tl.keyNotesUp[key].push_back(latest);
         }
@@ -487,10 +488,10 @@ void performanceAt(const Timeline& timeline, double seconds, PerformanceFrame* f
 
     for (int32_t key = 0; key < kKeyCount; ++key) {
         const std::vector<size_t>& list = timeline.keyNotes[key];
-        auto it = std::upper_bound(list.begin(), list.end(), seconds,
-                                   [&](double s, size_t i) { return s < timeline.notes[i].onset; });
+        const std::vector<double>& onsets = timeline.keyOnsets[key];
+        auto it = std::upper_bound(onsets.begin(), onsets.end(), seconds);
         double angle = 0.0;
-        for (long j = static_cast<long>(it - list.begin()) - 1;
+        for (long j = static_cast<long>(it - onsets.begin()) - 1;
              j >= 0 && timeline.keyNotesUp[key][j] > seconds; --j) {
             angle = std::max(angle, noteAngle(timeline.notes[list[j]], seconds));
         }

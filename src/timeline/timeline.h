@@ -122,11 +122,12 @@ struct Timeline {
     HandTrack hands[2];                    // 0 right, 1 left
     double duration = 0.0;                 // seconds: lead-in, the range, the last key up, lead-out
     ScoreTiming timing;
-    TimelineOptions options;           // as given; speed made positive, range clamped to the grids
-    std::vector<double> tempoSeconds;  // per tempo change, its time at speed 1
-    double startSeconds = 0.0;         // time of fromTick at speed 1
-    int32_t gridTicks = 0;             // length of the grids when built
-    std::vector<size_t> keyNotes[88];  // per key, indices into notes by onset
+    TimelineOptions options;            // as given; speed made positive, range clamped to the grids
+    std::vector<double> tempoSeconds;   // per tempo change, its time at speed 1
+    double startSeconds = 0.0;          // time of fromTick at speed 1
+    int32_t gridTicks = 0;              // length of the grids when built
+    std::vector<size_t> keyNotes[88];   // per key, indices into notes by onset
+    std::vector<double> keyOnsets[88];  // beside keyNotes: the notes' onsets
     std::vector<double> keyNotesUp[88];  // beside keyNotes: the latest keyUp up to that note
 };
 
