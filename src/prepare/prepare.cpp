@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <numeric>
 #include <pugixml.hpp>
 #include <queue>
+#include <set>
 #include <sstream>
 #include <unordered_map>
 
@@ -34,6 +36,8 @@ constexpr int64_t kRoundedDivisions = 2520;
 constexpr int kFingers = 5;
 // Measures named per change line.
 constexpr size_t kNamedMeasures = 3;
+// Keys of the keyboard, A0..C8.
+constexpr int kKeys = 88;
 
 // ---- changes, one line per kind -------------------------------------------------------------
 
@@ -845,124 +849,165 @@ int64_t gcd64(int64_t a, int64_t b) {
     return std::gcd(a < 0 ? -a : a, b < 0 ? -b : b);
 }
 
-// Fills in every hand's count of notes sounding in each tick.
-void countFingers(const std::vector<Note>& notes, int64_t ticks, std::vector<int32_t> count[2]) {
-    for (int h = 0; h < 2; ++h) {
-        count[h].assign(static_cast<size_t>(ticks) + 1, 0);
-    }
-    for (const Note& n : notes) {
-        if (n.alive) {
-            ++count[n.hand][n.onset];
-            --count[n.hand][n.end];
-        }
-    }
-    for (int h = 0; h < 2; ++h) {
-        for (size_t t = 1; t < count[h].size(); ++t) {
-            count[h][t] += count[h][t - 1];
-        }
-    }
-}
+// Counts over a row of intervals: add to a range, largest count in a range; both in log time,
+// so that crowded scores of any size are resolved quickly.
+struct CountTree {
+    size_t size = 0;
+    std::vector<int32_t> most;   // largest count below each node, its own additions included
+    std::vector<int32_t> added;  // added to the whole range of each node
 
-void addRange(std::vector<int32_t>& count, const Note& n, int32_t change) {
-    for (int64_t t = n.onset; t < n.end; ++t) {
-        count[t] += change;
-    }
-}
+    explicit CountTree(size_t n) : size(n), most(4 * n + 4, 0), added(4 * n + 4, 0) {}
 
-// Whether `hand` holds n's key at some time while n sounds.
-bool soundsInHand(const std::vector<Note>& notes, const Note& n, int hand) {
-    for (const Note& other : notes) {
-        if (other.onset >= n.end) {
-            break;  // sorted by onset
+    void add(size_t from, size_t to, int32_t change) { add(1, 0, size, from, to, change); }
+    int32_t largest(size_t from, size_t to) const { return largest(1, 0, size, from, to); }
+
+private:
+    void add(size_t node, size_t low, size_t high, size_t from, size_t to, int32_t change) {
+        if (to <= low || high <= from) {
+            return;
         }
-        if (other.alive && other.hand == hand && other.key == n.key && other.end > n.onset) {
-            return true;
+        if (from <= low && high <= to) {
+            most[node] += change;
+            added[node] += change;
+            return;
         }
+        const size_t middle = (low + high) / 2;
+        add(2 * node, low, middle, from, to, change);
+        add(2 * node + 1, middle, high, from, to, change);
+        most[node] = added[node] + std::max(most[2 * node], most[2 * node + 1]);
     }
-    return false;
-}
+    int32_t largest(size_t node, size_t low, size_t high, size_t from, size_t to) const {
+        if (to <= low || high <= from) {
+            return std::numeric_limits<int32_t>::min() / 2;
+        }
+        if (from <= low && high <= to) {
+            return most[node];
+        }
+        const size_t middle = (low + high) / 2;
+        return added[node] + std::max(largest(2 * node, low, middle, from, to),
+                                      largest(2 * node + 1, middle, high, from, to));
+    }
+};
 
 bool isDoubling(const Note& a, const Note& b) {
     return a.key == b.key || (a.key - b.key) % 12 == 0;
 }
 
 // No hand holds more than five notes at once: the notes beyond go to the other hand where it has
-// a free finger for the whole note, or are dropped, doublings first.
+// a free finger for the whole note, or are dropped, doublings first. `notes` are sorted by onset.
 template <typename MeasureOf>
-void keepFiveFingers(std::vector<Note>* notes, int64_t ticks, Changes* changes,
-                     MeasureOf measureOf) {
-    std::vector<int32_t> count[2];
-    countFingers(*notes, ticks, count);
-    bool crowded = false;
+void keepFiveFingers(std::vector<Note>* notes, Changes* changes, MeasureOf measureOf) {
+    // Time is cut at every onset and end; count[h] holds the notes of hand h in each piece.
+    std::vector<int64_t> cuts;
+    cuts.reserve(2 * notes->size());
     for (const Note& n : *notes) {
-        crowded = crowded || (n.alive && count[n.hand][n.onset] > kFingers);
+        cuts.push_back(n.onset);
+        cuts.push_back(n.end);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    auto piece = [&cuts](int64_t tick) {
+        return static_cast<size_t>(std::lower_bound(cuts.begin(), cuts.end(), tick) - cuts.begin());
+    };
+    std::vector<int32_t> start[2];
+    start[0].assign(cuts.size() + 1, 0);
+    start[1].assign(cuts.size() + 1, 0);
+    for (const Note& n : *notes) {
+        ++start[n.hand][piece(n.onset)];
+        --start[n.hand][piece(n.end)];
+    }
+    bool crowded = false;
+    for (int h = 0; h < 2; ++h) {
+        int32_t running = 0;
+        for (int32_t change : start[h]) {
+            running += change;
+            crowded = crowded || running > kFingers;
+        }
     }
     if (!crowded) {
         return;
     }
-    // Notes are sorted by onset; each crowded onset is resolved in turn.
+    CountTree count[2] = {CountTree(cuts.size()), CountTree(cuts.size())};
+    // The spans of each hand's notes of each key; they never overlap within one hand.
+    std::vector<std::set<std::pair<int64_t, int64_t>>> spans(2 * kKeys);
+    for (const Note& n : *notes) {
+        count[n.hand].add(piece(n.onset), piece(n.end), 1);
+        spans[n.hand * kKeys + n.key].insert({n.onset, n.end});
+    }
+    auto holds = [&spans](int hand, const Note& n) {
+        const auto& mine = spans[hand * kKeys + n.key];
+        auto after = mine.lower_bound({n.end, std::numeric_limits<int64_t>::min()});
+        return after != mine.begin() && std::prev(after)->second > n.onset;
+    };
+    auto remove = [&](Note& n) {
+        count[n.hand].add(piece(n.onset), piece(n.end), -1);
+        spans[n.hand * kKeys + n.key].erase({n.onset, n.end});
+        n.alive = false;
+    };
+    std::vector<size_t> active;  // notes begun by the tick looked at, not yet known to have ended
+    size_t next = 0;
     for (size_t i = 0; i < notes->size(); ++i) {
-        const Note start = (*notes)[i];
-        if (!start.alive) {
-            continue;
+        const int64_t t = (*notes)[i].onset;
+        if (i > 0 && (*notes)[i - 1].onset == t) {
+            continue;  // this onset is resolved already
         }
-        const int h = start.hand;
-        const int64_t t = start.onset;
-        while (count[h][t] > kFingers) {
-            std::vector<size_t> covering;
-            for (size_t k = 0; k < notes->size() && (*notes)[k].onset <= t; ++k) {
-                const Note& n = (*notes)[k];
-                if (n.alive && n.hand == h && n.end > t) {
-                    covering.push_back(k);
-                }
-            }
-            // The notes nearest the other hand go first.
-            std::sort(covering.begin(), covering.end(), [&](size_t a, size_t b) {
-                const int32_t ka = (*notes)[a].key;
-                const int32_t kb = (*notes)[b].key;
-                return h == 0 ? (ka != kb ? ka < kb : a > b) : (ka != kb ? ka > kb : a > b);
-            });
-            const std::string measure = measureOf(t);
-            bool done = false;
-            for (size_t k : covering) {
-                Note& n = (*notes)[k];
-                if (soundsInHand(*notes, n, 1 - h)) {
-                    // The other hand holds the same key already: the note doubles it.
-                    addRange(count[h], n, -1);
-                    n.alive = false;
-                    changes->add(kDroppedDoubling, measure);
-                    done = true;
-                    break;
-                }
-                int32_t most = 0;
-                for (int64_t u = n.onset; u < n.end; ++u) {
-                    most = std::max(most, count[1 - h][u]);
-                }
-                if (most < kFingers) {
-                    addRange(count[h], n, -1);
-                    addRange(count[1 - h], n, 1);
-                    n.hand = 1 - h;
-                    changes->add(kMovedHand, measure);
-                    done = true;
-                    break;
-                }
-            }
-            for (size_t a = 0; !done && a < covering.size(); ++a) {
-                for (size_t b = 0; !done && b < covering.size(); ++b) {
-                    if (a != b && isDoubling((*notes)[covering[a]], (*notes)[covering[b]])) {
-                        Note& n = (*notes)[covering[a]];
-                        addRange(count[h], n, -1);
-                        n.alive = false;
-                        changes->add(kDroppedDoubling, measure);
-                        done = true;
+        for (; next < notes->size() && (*notes)[next].onset <= t; ++next) {
+            active.push_back(next);
+        }
+        active.erase(
+            std::remove_if(active.begin(), active.end(),
+                           [&](size_t k) { return !(*notes)[k].alive || (*notes)[k].end <= t; }),
+            active.end());
+        const size_t at = piece(t);
+        for (int h = 0; h < 2; ++h) {
+            while (count[h].largest(at, at + 1) > kFingers) {
+                std::vector<size_t> covering;
+                for (size_t k : active) {
+                    if ((*notes)[k].alive && (*notes)[k].hand == h) {
+                        covering.push_back(k);
                     }
                 }
-            }
-            if (!done) {
-                Note& n = (*notes)[covering.front()];
-                addRange(count[h], n, -1);
-                n.alive = false;
-                changes->add(kDroppedCrowded, measure);
+                // The notes nearest the other hand go first.
+                std::sort(covering.begin(), covering.end(), [&](size_t a, size_t b) {
+                    const int32_t ka = (*notes)[a].key;
+                    const int32_t kb = (*notes)[b].key;
+                    return h == 0 ? (ka != kb ? ka < kb : a > b) : (ka != kb ? ka > kb : a > b);
+                });
+                const std::string measure = measureOf(t);
+                bool done = false;
+                for (size_t k : covering) {
+                    Note& n = (*notes)[k];
+                    if (holds(1 - h, n)) {
+                        // The other hand holds the same key already: the note doubles it.
+                        remove(n);
+                        changes->add(kDroppedDoubling, measure);
+                        done = true;
+                        break;
+                    }
+                    if (count[1 - h].largest(piece(n.onset), piece(n.end)) < kFingers) {
+                        remove(n);
+                        n.alive = true;
+                        n.hand = 1 - h;
+                        count[n.hand].add(piece(n.onset), piece(n.end), 1);
+                        spans[n.hand * kKeys + n.key].insert({n.onset, n.end});
+                        changes->add(kMovedHand, measure);
+                        done = true;
+                        break;
+                    }
+                }
+                for (size_t a = 0; !done && a < covering.size(); ++a) {
+                    for (size_t b = 0; !done && b < covering.size(); ++b) {
+                        if (a != b && isDoubling((*notes)[covering[a]], (*notes)[covering[b]])) {
+                            remove((*notes)[covering[a]]);
+                            changes->add(kDroppedDoubling, measure);
+                            done = true;
+                        }
+                    }
+                }
+                if (!done) {
+                    remove((*notes)[covering.front()]);
+                    changes->add(kDroppedCrowded, measure);
+                }
             }
         }
     }
@@ -1351,7 +1396,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
     std::vector<Note> kept;
     kept.reserve(notes.size());
     for (const Note& n : notes) {
-        if (n.key < 0 || n.key >= 88) {
+        if (n.key < 0 || n.key >= kKeys) {
             auto at = std::upper_bound(starts.begin(), starts.end() - 1, n.onset);
             changes.add(kOutsideKeyboard, numbers[std::max<ptrdiff_t>(0, at - starts.begin() - 1)]);
         } else {
@@ -1483,7 +1528,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
     }
     std::stable_sort(notes.begin(), notes.end(),
                      [](const Note& a, const Note& b) { return a.onset < b.onset; });
-    keepFiveFingers(&notes, ticks, &changes, measureOf);
+    keepFiveFingers(&notes, &changes, measureOf);
 
     // Notes the reader cannot take in one duration are struck again.
     std::vector<Note> final;
@@ -1529,7 +1574,9 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         } else {
             lines.push_back("parts: " + describe(lead) + " played as the piano part" +
                             (lead.exactPiano ? "" : " (no part is named Piano exactly)") +
-                            "; other parts left out: " + std::to_string(parts.size() - 1));
+                            (parts.size() > 1
+                                 ? "; other parts left out: " + std::to_string(parts.size() - 1)
+                                 : ""));
         }
     }
     for (const std::string& line : changes.lines) {
