@@ -1,0 +1,37 @@
+// The --export and --still modes of the program: the command line's request and the document
+// the session loaded, handed to the exporter.
+
+#include <string>
+
+#include "export/export.h"
+
+// The XML text the reader loaded, prepared or original (set by the session's start-up).
+extern std::string sessionDocument;
+
+namespace {
+ExportRequest requestFrom(const ProgramOptions& options) {
+    ExportRequest request;
+    request.outputPath = options.outputPath;
+    request.width = options.width;
+    request.height = options.height;
+    request.fps = options.fps;
+    if (!cameraViewFromName(options.camera, &request.camera)) {
+        request.camera = CameraView::Player;
+    }
+    request.speed = options.speed;
+    request.fromMeasure = options.fromMeasure;
+    request.toMeasure = options.toMeasure;
+    request.sound = !options.mute;
+    request.soundfont = options.soundfont;
+    request.at = options.at;
+    return request;
+}
+}  // namespace
+
+int runExport(const ProgramOptions& options) {
+    return exportVideo(sessionDocument, requestFrom(options));
+}
+
+int runStill(const ProgramOptions& options) {
+    return exportStill(sessionDocument, requestFrom(options));
+}
