@@ -913,8 +913,10 @@ void keepFiveFingers(std::vector<Note>* notes, Changes* changes, MeasureOf measu
     start[0].assign(cuts.size() + 1, 0);
     start[1].assign(cuts.size() + 1, 0);
     for (const Note& n : *notes) {
-        ++start[n.hand][piece(n.onset)];
-        --start[n.hand][piece(n.end)];
+        if (n.alive) {
+            ++start[n.hand][piece(n.onset)];
+            --start[n.hand][piece(n.end)];
+        }
     }
     bool crowded = false;
     for (int h = 0; h < 2; ++h) {
@@ -931,8 +933,10 @@ void keepFiveFingers(std::vector<Note>* notes, Changes* changes, MeasureOf measu
     // The spans of each hand's notes of each key; they never overlap within one hand.
     std::vector<std::set<std::pair<int64_t, int64_t>>> spans(2 * kKeys);
     for (const Note& n : *notes) {
-        count[n.hand].add(piece(n.onset), piece(n.end), 1);
-        spans[n.hand * kKeys + n.key].insert({n.onset, n.end});
+        if (n.alive) {
+            count[n.hand].add(piece(n.onset), piece(n.end), 1);
+            spans[n.hand * kKeys + n.key].insert({n.onset, n.end});
+        }
     }
     auto holds = [&spans](int hand, const Note& n) {
         const auto& mine = spans[hand * kKeys + n.key];
@@ -966,6 +970,9 @@ void keepFiveFingers(std::vector<Note>* notes, Changes* changes, MeasureOf measu
                     if ((*notes)[k].alive && (*notes)[k].hand == h) {
                         covering.push_back(k);
                     }
+                }
+                if (covering.empty()) {
+                    break;  // cannot happen while the counts follow the notes
                 }
                 // The notes nearest the other hand go first.
                 std::sort(covering.begin(), covering.end(), [&](size_t a, size_t b) {

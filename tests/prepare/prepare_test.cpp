@@ -205,6 +205,34 @@ TEST(PrepareHands, NoMoreThanFiveNotesInOneHand) {
               "notes beyond five in one hand dropped as doublings of another: 2 (measures 2, 3)");
 }
 
+TEST(PrepareHands, UnisonsAreStruckOnceBeforeTheHandsAreCounted) {
+    // One staff: everything starts in the right hand; three keys are written twice.
+    std::string chord;
+    const char* const pitches[][2] = {{"C", "5"}, {"E", "5"}, {"G", "5"}, {"C", "5"}, {"E", "5"},
+                                      {"G", "5"}, {"C", "2"}, {"E", "2"}, {"G", "2"}, {"C", "3"}};
+    for (size_t i = 0; i < std::size(pitches); ++i) {
+        chord += note(pitches[i][0], std::stoi(pitches[i][1]), 4, 1, i > 0);
+    }
+    const std::string measure =
+        "<measure number=\"1\"><attributes><divisions>1</divisions>"
+        "<clef><sign>G</sign><line>2</line></clef></attributes>" +
+        chord + "</measure>";
+    PrepareResult r;
+    ASSERT_TRUE(prepareScoreText(scoreXml(measure, pianoPartList()), {}, &r)) << r.error;
+    expectMusic(r, 1,
+                {{"C2", 0, 4, L},
+                 {"E2", 0, 4, L},
+                 {"G2", 0, 4, R},
+                 {"C3", 0, 4, R},
+                 {"C5", 0, 4, R},
+                 {"E5", 0, 4, R},
+                 {"G5", 0, 4, R}});
+    EXPECT_EQ(changeLine(r, "a key struck again"),
+              "a key struck again while it sounds in the same hand is let go first: 3 (measure 1)");
+    EXPECT_EQ(changeLine(r, "notes beyond five in one hand moved"),
+              "notes beyond five in one hand moved to the other hand: 2 (measure 1)");
+}
+
 TEST(PrepareHands, PitchesOutsideTheKeyboardAreDropped) {
     const PrepareResult r = prepareData("outside_keyboard.xml");
     expectMusic(r, 1, {{"A0", 1, 1, R}, {"C8", 2, 1, R}});
