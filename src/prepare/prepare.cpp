@@ -163,6 +163,17 @@ std::string cleanText(const std::string& text) {
 
 // The number written as `text` (white space around it allowed); false when it is not one.
 bool readNumber(const char* text, double* value) {
+    // Plain digits, as editors write durations and octaves, without the general conversion.
+    int64_t whole = 0;
+    const char* digit = text;
+    while (*digit >= '0' && *digit <= '9' && digit - text < 15) {
+        whole = whole * 10 + (*digit - '0');
+        ++digit;
+    }
+    if (*digit == '\0' && digit != text) {
+        *value = static_cast<double>(whole);
+        return true;
+    }
     while (std::isspace(static_cast<unsigned char>(*text))) {
         ++text;
     }
