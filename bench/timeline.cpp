@@ -26,7 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Builds timed per case; the fastest is reported.
+// Builds (and reads of the tempo) timed per case; the fastest is reported.
 constexpr int kBuildRepeats = 5;
 // Frames asked for in each way.
 constexpr int kFrames = 200000;
@@ -137,13 +137,17 @@ int main() {
     planLeftHand();
     ScoreTiming timing;
     std::string error;
-    Clock::time_point a = Clock::now();
-    if (!readScoreTiming(xml.data(), xml.size(), &timing, &error)) {
-        std::printf("the bundled score's tempo could not be read: %s\n", error.c_str());
-        return 1;
+    double best = 1e300;
+    for (int i = 0; i < kBuildRepeats; ++i) {
+        const Clock::time_point a = Clock::now();
+        if (!readScoreTiming(xml.data(), xml.size(), &timing, &error)) {
+            std::printf("the bundled score's tempo could not be read: %s\n", error.c_str());
+            return 1;
+        }
+        best = std::min(best, seconds(a, Clock::now()));
     }
     std::printf("\nreadScoreTiming on the bundled score (%zu bytes): %.2f ms\n", xml.size(),
-                seconds(a, Clock::now()) * 1e3);
+                best * 1e3);
     report("bundled score", timing);
 
     // An hour of generated music.
