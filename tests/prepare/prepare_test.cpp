@@ -148,6 +148,19 @@ TEST(PrepareTime, VoicesChordsTupletsTiesAndWhatIsNotPlayed) {
               std::string::npos);
 }
 
+TEST(PrepareTime, NumbersAsEditorsWriteThem) {
+    // Spaces around a value, a decimal point, a flat: all read as the numbers they are.
+    const std::string measure =
+        "<measure number=\"1\">" + pianoAttributes(2) +
+        "<note><pitch><step>B</step><alter>-1</alter><octave> 3 </octave></pitch>"
+        "<duration>2.0</duration><staff>1</staff></note>"
+        "<note><pitch><step>d</step><octave>4</octave></pitch><duration> 6 </duration>"
+        "<staff>1</staff></note></measure>";
+    PrepareResult r;
+    ASSERT_TRUE(prepareScoreText(scoreXml(measure, pianoPartList()), {}, &r)) << r.error;
+    expectMusic(r, 1, {{"Bb3", 0, 1, R}, {"D4", 1, 3, R}});
+}
+
 TEST(PrepareTime, NotesLongerThanTheReaderTakesAreStruckAgain) {
     // A held note of three 4/4 measures at 480 ticks a quarter, beside a one-tick note.
     std::string measures;
