@@ -65,8 +65,8 @@ struct TimedNote {
     int32_t endTick;  // one past its last tick
     double onset;     // seconds from the start of the performance (lead-in included)
     double release;   // seconds: when the sound stops
-    double keyUp;     // seconds: when the key is back up; >= release, and at least
-                      // kMinimumHeld after the onset unless the same key sounds again sooner
+    double keyUp;     // seconds: when the key is back up: the release, or kMinimumHeld after
+                      // the onset if later, but never after the key's next onset
 };
 
 // A note too short to be seen is still shown down this long: two frames at 60 frames a second.
@@ -77,7 +77,7 @@ struct TimelineOptions {
     int32_t fromTick = 0;  // first tick played
     int32_t toTick = -1;   // one past the last tick played; -1: the end
     double leadIn = 0.0;   // seconds of stillness before the first tick
-    double leadOut = 0.0;  // seconds after the last release
+    double leadOut = 0.0;  // seconds after the last key is up
 };
 
 // A sound event for the synthesiser.
@@ -85,7 +85,7 @@ struct PerformanceEvent {
     double seconds;  // performance time
     bool on;         // note-on, else note-off
     int hand;        // 0 right, 1 left
-    int32_t key;     // 0..87 (MIDI note key + 21)
+    int32_t key;     // 0..87 (the MIDI note number less 21)
 };
 
 // One move of a hand's centre along the keyboard: from `fromX` at `start` to `toX` at `end`
