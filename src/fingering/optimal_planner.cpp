@@ -1,0 +1,619 @@
+#include "fingering/optimal_planner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+#include "animation/animation.h"
+#include "fingering/planner.h"
+#include "render/hand_model.h"
+#include "render/key_layout.h"
+#include "score/score_model.h"
+
+namespace {
+
+constexpr int kFingers = 5;
+constexpr int kThumb = 0;
+
+// ---- The cost table. Fingers are 0 thumb .. 4 little; intervals are in semitones. ----
+//
+// Both hands are planned by one model of the right hand: the left hand's keys are mirrored
+// about D (the black keys lie symmetrically around it), so that its thumb, too, plays the lower
+// key of a pair, a rising line in the left hand is planned like a falling one in the right, and
+// its chords are fingered from the top down.
+
+// Spans between two fingers of one hand, from the lower finger's key up to the higher finger's:
+// the relaxed range costs nothing, every semitone below it (cramped) or above it (stretched)
+// costs kStretch, every semitone beyond the comfortable maximum costs kStrain more, and a span
+// beyond the practical maximum cannot be held by the hand: the hand has to move (kLeap).
+// A span is not
+// cramped when its lower key is white and its upper key black: the finger on the black key plays
+// further in along the keys, beside the other rather than against it.
+struct SpanLimits {
+    int minRelaxed;
+    int maxRelaxed;
+    int maxComfortable;
+    int maxPractical;
+};
+constexpr SpanLimits kSpans[kFingers][kFingers] = {
+    // lower finger: thumb, with index, middle, ring, little
+    {{}, {1, 5, 8, 10}, {3, 7, 10, 12}, {5, 9, 12, 14}, {7, 10, 13, 15}},
+    // index, with middle, ring, little
+    {{}, {}, {1, 2, 4, 5}, {3, 4, 6, 7}, {5, 6, 8, 10}},
+    // middle, with ring, little
+    {{}, {}, {}, {1, 2, 3, 4}, {3, 4, 6, 7}},
+    // ring, with little
+    {{}, {}, {}, {}, {1, 2, 3, 5}},
+    {},
+};
+constexpr double kStretch = 1.0;
+constexpr double kStrain = 2.0;
+// A move the hand cannot make from where it is: a span beyond the practical one, or the same
+// finger going straight on to another key. The hand lifts and moves.
+constexpr double kLeap = 8.0;
+
+// Passing the thumb under a finger, or a finger over the thumb, to a key on the far side of it:
+// the base cost by finger (the middle finger crosses most easily, the little finger never),
+// plus kCrossStep for every semitone beyond the first, plus kLeap beyond kCrossMax.
+constexpr double kCrossBase[kFingers] = {0.0, 6.0, 3.5, 4.5, 14.0};
+constexpr int kCrossMax[kFingers] = {0, 3, 5, 5, 0};
+constexpr double kCrossStep = 0.75;
+// The thumb passing onto a black key from a finger on a white one has to climb: costly.
+constexpr double kThumbClimb = 3.0;
+// A finger on a black key lifts the hand, which makes room for the thumb to pass under it onto
+// a white key (or for the finger to pass over onto the black key): cheaper.
+constexpr double kCrossFromBlack = 1.0;
+// Two fingers other than the thumb crossing each other.
+constexpr double kFingersCross = 8.0;
+
+// A key struck with a finger on a black key: the short thumb lands badly on one, the little and
+// index fingers less so; the long middle finger takes black keys freely, the ring finger nearly.
+constexpr double kBlackKey[kFingers] = {3.0, 1.0, 0.0, 0.5, 1.0};
+// The ring finger, the least independent one, is used where another does as well.
+constexpr double kRingFinger = 0.25;
+
+// A line (single notes after a rest or at the start) begins on the finger that leaves the whole
+// hand for the way it goes: the thumb when it rises, the little finger when it falls; and it ends
+// before a rest on the outer finger it runs towards. Another finger there costs kLineEnd.
+constexpr double kLineEnd = 2.0;
+
+// The same key struck again: with the same finger free, with another finger a little effort.
+constexpr double kRepeatChange = 1.0;
+// A held note moving to another finger while it sounds (a silent substitution).
+constexpr double kSubstitution = 8.0;
+// The spans of a chord are held all at once: they weigh more than those between successive notes.
+constexpr double kChord = 2.0;
+// A chord whose keys the hand model cannot reach together with these fingers.
+constexpr double kOutOfReach = 10.0;
+// A note away from its printed finger: only when the notes around it leave no other way.
+constexpr double kPrintedMissed = 1000.0;
+
+// Where each finger sits in a relaxed hand, from the centre towards the little finger (scene
+// units, right hand): on five neighbouring white keys with the middle finger at the centre.
+constexpr float kWhiteKeyStep = 0.315f;
+constexpr float kRelaxedOffset[kFingers] = {-2 * kWhiteKeyStep, -kWhiteKeyStep, 0.0f, kWhiteKeyStep,
+                                            2 * kWhiteKeyStep};
+// Weights of the neighbouring onsets when the hand's path is smoothed: the hand starts moving
+// before a thumb passes under instead of jumping when it lands.
+constexpr float kSmoothing[] = {1.0f, 2.0f, 3.0f, 2.0f, 1.0f};
+constexpr int kSmoothingReach = 2;
+// Kept off the exact edge of a reach interval, so that rounding cannot tip a target over it.
+constexpr float kReachMargin = 0.01f;
+
+// Keys mirror about D4 (key 41) for the left hand.
+constexpr int32_t kMirrorSum = 82;
+
+// The fingertip's drop below the palm when it strikes a key (animation), and how far it follows
+// the key down in each of the three travel steps before the key is fully down.
+constexpr double kPressDropWhite = 0.225;
+constexpr double kPressDropBlack = 0.4125;
+constexpr double kTravelRise = 0.0375;
+constexpr int kTravelSteps = 3;
+
+// ---- Notes as the planner sees them ----
+
+// One sounding note at an onset.
+struct Entry {
+    int32_t key;   // 0..87
+    int32_t pos;   // key in the planning direction (mirrored for the left hand)
+    bool black;    // on a black key
+    bool struck;   // starts at this onset (otherwise held on from the onset before)
+    int printed;   // printed finger 0..4, or -1
+    int previous;  // index of the same note in the onset before, or -1 when struck
+};
+
+// Every key sounding at a tick where at least one note starts, sorted by pos.
+struct Onset {
+    int32_t tick;
+    int count;
+    Entry entry[kSlotCount];
+    unsigned carried;  // bit i: entry i of the onset before goes on sounding here
+    bool afterRest;    // the hand was silent in the tick before (or this is the first tick)
+    int lineEnd;       // finger a line's first or last note would take here, or -1
+};
+
+// Fingers of one assignment, by entry; strictly rising, so chords run across the hand.
+struct Assignment {
+    uint8_t finger[kFingers];
+};
+
+// Every rising assignment of n fingers, n = 0..5 (C(5, n) of them, at most ten).
+struct AssignmentTable {
+    std::vector<Assignment> byCount[kFingers + 1];
+    AssignmentTable() {
+        for (unsigned mask = 0; mask < (1u << kFingers); ++mask) {
+            Assignment a{};
+            int n = 0;
+            for (int f = 0; f < kFingers; ++f) {
+                if (mask & (1u << f)) {
+                    a.finger[n++] = static_cast<uint8_t>(f);
+                }
+            }
+            byCount[n].push_back(a);
+        }
+    }
+};
+const AssignmentTable kAssignments;
+constexpr size_t kMaxStates = 10;
+
+struct HandSetup {
+    int hand;  // 0 right, 1 left
+    std::vector<NoteEvent>* grid;
+    HandPlan* plan;
+    std::vector<int32_t>* fallbackTicks;
+    float restX;
+    ReachInterval reach[kFingers][2];  // by finger, white / black
+};
+
+bool isKey(int32_t key) {
+    return key >= 0 && key < kKeyCount;
+}
+
+bool holdsOn(const NoteEvent& before, int32_t key) {
+    for (const NoteSlot& slot : before.slot) {
+        if (slot.key == key && slot.lastTick == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The onsets of a grid: every tick where a note starts, with all notes sounding there.
+std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
+    std::vector<Onset> onsets;
+    for (size_t t = 0; t < grid.size(); ++t) {
+        Onset onset{};
+        onset.tick = static_cast<int32_t>(t);
+        onset.lineEnd = -1;
+        onset.afterRest = true;
+        for (int k = 0; k < kSlotCount && t > 0; ++k) {
+            onset.afterRest = onset.afterRest && !isKey(grid[t - 1].slot[k].key);
+        }
+        bool starts = false;
+        for (const NoteSlot& slot : grid[t].slot) {
+            if (!isKey(slot.key)) {
+                continue;
+            }
+            Entry& e = onset.entry[onset.count++];
+            e.key = slot.key;
+            e.pos = hand == 0 ? slot.key : kMirrorSum - slot.key;
+            e.black = isBlackKey(slot.key);
+            e.struck = t == 0 || !holdsOn(grid[t - 1], slot.key);
+            e.printed = -1;
+            e.previous = -1;
+            starts = starts || e.struck;
+        }
+        if (!starts) {
+            continue;
+        }
+        std::stable_sort(onset.entry, onset.entry + onset.count,
+                         [](const Entry& a, const Entry& b) { return a.pos < b.pos; });
+        if (!onsets.empty()) {
+            Onset& before = onsets.back();
+            for (int i = 0; i < onset.count; ++i) {
+                Entry& e = onset.entry[i];
+                for (int j = 0; j < before.count && !e.struck; ++j) {
+                    if (before.entry[j].key == e.key && !(onset.carried & (1u << j))) {
+                        e.previous = j;
+                        onset.carried |= 1u << j;
+                        break;
+                    }
+                }
+                // A note held from before the onset before cannot happen; strike it if it does.
+                e.struck = e.struck || e.previous < 0;
+            }
+        } else {
+            for (int i = 0; i < onset.count; ++i) {
+                onset.entry[i].struck = true;
+            }
+        }
+        onsets.push_back(onset);
+    }
+    return onsets;
+}
+
+void applyPrinted(std::vector<Onset>& onsets, int hand, const std::vector<PrintedFinger>& printed) {
+    for (const PrintedFinger& p : printed) {
+        if (p.hand != hand || p.finger < 0 || p.finger >= kFingers) {
+            continue;
+        }
+        auto it = std::lower_bound(onsets.begin(), onsets.end(), p.tick,
+                                   [](const Onset& o, int32_t tick) { return o.tick < tick; });
+        if (it == onsets.end() || it->tick != p.tick) {
+            continue;
+        }
+        for (int i = 0; i < it->count; ++i) {
+            Entry& e = it->entry[i];
+            if (e.key == p.key && e.struck && e.printed < 0) {
+                e.printed = p.finger;
+                break;
+            }
+        }
+    }
+}
+
+// Span cost of fingers lower < higher on keys lowNote and highNote, `span` = highNote.pos -
+// lowNote.pos semitones apart (span >= 1 for two different keys).
+double spanCost(int lower, int higher, const Entry& lowNote, const Entry& highNote) {
+    const SpanLimits& s = kSpans[lower][higher];
+    const int span = highNote.pos - lowNote.pos;
+    if (span < 1 || span > s.maxPractical) {
+        return kLeap;
+    }
+    double cost = 0.0;
+    if (span < s.minRelaxed && !(highNote.black && !lowNote.black)) {
+        cost += kStretch * (s.minRelaxed - span);
+    }
+    if (span > s.maxRelaxed) {
+        cost += kStretch * (span - s.maxRelaxed);
+    }
+    if (span > s.maxComfortable) {
+        cost += kStrain * (span - s.maxComfortable);
+    }
+    return cost;
+}
+
+// Cost of playing b with finger fb right after a with finger fa.
+double successionCost(const Entry& a, int fa, const Entry& b, int fb) {
+    if (fa == fb) {
+        return a.pos == b.pos ? 0.0 : kLeap;
+    }
+    if (a.pos == b.pos) {
+        return kRepeatChange;
+    }
+    const bool aLower = fa < fb;
+    const int lower = aLower ? fa : fb;
+    const int higher = aLower ? fb : fa;
+    const Entry& lowerNote = aLower ? a : b;
+    const Entry& higherNote = aLower ? b : a;
+    const int span = higherNote.pos - lowerNote.pos;
+    if (span > 0) {
+        return spanCost(lower, higher, lowerNote, higherNote);
+    }
+    if (lower != kThumb) {
+        return kFingersCross;
+    }
+    // The thumb on the far side of a finger: passing under it, or the finger passing over.
+    const int distance = -span;
+    double cost = kCrossBase[higher] + kCrossStep * (distance - 1);
+    if (distance > kCrossMax[higher]) {
+        cost += kLeap;
+    }
+    if (lowerNote.black && !higherNote.black) {
+        cost += kThumbClimb;
+    } else if (higherNote.black && !lowerNote.black) {
+        cost -= kCrossFromBlack;
+    }
+    return cost;
+}
+
+// Interval of hand centres from which every note of the onset is within its finger's reach;
+// low > high when there is none.
+ReachInterval centreRange(const HandSetup& setup, const Onset& onset, const uint8_t* finger) {
+    ReachInterval range{-std::numeric_limits<float>::max(), std::numeric_limits<float>::max()};
+    for (int i = 0; i < onset.count; ++i) {
+        const Entry& e = onset.entry[i];
+        const ReachInterval& r = setup.reach[finger[i]][e.black ? 1 : 0];
+        const float x = KeyLayout[e.key].x;
+        range.low = std::max(range.low, x - r.high);
+        range.high = std::min(range.high, x - r.low);
+    }
+    return range;
+}
+
+// Cost of one onset with one assignment on its own: its chord spans, black keys, printed
+// fingers and the hand's reach.
+double onsetCost(const HandSetup& setup, const Onset& onset, const Assignment& a) {
+    double cost = 0.0;
+    for (int i = 0; i < onset.count; ++i) {
+        const Entry& e = onset.entry[i];
+        for (int j = i + 1; j < onset.count; ++j) {
+            cost += kChord * spanCost(a.finger[i], a.finger[j], e, onset.entry[j]);
+        }
+        if (e.struck && e.black) {
+            cost += kBlackKey[a.finger[i]];
+        }
+        if (e.struck && a.finger[i] == 3) {
+            cost += kRingFinger;
+        }
+        if (e.printed >= 0 && e.printed != a.finger[i]) {
+            cost += kPrintedMissed;
+        }
+    }
+    if (onset.lineEnd >= 0 && a.finger[0] != onset.lineEnd) {
+        cost += kLineEnd;
+    }
+    const ReachInterval range = centreRange(setup, onset, a.finger);
+    if (range.low > range.high) {
+        cost += kOutOfReach;
+    }
+    return cost;
+}
+
+// Cost of going from onset `before` under assignment `a` to onset `now` under `b`.
+double moveCost(const Onset& before, const Assignment& a, const Onset& now, const Assignment& b) {
+    double cost = 0.0;
+    double succession = 0.0;
+    int pairs = 0;
+    for (int i = 0; i < now.count; ++i) {
+        const Entry& e = now.entry[i];
+        if (!e.struck) {
+            if (a.finger[e.previous] != b.finger[i]) {
+                cost += kSubstitution;
+            }
+            continue;
+        }
+        for (int j = 0; j < before.count; ++j) {
+            if (now.carried & (1u << j)) {
+                continue;  // still sounding: counted with the chord
+            }
+            succession += successionCost(before.entry[j], a.finger[j], e, b.finger[i]);
+            ++pairs;
+        }
+    }
+    return pairs > 0 ? cost + succession / pairs : cost;
+}
+
+// The dynamic programme: the cheapest assignment of every onset, given each onset's cost and the
+// cost of each move between neighbours.
+std::vector<Assignment> chooseFingers(const HandSetup& setup, const std::vector<Onset>& onsets) {
+    const size_t n = onsets.size();
+    std::vector<uint8_t> from(n * kMaxStates, 0);
+    double previous[kMaxStates];
+    double current[kMaxStates];
+    for (size_t s = 0; s < n; ++s) {
+        const std::vector<Assignment>& states = kAssignments.byCount[onsets[s].count];
+        for (size_t b = 0; b < states.size(); ++b) {
+            double best = 0.0;
+            uint8_t bestFrom = 0;
+            if (s > 0) {
+                const std::vector<Assignment>& before = kAssignments.byCount[onsets[s - 1].count];
+                best = std::numeric_limits<double>::max();
+                for (size_t a = 0; a < before.size(); ++a) {
+                    const double c =
+                        previous[a] + moveCost(onsets[s - 1], before[a], onsets[s], states[b]);
+                    if (c < best) {
+                        best = c;
+                        bestFrom = static_cast<uint8_t>(a);
+                    }
+                }
+            }
+            current[b] = best + onsetCost(setup, onsets[s], states[b]);
+            from[s * kMaxStates + b] = bestFrom;
+        }
+        std::copy(current, current + states.size(), previous);
+    }
+    std::vector<Assignment> chosen(n);
+    if (n == 0) {
+        return chosen;
+    }
+    const size_t last = kAssignments.byCount[onsets[n - 1].count].size();
+    size_t state = static_cast<size_t>(std::min_element(previous, previous + last) - previous);
+    for (size_t s = n; s-- > 0;) {
+        chosen[s] = kAssignments.byCount[onsets[s].count][state];
+        state = from[s * kMaxStates + state];
+    }
+    return chosen;
+}
+
+// One centre per onset: each finger near its relaxed place over its key, smoothed over the
+// neighbouring onsets, and always within the interval from which every finger reaches its key.
+std::vector<float> onsetCentres(const HandSetup& setup, const std::vector<Onset>& onsets,
+                                const std::vector<Assignment>& fingers) {
+    const size_t n = onsets.size();
+    const float side = setup.hand == 0 ? 1.0f : -1.0f;
+    std::vector<ReachInterval> ranges(n);
+    std::vector<float> ideal(n);
+    for (size_t s = 0; s < n; ++s) {
+        const Onset& onset = onsets[s];
+        ReachInterval range = centreRange(setup, onset, fingers[s].finger);
+        if (range.low > range.high) {
+            // Out of reach whatever the centre: the one that misses by least.
+            range.low = range.high = (range.low + range.high) / 2.0f;
+        }
+        ranges[s] = range;
+        float sum = 0.0f;
+        for (int i = 0; i < onset.count; ++i) {
+            sum += KeyLayout[onset.entry[i].key].x - side * kRelaxedOffset[fingers[s].finger[i]];
+        }
+        ideal[s] = std::clamp(sum / static_cast<float>(onset.count), range.low, range.high);
+    }
+    std::vector<float> centre(n);
+    for (size_t s = 0; s < n; ++s) {
+        float sum = 0.0f;
+        float weight = 0.0f;
+        for (int d = -kSmoothingReach; d <= kSmoothingReach; ++d) {
+            const long at = static_cast<long>(s) + d;
+            if (at >= 0 && at < static_cast<long>(n)) {
+                sum += kSmoothing[d + kSmoothingReach] * ideal[at];
+                weight += kSmoothing[d + kSmoothingReach];
+            }
+        }
+        centre[s] = std::clamp(sum / weight, ranges[s].low, ranges[s].high);
+    }
+    return centre;
+}
+
+bool sounds(const NoteEvent& event) {
+    for (const NoteSlot& slot : event.slot) {
+        if (isKey(slot.key)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Rewrites every tick's slots so that slot k is finger k, and fills the plan.
+void writeHand(const HandSetup& setup, const std::vector<Onset>& onsets,
+               const std::vector<Assignment>& fingers, const std::vector<float>& centres) {
+    std::vector<NoteEvent>& grid = *setup.grid;
+    HandPlan& plan = *setup.plan;
+    const size_t n = grid.size();
+    plan.assign(n, onsets.empty() ? setup.restX : centres.front());
+    size_t s = 0;  // the onset whose notes sound now; ticks before the first take its centre
+    size_t restStart = 0;  // first tick of the current rest
+    for (size_t t = 0; t < n; ++t) {
+        while (s + 1 < onsets.size() && static_cast<size_t>(onsets[s + 1].tick) <= t) {
+            ++s;
+        }
+        NoteEvent& event = grid[t];
+        const NoteEvent before = event;
+        for (NoteSlot& slot : event.slot) {
+            slot.key = kNoKey;
+        }
+        if (onsets.empty() || static_cast<size_t>(onsets[s].tick) > t) {
+            continue;  // before the first onset: nothing sounds
+        }
+        const Onset& onset = onsets[s];
+        unsigned used = 0;
+        for (const NoteSlot& note : before.slot) {
+            if (!isKey(note.key)) {
+                continue;
+            }
+            for (int i = 0; i < onset.count; ++i) {
+                if (onset.entry[i].key == note.key && !(used & (1u << i))) {
+                    used |= 1u << i;
+                    event.slot[fingers[s].finger[i]] = note;
+                    break;
+                }
+            }
+        }
+        if (sounds(before)) {
+            restStart = t + 1;
+            plan[t] = centres[s];
+        } else if (s + 1 >= onsets.size()) {
+            plan[t] = centres[s];
+        } else {
+            // A rest: glide from where the last notes were played towards the next onset.
+            const float span = static_cast<float>(onsets[s + 1].tick - restStart + 1);
+            const float done = static_cast<float>(t - restStart + 1);
+            plan[t] = centres[s] + (centres[s + 1] - centres[s]) * done / span;
+        }
+    }
+}
+
+// Marks the first and last notes of lines of single notes with the finger they begin or end on.
+void markLineEnds(std::vector<Onset>& onsets) {
+    const size_t n = onsets.size();
+    auto single = [&](size_t s) { return onsets[s].count == 1 && onsets[s].entry[0].struck; };
+    for (size_t s = 0; s < n; ++s) {
+        if (!single(s)) {
+            continue;
+        }
+        const int32_t pos = onsets[s].entry[0].pos;
+        const bool opens = onsets[s].afterRest;
+        const bool closes = s + 1 == n || onsets[s + 1].afterRest;
+        if (opens && !closes && single(s + 1)) {
+            onsets[s].lineEnd = onsets[s + 1].entry[0].pos > pos ? kThumb : kFingers - 1;
+        } else if (closes && !opens && s > 0 && single(s - 1)) {
+            onsets[s].lineEnd = pos > onsets[s - 1].entry[0].pos ? kFingers - 1 : kThumb;
+        }
+    }
+}
+
+void planHand(const HandSetup& setup, const std::vector<PrintedFinger>& printed) {
+    std::vector<Onset> onsets = collectOnsets(*setup.grid, setup.hand);
+    applyPrinted(onsets, setup.hand, printed);
+    markLineEnds(onsets);
+    const std::vector<Assignment> fingers = chooseFingers(setup, onsets);
+    const std::vector<float> centres = onsetCentres(setup, onsets, fingers);
+    writeHand(setup, onsets, fingers, centres);
+    setup.fallbackTicks->clear();
+}
+
+HandSetup setupFor(int hand) {
+    HandSetup setup{};
+    setup.hand = hand;
+    setup.grid = hand == 0 ? &rightNotes : &leftNotes;
+    setup.plan = hand == 0 ? &rightPlan : &leftPlan;
+    setup.fallbackTicks = hand == 0 ? &rightFallbackTicks : &leftFallbackTicks;
+    setup.restX = hand == 0 ? kRightHandStart.x : kLeftHandStart.x;
+    for (int f = 0; f < kFingers; ++f) {
+        for (int black = 0; black < 2; ++black) {
+            ReachInterval r = fingerReach(hand, f, black != 0);
+            r.low += kReachMargin;
+            r.high -= kReachMargin;
+            setup.reach[f][black] = r;
+        }
+    }
+    return setup;
+}
+
+// Half-width of the reach of a digit around its base's x: the part of its full length left for
+// the horizontal once the depth and the height of the target are taken.
+float reachHalfWidth(float length, float depth, float height) {
+    const float left = length * length - depth * depth - height * height;
+    return left > 0.0f ? std::sqrt(left) : 0.0f;
+}
+
+// targetY after the depth limit for a digit on a key, as the solvers apply it.
+float limitedDepth(float targetY, float depthOffset, float blackBound, bool black) {
+    float limit = depthOffset;
+    if (black && limit < blackBound) {
+        limit = blackBound;
+    } else if (!black && limit < static_cast<float>(kWhiteKeyBound)) {
+        limit = static_cast<float>(kWhiteKeyBound);
+    }
+    return targetY + depthOffset < limit ? limit - depthOffset : targetY;
+}
+
+}  // namespace
+
+float deepestFingerHeight(float palmHeight, bool black) {
+    const double drop = black ? kPressDropBlack : kPressDropWhite;
+    return static_cast<float>(palmHeight - drop + kTravelSteps * kTravelRise);
+}
+
+ReachInterval fingerReach(int hand, int finger, bool black) {
+    const HandMirror& mirror = hand == 0 ? rightMirror : leftMirror;
+    const HandState& state = *mirror.hand;
+    const HandDimensions dims = computeHandDimensions();
+    const float z = deepestFingerHeight(state.position.z, black);
+    if (finger == kThumb) {
+        const float bx = dims.thumbBase.x * mirror.mirrorX;
+        const float by = dims.thumbBase.y;
+        const float offset = by - state.position.y;
+        const float y = limitedDepth(state.fingers[0].y, offset, dims.thumbBlackBound, black);
+        const float w =
+            reachHalfWidth(dims.thumbLength1 + dims.thumbLength2, y - by, z + dims.thumbBase.z);
+        return ReachInterval{bx - w, bx + w};
+    }
+    const FingerSize& size = dims.fingers[finger];
+    const float angle = toRadians(mirror.baseAngles[finger]);
+    const float bx = dims.solverBaseDistance * std::cos(angle);
+    const float by = dims.solverBaseDistance * std::sin(angle);
+    const float offset = by - state.position.y;
+    const float y = limitedDepth(state.fingers[finger].y, offset, size.blackBound, black);
+    // The tip link with the second joint at 150 degrees, as the finger solver takes it.
+    const float c150 = std::cos(toRadians(150.0f));
+    const float tipLink = std::sqrt(size.length2 * size.length2 + size.length3 * size.length3 -
+                                    c150 * 2 * size.length2 * size.length3);
+    const float w = reachHalfWidth(size.length1 + tipLink, y - by, z);
+    return ReachInterval{bx - w, bx + w};
+}
+
+void planHandsOptimal(const std::vector<PrintedFinger>& printed) {
+    planHand(setupFor(0), printed);
+    planHand(setupFor(1), printed);
+}

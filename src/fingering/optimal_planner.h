@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A second planner for both hands. Where the region planner cuts the keyboard into five fixed
+// regions, this one chooses the finger of every note by minimising a cost over the whole piece:
+// a dynamic programme over each hand's sequence of onsets (single notes and chords together with
+// the notes still held), whose state is the finger of every sounding note. The cost rules (spans
+// between finger pairs, the thumb and little finger on black keys, passing the thumb under and a
+// finger over it, repeated notes, position changes, chords fingered across the hand) are a small
+// table in optimal_planner.cpp. The hand's centre then follows the fingers, so that every finger
+// reaches its key with the hand model's solvers.
+//
+// It fills the same structures as the region planner: slot k of every tick of rightNotes and
+// leftNotes belongs to finger k, and rightPlan / leftPlan hold one centre per tick. No note is
+// dropped: every note a grid holds is still there afterwards, in its finger's slot.
+
+// A finger printed in the score for one note: the note of `hand` (0 right, 1 left) whose first
+// tick is `tick` on `key`; `finger` 0 thumb .. 4 little finger.
+struct PrintedFinger {
+    int hand;
+    int32_t tick;
+    int32_t key;
+    int finger;
+};
+
+// Plans both hands over rightNotes / leftNotes and fills rightPlan / leftPlan. A note with a
+// printed finger gets that finger whenever the notes sounding with it leave it free (two printed
+// fingers in one chord that contradict the order of the keys cannot both be kept); the other notes
+// are planned around it. Reads KeyLayout and the hands' poses in rightHand / leftHand (their
+// depth and height decide how far each finger reaches). Clears rightFallbackTicks and
+// leftFallbackTicks, since no note is pushed out.
+void planHandsOptimal(const std::vector<PrintedFinger>& printed);
+
+// Horizontal reach of one digit with the hand model: the fingertip target's x relative to the
+// hand's centre (scene units) must lie within [low, high] for the finger solver to reach it
+// without its reach correction, on a white or a black key, at the deepest point of a press.
+struct ReachInterval {
+    float low;
+    float high;
+};
+// hand 0 right, 1 left; finger 0..4. Uses the hand's current pose (rightHand / leftHand).
+ReachInterval fingerReach(int hand, int finger, bool black);
+
+// How far below the palm the fingertip is at the deepest point of a press on a white or a black
+// key, in the units of HandState's z: the press level plus three travel steps, after which the key
+// is fully down. The reach above is computed for this height.
+float deepestFingerHeight(float palmHeight, bool black);
