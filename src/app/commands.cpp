@@ -15,8 +15,7 @@ namespace {
 // Plan both hands with the current scan length and start playing from tick 0 in this mode.
 // Returns false, leaving playback stopped, when the score has no tick to play.
 bool startPlay(PlayMode mode) {
-    planRightHand();
-    planLeftHand();
+    replanHands();
     currentTick = 0;
     tickPhase = 0;
     if (rightNotes.empty()) {

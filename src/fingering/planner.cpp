@@ -232,3 +232,12 @@ void planRightHand() {
 void planLeftHand() {
     planHand(kLeftHand);
 }
+
+namespace {
+void planBothHands() {
+    planRightHand();
+    planLeftHand();
+}
+}  // namespace
+
+void (*replanHands)() = planBothHands;

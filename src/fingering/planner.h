@@ -19,3 +19,7 @@ extern std::vector<int32_t> leftFallbackTicks;
 void planRightHand();
 // The same for the left hand over leftNotes and leftPlan.
 void planLeftHand();
+
+// What the play commands run to plan both hands again before playback starts. By default
+// planRightHand then planLeftHand; a mode that plans with another planner points it elsewhere.
+extern void (*replanHands)();
