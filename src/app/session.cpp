@@ -1,0 +1,118 @@
+#include "app/session.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/state.h"
+#include "fingering/optimal_planner.h"
+#include "fingering/planner.h"
+#include "score/musicxml_reader.h"
+
+std::string sessionDocument;
+PrepareResult sessionPrepared;
+
+namespace {
+// Plans both hands with the optimal planner, keeping the fingers printed in a prepared score.
+void planOptimalWithPrintedFingers() {
+    std::vector<PrintedFinger> printed;
+    for (const PreparedNote& note : sessionPrepared.notes) {
+        if (note.printedFinger >= 1 && note.printedFinger <= 5) {
+            printed.push_back({note.hand, note.tick, note.key, note.printedFinger - 1});
+        }
+    }
+    planHandsOptimal(printed);
+}
+
+void planClassic() {
+    planRightHand();
+    planLeftHand();
+}
+
+// The prepared score, loaded by the reader from memory. -1 after a printed reason.
+int loadPrepared(const ProgramOptions& options, const char* path, const char* shownPath) {
+    PrepareOptions prepareOptions;
+    prepareOptions.parts = options.parts;
+    if (!prepareScore(path, prepareOptions, &sessionPrepared)) {
+        std::printf("Loading MusicXML file...\n");
+        std::fflush(stdout);
+        if (shownPath != nullptr) {
+            std::printf("File : %s\n", shownPath);
+            std::fflush(stdout);
+        }
+        std::fprintf(stderr, "Could not prepare the score: %s\n", sessionPrepared.error.c_str());
+        std::fflush(stderr);
+        return -1;
+    }
+    for (const std::string& change : sessionPrepared.changes) {
+        std::fprintf(stderr, "%s\n", change.c_str());
+        std::fflush(stderr);
+    }
+    sessionDocument = sessionPrepared.xml;
+    return loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
+}
+
+// The largest score read into memory here; anything larger (or a stream that never ends) is left
+// to the reader, whose own bound refuses it with its usual message.
+constexpr size_t kLargestScoreBytes = 256u << 20;
+
+// The whole file, or false when it cannot be read, is empty or exceeds the bound.
+bool readBounded(const char* path, std::string* text) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::string bytes;
+    char chunk[1 << 16];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.append(chunk, got);
+        if (bytes.size() > kLargestScoreBytes) {
+            break;
+        }
+    }
+    const bool ok = !std::ferror(file) && !bytes.empty() && bytes.size() <= kLargestScoreBytes;
+    std::fclose(file);
+    if (ok) {
+        *text = std::move(bytes);
+    }
+    return ok;
+}
+
+// The score as the classic reader takes it, read once into memory so that the timeline can read
+// its tempo from the very text the reader saw. A file that cannot be read into memory is left to
+// the classic reader, which reports it exactly as the classic program does.
+int loadAsIs(const char* path, const char* shownPath) {
+    if (!readBounded(path, &sessionDocument)) {
+        char program[] = "quorvel";
+        char* argv[] = {program, const_cast<char*>(path), nullptr};
+        return loadScore(shownPath != nullptr ? 2 : 1, argv);
+    }
+    return loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
+}
+}  // namespace
+
+FingeringChoice chosenFingering(const ProgramOptions& options) {
+    if (options.fingering != FingeringChoice::Default) {
+        return options.fingering;
+    }
+    return options.mode == RunMode::Classic ? FingeringChoice::Simple : FingeringChoice::Optimal;
+}
+
+int startUpSession(const ProgramOptions& options) {
+    setStartValues();
+    const char* path = options.score.empty() ? kDefaultScorePath : options.score.c_str();
+    const char* shownPath = options.score.empty() ? nullptr : options.score.c_str();
+    const bool prepare = options.prepare || !options.parts.empty();
+    const int loaded = prepare ? loadPrepared(options, path, shownPath) : loadAsIs(path, shownPath);
+    if (loaded != 0) {
+        return -1;
+    }
+    createKeyStates();
+    if (chosenFingering(options) == FingeringChoice::Optimal) {
+        planOptimalWithPrintedFingers();
+        replanHands = planOptimalWithPrintedFingers;
+    } else {
+        planClassic();
+    }
+    return 0;
+}
