@@ -98,6 +98,7 @@ constexpr float kRelaxedOffset[kFingers] = {-2 * kWhiteKeyStep, -kWhiteKeyStep, 
 // before a thumb passes under instead of jumping when it lands.
 constexpr float kSmoothing[] = {1.0f, 2.0f, 3.0f, 2.0f, 1.0f};
 constexpr int kSmoothingReach = 2;
+constexpr int kSmoothingPasses = 4;
 // Kept off the exact edge of a reach interval, so that rounding cannot tip a target over it.
 constexpr float kReachMargin = 0.01f;
 
@@ -439,18 +440,22 @@ std::vector<float> onsetCentres(const HandSetup& setup, const std::vector<Onset>
         }
         ideal[s] = std::clamp(sum / static_cast<float>(onset.count), range.low, range.high);
     }
-    std::vector<float> centre(n);
-    for (size_t s = 0; s < n; ++s) {
-        float sum = 0.0f;
-        float weight = 0.0f;
-        for (int d = -kSmoothingReach; d <= kSmoothingReach; ++d) {
-            const long at = static_cast<long>(s) + d;
-            if (at >= 0 && at < static_cast<long>(n)) {
-                sum += kSmoothing[d + kSmoothingReach] * ideal[at];
-                weight += kSmoothing[d + kSmoothingReach];
+    std::vector<float> centre = ideal;
+    for (int pass = 0; pass < kSmoothingPasses; ++pass) {
+        std::vector<float> smoothed(n);
+        for (size_t s = 0; s < n; ++s) {
+            float sum = 0.0f;
+            float weight = 0.0f;
+            for (int d = -kSmoothingReach; d <= kSmoothingReach; ++d) {
+                const long at = static_cast<long>(s) + d;
+                if (at >= 0 && at < static_cast<long>(n)) {
+                    sum += kSmoothing[d + kSmoothingReach] * centre[at];
+                    weight += kSmoothing[d + kSmoothingReach];
+                }
             }
+            smoothed[s] = std::clamp(sum / weight, ranges[s].low, ranges[s].high);
         }
-        centre[s] = std::clamp(sum / weight, ranges[s].low, ranges[s].high);
+        centre.swap(smoothed);
     }
     return centre;
 }
