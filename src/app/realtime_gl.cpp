@@ -8,12 +8,7 @@
 #include "app/platform.h"
 #include "app/player_view.h"
 #include "app/realtime.h"
-#if __has_include("app/session.h")
 #include "app/session.h"
-#define QUORVEL_HAS_SESSION 1
-#else
-#include "prepare/container.h"
-#endif
 #include "app/state.h"
 #include "audio/live_sound.h"
 #include "audio/synth.h"
@@ -150,18 +145,7 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
 }
 
 int runRealtime(const ProgramOptions& options, int argc, char** argv) {
-#ifdef QUORVEL_HAS_SESSION
-    const std::string& document = sessionDocument;
-#else
-    // Until the session keeps the document it loaded: the score file's own text.
-    std::string document;
-    std::string error;
-    if (!readScoreText(options.score, &document, &error)) {
-        std::fprintf(stderr, "quorvel: %s\n", error.c_str());
-        return 1;
-    }
-#endif
-    int status = openRealtimeWindow(options, document, argc, argv);
+    int status = openRealtimeWindow(options, sessionDocument, argc, argv);
     if (status != 0) {
         return status;
     }
