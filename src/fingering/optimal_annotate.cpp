@@ -1,0 +1,163 @@
+#include "fingering/optimal_annotate.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <pugixml.hpp>
+#include <sstream>
+#include <vector>
+
+#include "app/state.h"
+#include "fingering/optimal_planner.h"
+#include "score/musicxml_reader.h"
+#include "score/score_model.h"
+
+namespace {
+
+// Children of <note> that MusicXML puts after <notations>: a new notations element goes before
+// the first of them.
+constexpr const char* kAfterNotations[] = {"lyric", "play", "listen"};
+
+// Loads the prepared document into the grids. The reader reports its progress on standard output,
+// which is where a caller of this tool may be writing the score; it is silenced for the load.
+bool loadQuietly(const std::string& xml) {
+    std::fflush(stdout);
+    const int saved = dup(1);
+    FILE* null = std::fopen("/dev/null", "w");
+    if (saved >= 0 && null != nullptr) {
+        dup2(fileno(null), 1);
+    }
+    setStartValues();
+    // The reader appends to the grids; a previous score must not stay in front of this one.
+    rightNotes.clear();
+    leftNotes.clear();
+    const bool loaded = loadScoreFromBuffer(xml.data(), xml.size(), nullptr) == 0;
+    std::fflush(stdout);
+    if (saved >= 0) {
+        dup2(saved, 1);
+        close(saved);
+    }
+    if (null != nullptr) {
+        std::fclose(null);
+    }
+    return loaded;
+}
+
+// The finger (1..5) planned for `note`, or 0 when the grid does not hold it.
+int plannedFinger(const PreparedNote& note) {
+    const std::vector<NoteEvent>& grid = note.hand == 0 ? rightNotes : leftNotes;
+    if (note.tick < 0 || static_cast<size_t>(note.tick) >= grid.size()) {
+        return 0;
+    }
+    for (int k = 0; k < kSlotCount; ++k) {
+        if (grid[note.tick].slot[k].key == note.key) {
+            return k + 1;
+        }
+    }
+    return 0;
+}
+
+pugi::xml_node notationsOf(pugi::xml_node note) {
+    pugi::xml_node notations = note.child("notations");
+    if (notations) {
+        return notations;
+    }
+    for (const char* name : kAfterNotations) {
+        if (pugi::xml_node later = note.child(name)) {
+            return note.insert_child_before("notations", later);
+        }
+    }
+    return note.append_child("notations");
+}
+
+void writeFinger(pugi::xml_node note, int finger) {
+    pugi::xml_node notations = notationsOf(note);
+    pugi::xml_node technical = notations.child("technical");
+    if (!technical) {
+        technical = notations.append_child("technical");
+    }
+    pugi::xml_node fingering = technical.child("fingering");
+    if (!fingering) {
+        fingering = technical.append_child("fingering");
+    }
+    fingering.text().set(finger);
+}
+
+bool hasFingering(pugi::xml_node note) {
+    for (pugi::xml_node notations : note.children("notations")) {
+        for (pugi::xml_node technical : notations.children("technical")) {
+            if (technical.child("fingering")) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool annotateFingering(const std::string& path, const PrepareOptions& options, bool replace,
+                       std::string* output, size_t* fingered, size_t* kept, std::string* error) {
+    PrepareResult prepared;
+    if (!prepareScore(path, options, &prepared)) {
+        *error = prepared.error;
+        return false;
+    }
+    if (!loadQuietly(prepared.xml)) {
+        *error = "the prepared score could not be read";
+        return false;
+    }
+    createKeyStates();
+    std::vector<PrintedFinger> printed;
+    for (const PreparedNote& n : prepared.notes) {
+        if (!replace && n.printedFinger >= 1 && n.printedFinger <= 5) {
+            printed.push_back({n.hand, n.tick, n.key, n.printedFinger - 1});
+        }
+    }
+    planHandsOptimal(printed);
+
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(prepared.sourceXml.data(), prepared.sourceXml.size(),
+                        pugi::parse_full | pugi::parse_ws_pcdata, pugi::encoding_utf8);
+    if (!parsed) {
+        *error = std::string("the score's MusicXML text is not XML: ") + parsed.description();
+        return false;
+    }
+    const pugi::xpath_node_set notes = doc.select_nodes("//note");
+    std::vector<bool> done(notes.size(), false);
+    *fingered = 0;
+    *kept = 0;
+    for (const PreparedNote& n : prepared.notes) {
+        if (n.sourceIndex >= notes.size() || done[n.sourceIndex]) {
+            continue;
+        }
+        done[n.sourceIndex] = true;
+        const pugi::xml_node note = notes[n.sourceIndex].node();
+        if (!replace && hasFingering(note)) {
+            ++*kept;
+            continue;
+        }
+        const int finger = plannedFinger(n);
+        if (finger > 0) {
+            writeFinger(note, finger);
+            ++*fingered;
+        }
+    }
+    // Only the root element is written anew; what stands before and after it (declaration,
+    // document type, comments, line breaks) is copied as it was.
+    const std::string& source = prepared.sourceXml;
+    const pugi::xml_node root = doc.document_element();
+    const std::string name = root.name();
+    const size_t start = source.find("<" + name);
+    const size_t close = source.rfind("</" + name);
+    const size_t end = close == std::string::npos ? std::string::npos : source.find('>', close);
+    std::ostringstream text;
+    root.print(text, "", pugi::format_raw, pugi::encoding_utf8);
+    if (start == std::string::npos || end == std::string::npos) {
+        *output = text.str();  // an empty root element: nothing to keep around it
+    } else {
+        *output = source.substr(0, start) + text.str() + source.substr(end + 1);
+    }
+    return true;
+}
