@@ -1,7 +1,8 @@
 // How often the planners give a note the finger that a method book prints for it. Reads the
-// fingered exercises in tests/data/fingering (and, when it exists, every score in
-// /work/realscores that carries fingerings), hides the printed fingers from the planners, and
-// prints per file and in total the share of printed notes that get exactly the printed finger:
+// fingered exercises in tests/data/fingering and, as a held-out set, every score in
+// /work/realscores and /work/realscores/demos that carries fingerings (through the preparation,
+// so compressed and loosely written scores count too), hides the printed fingers from the planners,
+// and prints per file and in total the share of printed notes that get exactly the printed finger:
 // for the region planner (slot k = finger k after planRightHand / planLeftHand) and for the
 // whole-piece planner.
 
@@ -17,6 +18,7 @@
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
 #include "fingering/planner.h"
+#include "prepare/prepare.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 
@@ -54,6 +56,54 @@ size_t matches(const std::vector<PrintedFinger>& printed) {
     return count;
 }
 
+bool loadText(const std::string& xml) {
+    setStartValues();
+    rightNotes.clear();
+    leftNotes.clear();
+    if (loadScoreFromBuffer(xml.data(), xml.size(), nullptr) != 0) {
+        return false;
+    }
+    createKeyStates();
+    return true;
+}
+
+void add(const std::string& path, size_t notes, size_t region, size_t optimal, Tally* total) {
+    std::printf("%-40s %5zu notes  region %5.1f %%  optimal %5.1f %%\n",
+                std::filesystem::path(path).filename().c_str(), notes, 100.0 * region / notes,
+                100.0 * optimal / notes);
+    std::fflush(stdout);
+    total->notes += notes;
+    total->region += region;
+    total->optimal += optimal;
+}
+
+// A score as notation programs write it (plain or compressed), through the preparation, whose
+// notes carry the fingers printed in the source.
+bool measurePrepared(const std::string& path, Tally* total) {
+    PrepareResult prepared;
+    if (!prepareScore(path, PrepareOptions{}, &prepared)) {
+        std::printf("%s: %s\n", path.c_str(), prepared.error.c_str());
+        return false;
+    }
+    std::vector<PrintedFinger> printed;
+    for (const PreparedNote& n : prepared.notes) {
+        if (n.printedFinger >= 1 && n.printedFinger <= 5) {
+            printed.push_back({n.hand, n.tick, n.key, n.printedFinger - 1});
+        }
+    }
+    if (printed.empty() || !loadText(prepared.xml)) {
+        std::printf("%-40s no printed fingering\n", std::filesystem::path(path).filename().c_str());
+        return false;
+    }
+    planRightHand();
+    planLeftHand();
+    const size_t region = matches(printed);
+    loadText(prepared.xml);
+    planHandsOptimal({});
+    add(path, printed.size(), region, matches(printed), total);
+    return true;
+}
+
 // Adds one file to the tally; false when it cannot be read or has no printed fingering.
 bool measure(const std::string& path, Tally* total) {
     std::ifstream in(path, std::ios::binary);
@@ -69,14 +119,7 @@ bool measure(const std::string& path, Tally* total) {
     const size_t region = matches(printed);
     load(path);
     planHandsOptimal({});
-    const size_t optimal = matches(printed);
-    std::printf("%-40s %5zu notes  region %5.1f %%  optimal %5.1f %%\n",
-                std::filesystem::path(path).filename().c_str(), printed.size(),
-                100.0 * region / printed.size(), 100.0 * optimal / printed.size());
-    std::fflush(stdout);
-    total->notes += printed.size();
-    total->region += region;
-    total->optimal += optimal;
+    add(path, printed.size(), region, matches(printed), total);
     return true;
 }
 
@@ -85,7 +128,7 @@ std::vector<std::string> scoresIn(const std::string& folder) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         const std::string ext = entry.path().extension().string();
-        if (ext == ".xml" || ext == ".musicxml") {
+        if (ext == ".xml" || ext == ".musicxml" || ext == ".mxl") {
             paths.push_back(entry.path().string());
         }
     }
@@ -111,8 +154,10 @@ int main() {
         measure(path, &exercises);
     }
     Tally real;
-    for (const std::string& path : scoresIn("/work/realscores")) {
-        measure(path, &real);
+    for (const char* folder : {"/work/realscores", "/work/realscores/demos"}) {
+        for (const std::string& path : scoresIn(folder)) {
+            measurePrepared(path, &real);
+        }
     }
     report("Fingered exercises", exercises);
     report("Real scores (/work/realscores)", real);
