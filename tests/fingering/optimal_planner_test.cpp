@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -163,6 +164,52 @@ TEST_F(OptimalPlanner, PrintedFingersAreHonoured) {
     }
     EXPECT_EQ(unreachableTicks(0), 0);
     EXPECT_EQ(unreachableTicks(1), 0);
+}
+
+TEST_F(OptimalPlanner, RandomGridsKeepEveryNoteAndStayOnTheKeyboard) {
+    // Grids as a damaged or unusual score may leave them: notes of any length, chords of up to
+    // five keys, the same key twice in a tick, keys off the keyboard, hands of different length.
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        const size_t n = random() % 120;
+        std::vector<NoteEvent> grids[2] = {
+            std::vector<NoteEvent>(n, kEmptyEvent),
+            std::vector<NoteEvent>(n / (1 + round % 2), kEmptyEvent)};
+        for (std::vector<NoteEvent>& grid : grids) {
+            for (size_t t = 0; t < grid.size();) {
+                const size_t length = 1 + random() % 6;
+                const int count = static_cast<int>(random() % 6);
+                const int32_t root = static_cast<int32_t>(random() % 100) - 6;
+                for (int i = 0; i < count; ++i) {
+                    const int32_t key = root + static_cast<int32_t>(random() % 15);
+                    for (size_t d = 0; d < length && t + d < grid.size(); ++d) {
+                        grid[t + d].slot[i] = NoteSlot{key, d + 1 == length ? 1 : 0};
+                    }
+                }
+                t += length;
+            }
+        }
+        rightNotes = grids[0];
+        leftNotes = grids[1];
+        planHandsOptimal({});
+        for (int hand = 0; hand < 2; ++hand) {
+            const std::vector<NoteEvent>& after = hand == 0 ? rightNotes : leftNotes;
+            const HandPlan& plan = hand == 0 ? rightPlan : leftPlan;
+            ASSERT_EQ(after.size(), grids[hand].size());
+            ASSERT_EQ(plan.size(), after.size());
+            for (size_t t = 0; t < after.size(); ++t) {
+                KeyList expected;
+                for (const auto& note : notesOf(grids[hand][t])) {
+                    if (note.first >= 0 && note.first < kKeyCount) {
+                        expected.push_back(note);
+                    }
+                }
+                ASSERT_EQ(notesOf(after[t]), expected) << "round " << round << " tick " << t;
+                ASSERT_TRUE(plan[t] >= KeyLayout[0].x - 1.0f && plan[t] <= KeyLayout[87].x + 1.0f)
+                    << "round " << round << " tick " << t << ": centre " << plan[t];
+            }
+        }
+    }
 }
 
 TEST_F(OptimalPlanner, RisingScaleShowsTheThumbPassingUnderWhileTheHandGlides) {
