@@ -330,7 +330,7 @@ int exportStill(const std::string& document, const ExportRequest& request) {
         sayFailure(failed, path, error);
         return 1;
     }
-    if (tick < timeline.options.fromTick || tick > timeline.options.toTick) {
+    if (tick < timeline.options.fromTick || tick >= timeline.options.toTick) {
         sayFailure(failed, path, "--at " + request.at + " lies outside the measures played");
         return 1;
     }

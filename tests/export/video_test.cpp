@@ -62,6 +62,17 @@ const Exported& exported() {
     return made;
 }
 
+// Removes the export's folder once every test has looked at it.
+class RemoveExported : public testing::Environment {
+public:
+    void TearDown() override {
+        if (!exported().folder.empty()) {
+            removeFolder(exported().folder);
+        }
+    }
+};
+testing::Environment* const removeExported = testing::AddGlobalTestEnvironment(new RemoveExported);
+
 // The onset of note n of the generated score, in seconds of the video.
 double onsetOf(int n) {
     return timeOfTick(exported().timeline, n * 2);
