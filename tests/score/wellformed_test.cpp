@@ -135,6 +135,18 @@ TEST(WellFormed, EntitiesStayUnexpandedEvenInAttributes) {
     ASSERT_EQ(loadBytes(pasted).result, 0);
     EXPECT_EQ(loadBytes(kHead + body("<?xml version=\"1.0\"?>") + kTail).result, -1);
 
+    // The predefined entities and character references are ordinary text, many times over.
+    std::string named = pianoPartList();
+    named.replace(named.find("\"P1\""), 4, "\"P&amp;1&#38;\"");
+    const std::string predefined =
+        kHead + "<part-list>" + named + "</part-list><part id=\"P&amp;1&#38;\"><measure>" +
+        pianoAttributes(1) + "<direction><direction-type><words>" +
+        repeat("rit. &amp; dim. &lt;&gt;&quot;&apos; ", 200) +
+        "</words></direction-type></direction>" + note("C", 4, 1, 1) + "</measure></part>" + kTail;
+    const LoadRun withPredefined = loadBytes(predefined);
+    EXPECT_EQ(withPredefined.result, 0) << withPredefined.output.out;
+    EXPECT_EQ(rightNotes.size(), 1u);
+
     // A document that calls itself standalone cannot lean on declarations nobody reads.
     const std::string standalone = "<?xml version=\"1.0\" standalone=\"yes\"?>\n<a>&nbsp;</a>";
     const LoadRun run = loadXml("standalone.xml", standalone);
