@@ -31,9 +31,9 @@ struct VideoEncoder {
 };
 
 namespace {
-// x264's speed against size: fast enough to keep up with drawing on two cores, and the pictures
+// x264's speed against size: about as fast as drawing a frame on two cores, and the pictures
 // (large flat areas, few moving parts) compress well even so.
-constexpr const char* kVideoPreset = "veryfast";
+constexpr const char* kVideoPreset = "superfast";
 constexpr const char* kVideoQuality = "20";  // constant rate factor; lower is better
 constexpr int64_t kSoundBitRate = 160000;
 

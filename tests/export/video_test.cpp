@@ -34,8 +34,12 @@ struct Exported {
     int status = -1;
 };
 
+// Whether exported() has run, so the clean-up does not export just to remove it.
+bool exportMade = false;
+
 const Exported& exported() {
     static Exported made = [] {
+        exportMade = true;
         Exported e;
         e.folder = makeFolder();
         e.video = e.folder + "/one note a second.mp4";
@@ -66,7 +70,7 @@ const Exported& exported() {
 class RemoveExported : public testing::Environment {
 public:
     void TearDown() override {
-        if (!exported().folder.empty()) {
+        if (exportMade && !exported().folder.empty()) {
             removeFolder(exported().folder);
         }
     }
