@@ -5,6 +5,7 @@
 
 #include "app/state.h"
 #include "fingering/optimal_planner.h"
+#include "fingering/optimal_printed.h"
 #include "fingering/planner.h"
 #include "score/musicxml_reader.h"
 
@@ -12,15 +13,31 @@ std::string sessionDocument;
 PrepareResult sessionPrepared;
 
 namespace {
-// Plans both hands with the optimal planner, keeping the fingers printed in a prepared score.
-void planOptimalWithPrintedFingers() {
-    std::vector<PrintedFinger> printed;
-    for (const PreparedNote& note : sessionPrepared.notes) {
-        if (note.printedFinger >= 1 && note.printedFinger <= 5) {
-            printed.push_back({note.hand, note.tick, note.key, note.printedFinger - 1});
+// ---- Written once by startUpSession; read by every replanning. ----
+// The fingerings printed in the score, which the optimal planner keeps.
+std::vector<PrintedFinger> sessionPrinted;
+
+// The printed fingerings of the loaded score: from the preparation when it ran, else read from
+// the document the reader loaded (a score without any simply has none).
+void collectPrintedFingers(bool prepared) {
+    sessionPrinted.clear();
+    if (prepared) {
+        for (const PreparedNote& note : sessionPrepared.notes) {
+            if (note.printedFinger >= 1 && note.printedFinger <= 5) {
+                sessionPrinted.push_back({note.hand, note.tick, note.key, note.printedFinger - 1});
+            }
         }
+        return;
     }
-    planHandsOptimal(printed);
+    std::string error;
+    if (!readPrintedFingers(sessionDocument, &sessionPrinted, &error)) {
+        sessionPrinted.clear();
+    }
+}
+
+// Plans both hands with the optimal planner, keeping the printed fingerings.
+void planOptimalWithPrintedFingers() {
+    planHandsOptimal(sessionPrinted);
 }
 
 void planClassic() {
@@ -109,6 +126,7 @@ int startUpSession(const ProgramOptions& options) {
     }
     createKeyStates();
     if (chosenFingering(options) == FingeringChoice::Optimal) {
+        collectPrintedFingers(prepare);
         planOptimalWithPrintedFingers();
         replanHands = planOptimalWithPrintedFingers;
     } else {

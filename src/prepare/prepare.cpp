@@ -61,6 +61,7 @@ enum ChangeKind {
     kDroppedDoubling,
     kDroppedCrowded,
     kRestruck,
+    kTransposed,
     kChangeKindCount
 };
 
@@ -84,6 +85,7 @@ const char* const kChangeText[kChangeKindCount] = {
     "notes beyond five in one hand dropped as doublings of another",
     "notes beyond five in one hand dropped (no free finger and no doubling)",
     "notes longer than 4999 ticks struck again every 4999 ticks",
+    "written pitches of a transposing part played at their sounding pitch",
 };
 
 struct ChangeTally {
@@ -385,6 +387,7 @@ struct PartMusic {
     std::vector<int64_t> extent;  // per measure: the furthest position reached
     std::vector<RawTempo> tempo;
     std::vector<std::pair<int, std::string>> firstClefs;  // staff, sign (lower case)
+    int32_t transpose = 0;  // semitones from written to sounding pitch, from <transpose>
 };
 
 // Quarter notes in a beat unit of a metronome mark, dots included; 0 when unknown.
@@ -563,7 +566,10 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     raw.onset = onset;
     raw.length = length;
     raw.key = kSemitones[at - kSteps] + static_cast<int32_t>(std::lround(alter)) +
-              12 * static_cast<int32_t>(std::lround(octave)) - 9;
+              12 * static_cast<int32_t>(std::lround(octave)) - 9 + music->transpose;
+    if (music->transpose != 0) {
+        w.changes->add(kTransposed, number);
+    }
     // 0 tells a missing staff apart from a written 1 until the part's staves are known.
     raw.staff = parts.staff ? std::max(1, firstDigits(parts.staff.text().get())) : 0;
     if (parts.notations) {
@@ -640,6 +646,17 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
                             divisionsSeen = true;
                             factor =
                                 static_cast<double>(w.unit) / static_cast<double>(divisionsNow);
+                        }
+                    } else if (std::strcmp(a.name(), "transpose") == 0) {
+                        // A clarinet in A or a trumpet in B flat is written above the pitch it
+                        // sounds; the performance plays what is heard.
+                        double chromatic = 0;
+                        double octaves = 0;
+                        readNumber(a.child("chromatic").text().get(), &chromatic);
+                        readNumber(a.child("octave-change").text().get(), &octaves);
+                        if (std::fabs(chromatic) <= 24 && std::fabs(octaves) <= 4) {
+                            music.transpose = static_cast<int32_t>(std::lround(chromatic)) +
+                                              12 * static_cast<int32_t>(std::lround(octaves));
                         }
                     } else if (std::strcmp(a.name(), "clef") == 0) {
                         const int staff = std::max(1, firstDigits(a.attribute("number").value()));

@@ -253,6 +253,16 @@ TEST(PrepareHands, PitchesOutsideTheKeyboardAreDropped) {
               "notes outside the keyboard (A0..C8) dropped: 2 (measure 1)");
 }
 
+// A transposing part (chosen when no piano is there) sounds below what is written; the
+// transposition may change, octave and all.
+TEST(PrepareHands, TransposingPartsPlayTheirSoundingPitch) {
+    const PrepareResult r = prepareData("transposing.xml");
+    expectMusic(r, 1, {{"A4", 0, 1, R}, {"C#5", 1, 1, R}, {"C4", 2, 2, R}});
+    EXPECT_EQ(changeLine(r, "written pitches"),
+              "written pitches of a transposing part played at their sounding pitch: 3 "
+              "(measures 1, 2)");
+}
+
 // Tempo marks of the prepared document: (position in quarter notes, quarter notes a minute),
 // each measure placed where the reader's cursor puts it.
 std::vector<std::pair<double, double>> tempoMarks(const PrepareResult& r) {
