@@ -3,10 +3,8 @@
 
 #include <string>
 
+#include "app/session.h"
 #include "export/export.h"
-
-// The XML text the reader loaded, prepared or original (set by the session's start-up).
-extern std::string sessionDocument;
 
 namespace {
 ExportRequest requestFrom(const ProgramOptions& options) {
