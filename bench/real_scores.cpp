@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "midi_notes.h"
 #include "prepare/prepare.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "support/midi_notes.h"
 
 namespace fs = std::filesystem;
 

@@ -3,6 +3,7 @@
 // A small reader of standard MIDI files: every note of every track, in quarter notes. Enough to
 // compare what a notation program plays with what our grids hold.
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -19,7 +20,8 @@ struct MidiNote {
 
 struct MidiFile {
     std::vector<MidiNote> notes;
-    int tracks = 0;  // tracks holding notes
+    int tracks = 0;                    // tracks holding notes
+    double quartersPerMinute = 120.0;  // the first tempo event, MIDI's default without one
     std::string error;
 };
 
@@ -73,6 +75,7 @@ inline MidiFile readMidiFile(const std::string& path) {
         midi.error = "not counted in ticks per quarter note";
         return midi;
     }
+    bool tempoSeen = false;
     for (uint32_t track = 0; track < tracks && bytes.ok; ++track) {
         if (bytes.number(4) != 0x4D54726B) {
             midi.error = "no MTrk chunk";
@@ -88,8 +91,14 @@ inline MidiFile readMidiFile(const std::string& path) {
             tick += bytes.varying();
             int first = bytes.byte();
             if (first == 0xFF) {
-                bytes.byte();  // type
-                bytes.at += bytes.varying();
+                const int type = bytes.byte();
+                const uint32_t length = bytes.varying();
+                if (type == 0x51 && length == 3 && !tempoSeen) {
+                    midi.quartersPerMinute = 60e6 / std::max<uint32_t>(1, bytes.number(3));
+                    tempoSeen = true;
+                } else {
+                    bytes.at += length;
+                }
                 continue;
             }
             if (first == 0xF0 || first == 0xF7) {
