@@ -3,13 +3,10 @@
 // loaded the classic way.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/program_run.h"
@@ -21,52 +18,9 @@ const std::string kPrepareProgram = QUORVEL_BIN_DIR "/quorvel-prepare";
 // Guard against a hang; the runs below end far sooner.
 constexpr auto kGuard = std::chrono::seconds(60);
 
-// Runs `program` with `args`; stops it once its standard output holds `until` (when given),
-// or at the guard.
 ProgramRun runWith(const std::string& program, const std::vector<std::string>& args,
                    const std::string& until = "") {
-    char outPath[] = "/tmp/quorvel_opt_out_XXXXXX";
-    char errPath[] = "/tmp/quorvel_opt_err_XXXXXX";
-    const int outFd = mkstemp(outPath);
-    const int errFd = mkstemp(errPath);
-    ProgramRun run;
-    if (outFd < 0 || errFd < 0) {
-        ADD_FAILURE() << "cannot create capture files";
-        return run;
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outFd, STDOUT_FILENO);
-        dup2(errFd, STDERR_FILENO);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(outFd);
-    close(errFd);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + kGuard;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        const bool seen = !until.empty() && slurpFile(outPath).find(until) != std::string::npos;
-        if (seen || std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    run.ended = WIFEXITED(status);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = slurpFile(outPath);
-    run.err = slurpFile(errPath);
-    unlink(outPath);
-    unlink(errPath);
-    return run;
+    return runProgramWith(program, args, kGuard, until);
 }
 
 // The lines from "Total duration" on.

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The unprivileged account a root test run drops to, so that file permissions apply.
 constexpr uid_t kNobody = 65534;
@@ -32,10 +33,12 @@ inline std::string slurpFile(const std::string& path) {
     return text.str();
 }
 
-// Runs the program with `argument`; it is killed after `limit` (a guard against a hang). With
-// `dropRoot`, a run as root drops to the unprivileged user first.
-inline ProgramRun runProgram(const std::string& argument, std::chrono::seconds limit,
-                             bool dropRoot = false) {
+// Runs `program` with `args`; it is killed once its standard output holds `until` (when not
+// empty) or after `limit` (a guard against a hang). With `dropRoot`, a run as root drops to the
+// unprivileged user first.
+inline ProgramRun runProgramWith(const std::string& program, const std::vector<std::string>& args,
+                                 std::chrono::seconds limit, const std::string& until = "",
+                                 bool dropRoot = false) {
     char outPath[] = "/tmp/quorvel_run_out_XXXXXX";
     char errPath[] = "/tmp/quorvel_run_err_XXXXXX";
     const int outFd = mkstemp(outPath);
@@ -45,6 +48,12 @@ inline ProgramRun runProgram(const std::string& argument, std::chrono::seconds l
         ADD_FAILURE() << "cannot create capture files";
         return run;
     }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(outFd, STDOUT_FILENO);
@@ -52,7 +61,7 @@ inline ProgramRun runProgram(const std::string& argument, std::chrono::seconds l
         if (dropRoot && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
             _exit(126);
         }
-        execl(QUORVEL_EXE, QUORVEL_EXE, argument.c_str(), static_cast<char*>(nullptr));
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     close(outFd);
@@ -60,7 +69,8 @@ inline ProgramRun runProgram(const std::string& argument, std::chrono::seconds l
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        const bool seen = !until.empty() && slurpFile(outPath).find(until) != std::string::npos;
+        if (seen || std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             break;
@@ -74,6 +84,13 @@ inline ProgramRun runProgram(const std::string& argument, std::chrono::seconds l
     unlink(outPath);
     unlink(errPath);
     return run;
+}
+
+// Runs the program with `argument`; it is killed after `limit` (a guard against a hang). With
+// `dropRoot`, a run as root drops to the unprivileged user first.
+inline ProgramRun runProgram(const std::string& argument, std::chrono::seconds limit,
+                             bool dropRoot = false) {
+    return runProgramWith(QUORVEL_EXE, {argument}, limit, "", dropRoot);
 }
 
 // What the program prints first when it is given a score on the command line.
