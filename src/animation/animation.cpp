@@ -21,12 +21,6 @@ constexpr float kFullyPressed = 10.0f;
 constexpr float kReleaseAngle = 0.5f;
 // Angle of a key at rest.
 constexpr float kRestAngle = 0.0f;
-// Finger height below the palm when it strikes a white or a black key. The black keys stand
-// higher, so the fingertip goes down less far.
-constexpr double kPressDropWhite = 0.225;
-constexpr double kPressDropBlack = 0.4125;
-// How much a finger follows its key down in each travel phase.
-constexpr double kTravelRise = 0.0375;
 // Finger height below the palm while its key comes back up.
 constexpr double kReleaseDropWhite = 0.15;
 constexpr double kReleaseDropBlack = 0.375;

@@ -24,6 +24,14 @@ struct HandState {
 constexpr Point3 kRightHandStart = {1.3f, 0.9f, 0.75f};
 constexpr Point3 kLeftHandStart = {-1.3f, 0.9f, 0.75f};
 
+// Finger height below the palm when it strikes a white or a black key. The black keys stand
+// higher, so the fingertip goes down less far. The planner that places hands by reach reads
+// them too, to check a finger at its deepest.
+constexpr double kPressDropWhite = 0.225;
+constexpr double kPressDropBlack = 0.4125;
+// How much a finger follows its key down in each of the travel phases 1 to 3.
+constexpr double kTravelRise = 0.0375;
+
 // ---- Created at start-up (88 records); reset by resetPerformance; written by the step. ----
 extern std::vector<KeyState> keyStates;  // per key 0..87; the keyboard drawing clamps angle to 10
 

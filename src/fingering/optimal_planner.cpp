@@ -105,11 +105,8 @@ constexpr float kReachMargin = 0.01f;
 // Keys mirror about D4 (key 41) for the left hand.
 constexpr int32_t kMirrorSum = 82;
 
-// The fingertip's drop below the palm when it strikes a key (animation), and how far it follows
-// the key down in each of the three travel steps before the key is fully down.
-constexpr double kPressDropWhite = 0.225;
-constexpr double kPressDropBlack = 0.4125;
-constexpr double kTravelRise = 0.0375;
+// The travel steps in which a fingertip follows its key down (kTravelRise each, from the
+// animation's press drop) before the key is fully down.
 constexpr int kTravelSteps = 3;
 
 // ---- Notes as the planner sees them ----
