@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -44,6 +44,22 @@ std::string repeat(const std::string& text, int times) {
         out += text;
     }
     return out;
+}
+
+// True for one line "Could not load the score: <reason> at line L, column C".
+bool isParseErrorReport(const std::string& report) {
+    const std::string lead = "Could not load the score: ";
+    const size_t at = report.rfind(" at line ");
+    if (report.rfind(lead, 0) != 0 || at == std::string::npos || at <= lead.size() ||
+        report.find('\n') != report.size() - 1) {
+        return false;
+    }
+    unsigned long line = 0;
+    unsigned long column = 0;
+    char end = 0;
+    return std::sscanf(report.c_str() + at, " at line %lu, column %lu%c", &line, &column, &end) ==
+               3 &&
+           end == '\n' && line > 0 && column > 0;
 }
 
 struct Malformed {
@@ -86,7 +102,6 @@ TEST(WellFormed, EveryKindOfMalformedDocumentIsRefusedWithItsPlace) {
     LoadRun run = loadXml("wellformed_good.xml", good);
     ASSERT_EQ(run.result, 0) << run.output.out << run.output.err;
 
-    const std::regex shape("Could not load the score: [^\n]+ at line [0-9]+, column [0-9]+\n");
     for (const Malformed& malformed : cases) {
         SCOPED_TRACE(malformed.what);
         run = loadXml("wellformed_bad.xml", malformed.bytes);
@@ -96,7 +111,7 @@ TEST(WellFormed, EveryKindOfMalformedDocumentIsRefusedWithItsPlace) {
         EXPECT_EQ(domLiveHandles, 0);
         ASSERT_EQ(run.output.out.compare(0, header(run.path).size(), header(run.path)), 0);
         const std::string report = run.output.out.substr(header(run.path).size());
-        EXPECT_TRUE(std::regex_match(report, shape)) << report;
+        EXPECT_TRUE(isParseErrorReport(report)) << report;
         EXPECT_EQ(report.rfind("Could not load the score: " + malformed.reason, 0), 0u) << report;
         // From memory: the same report.
         const LoadRun fromMemory = loadBytes(malformed.bytes);
