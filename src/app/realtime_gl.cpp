@@ -10,6 +10,7 @@
 #include "app/realtime.h"
 #include "app/session.h"
 #include "app/state.h"
+#include "app/window_gl.h"
 #include "audio/live_sound.h"
 #include "audio/synth.h"
 #include "render/scene_gl.h"
@@ -80,10 +81,6 @@ void onRealtimeKeyboard(unsigned char key, int, int) {
     }
 }
 
-void armGlutTimer(int delayMs, void (*callback)(int), int value) {
-    glutTimerFunc(delayMs > 0 ? static_cast<unsigned>(delayMs) : 0u, callback, value);
-}
-
 void closeSoundAtExit() {
     closeLiveSound();
 }
@@ -120,16 +117,8 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     openSound(options);
     playWhenShown = options.startPlaying;
 
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(kRealtimeWidth, kRealtimeHeight);
-    windowWidth = kRealtimeWidth;
-    windowHeight = kRealtimeHeight;
-    glutInitWindowPosition(kRealtimeLeft, kRealtimeTop);
-    glutCreateWindow(kRealtimeTitle);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    platform.armTimer = armGlutTimer;
-    platform.postRedisplay = glutPostRedisplay;
+    createGlutWindow(argc, argv, kRealtimeWidth, kRealtimeHeight, kRealtimeLeft, kRealtimeTop,
+                     kRealtimeTitle);
 
     setPlayerView(CameraView::Player, static_cast<double>(kRealtimeWidth) / kRealtimeHeight);
     glutDisplayFunc(onRealtimeDisplay);
@@ -137,10 +126,7 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);
     glutKeyboardFunc(onRealtimeKeyboard);
-    glEnable(GL_DEPTH_TEST);
-    setUpLighting();
-    glEnable(GL_LIGHTING);
-    keepFrameMemory();
+    enableSceneState();
     return 0;
 }
 

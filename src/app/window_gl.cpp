@@ -22,30 +22,38 @@ void armGlutTimer(int delayMs, void (*callback)(int), int value) {
 }
 }  // namespace
 
-void openWindow(int argc, char** argv) {
+void createGlutWindow(int argc, char** argv, int width, int height, int left, int top,
+                      const char* title) {
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(kStartWidth, kStartHeight);
-    windowWidth = kStartWidth;
-    windowHeight = kStartHeight;
-    glutInitWindowPosition(kStartLeft, kStartTop);
-    glutCreateWindow(kTitle);
+    glutInitWindowSize(width, height);
+    windowWidth = width;
+    windowHeight = height;
+    glutInitWindowPosition(left, top);
+    glutCreateWindow(title);
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
 
     // From here on the callbacks may arm timers and ask for redisplays through the seam.
     platform.armTimer = armGlutTimer;
     platform.postRedisplay = glutPostRedisplay;
+}
 
+void enableSceneState() {
+    glEnable(GL_DEPTH_TEST);
+    setUpLighting();
+    glEnable(GL_LIGHTING);
+    keepFrameMemory();
+}
+
+void openWindow(int argc, char** argv) {
+    createGlutWindow(argc, argv, kStartWidth, kStartHeight, kStartLeft, kStartTop, kTitle);
     glutDisplayFunc(onDisplay);
     glutReshapeFunc(onReshape);
     glutMouseFunc(onMouse);
     glutMotionFunc(onMotion);
     glutIdleFunc(onIdle);
     glutKeyboardFunc(onKeyboard);
-    glEnable(GL_DEPTH_TEST);
-    setUpLighting();
-    glEnable(GL_LIGHTING);
-    keepFrameMemory();
+    enableSceneState();
 }
 
 void runWindow(int argc, char** argv) {
