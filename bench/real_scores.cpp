@@ -21,6 +21,7 @@
 #include "prepare/prepare.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "support/grid_quarters.h"
 #include "support/midi_notes.h"
 
 namespace fs = std::filesystem;
@@ -30,37 +31,6 @@ namespace {
 // The MIDI export ends each note a little early: a fiftieth of a quarter is far below any
 // written value and far above that gap.
 constexpr double kTolerance = 0.02;
-
-struct GridNote {
-    int key;
-    double onset;
-    double end;
-};
-
-std::vector<GridNote> gridNotes() {
-    std::vector<GridNote> notes;
-    for (int hand = 0; hand < 2; ++hand) {
-        const std::vector<NoteEvent>& grid = hand == 0 ? rightNotes : leftNotes;
-        std::map<int, size_t> open;  // key -> first tick
-        for (size_t t = 0; t < grid.size(); ++t) {
-            for (const NoteSlot& slot : grid[t].slot) {
-                if (slot.key < 0) {
-                    continue;
-                }
-                open.emplace(slot.key, t);  // kept when the note already sounds
-                if (slot.lastTick == 1) {
-                    notes.push_back({slot.key, static_cast<double>(open[slot.key]) / divisions,
-                                     static_cast<double>(t + 1) / divisions});
-                    open.erase(slot.key);
-                }
-            }
-        }
-    }
-    std::sort(notes.begin(), notes.end(), [](const GridNote& a, const GridNote& b) {
-        return a.onset != b.onset ? a.onset < b.onset : a.key < b.key;
-    });
-    return notes;
-}
 
 // Loads the prepared text with the reader's output sent to a file; returns the reader's status
 // and, on failure, its last line.
@@ -108,11 +78,11 @@ struct Comparison {
     double gridSpan = 0.0;  // last end, quarter notes
     double midiSpan = 0.0;
     std::vector<int> tracks;
-    std::vector<GridNote> misses;
+    std::vector<PlayedNote> misses;
     std::vector<MidiNote> leftOver;
 };
 
-Comparison compare(const std::vector<GridNote>& grid, const std::vector<MidiNote>& all,
+Comparison compare(const std::vector<PlayedNote>& grid, const std::vector<MidiNote>& all,
                    const std::vector<int>& tracks) {
     Comparison c;
     c.tracks = tracks;
@@ -128,7 +98,7 @@ Comparison compare(const std::vector<GridNote>& grid, const std::vector<MidiNote
     for (auto& [key, list] : byKey) {
         used[key].assign(list.size(), false);
     }
-    for (const GridNote& g : grid) {
+    for (const PlayedNote& g : grid) {
         c.gridSpan = std::max(c.gridSpan, g.end);
         auto found = byKey.find(g.key);
         long best = -1;
@@ -162,8 +132,8 @@ Comparison compare(const std::vector<GridNote>& grid, const std::vector<MidiNote
     // The notation program plays a grace note on the beat and starts the note it ornaments that
     // much later. Such a note is where the score puts it when one or more short notes of the same
     // track fill the gap from its written onset to where the MIDI starts it, and the ends agree.
-    std::vector<GridNote> misses;
-    for (const GridNote& g : c.misses) {
+    std::vector<PlayedNote> misses;
+    for (const PlayedNote& g : c.misses) {
         bool found = false;
         std::vector<MidiNote>& list = byKey[g.key];
         for (size_t i = 0; i < list.size() && !found; ++i) {
@@ -225,9 +195,9 @@ Comparison compare(const std::vector<GridNote>& grid, const std::vector<MidiNote
 
 // The tracks of the chosen part: the one or two tracks whose pitches cover the grids' pitches
 // best, a note of the tracks the grids lack counting against them.
-std::vector<int> chooseTracks(const std::vector<GridNote>& grid, const MidiFile& midi) {
+std::vector<int> chooseTracks(const std::vector<PlayedNote>& grid, const MidiFile& midi) {
     std::map<int, long> gridKeys;
-    for (const GridNote& g : grid) {
+    for (const PlayedNote& g : grid) {
         ++gridKeys[g.key];
     }
     std::vector<std::map<int, long>> trackKeys(midi.tracks);
@@ -315,7 +285,7 @@ int main(int argc, char** argv) {
                 continue;
             }
             ++loaded;
-            const std::vector<GridNote> grid = gridNotes();
+            const std::vector<PlayedNote> grid = gridNotesInQuarters();
             notes += grid.size();
             std::printf("%s: loaded, %zu notes in grids", shown.c_str(), grid.size());
             const std::string midiPath =
@@ -363,7 +333,7 @@ int main(int argc, char** argv) {
                 playsLonger ? " (MIDI plays longer: repeats?)" : "", all ? "; ALL MATCH" : "");
             const size_t listed = verbose ? c.misses.size() : std::min<size_t>(3, c.misses.size());
             for (size_t k = 0; k < listed; ++k) {
-                const GridNote& g = c.misses[k];
+                const PlayedNote& g = c.misses[k];
                 std::printf("    unmatched: key %d %.3f..%.3f\n", g.key, g.onset, g.end);
             }
             for (size_t k = 0; verbose && k < c.leftOver.size(); ++k) {

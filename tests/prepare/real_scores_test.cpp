@@ -19,22 +19,10 @@
 #include "prepare/prepare.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "support/grid_quarters.h"
 #include "support/midi_notes.h"
 
 namespace {
-
-struct PlayedNote {
-    int hand;      // 0 right, 1 left
-    int key;       // 0..87
-    double onset;  // quarter notes from the start
-    double end;
-};
-
-bool operator<(const PlayedNote& a, const PlayedNote& b) {
-    return a.onset != b.onset ? a.onset < b.onset
-           : a.key != b.key   ? a.key < b.key
-                              : a.hand < b.hand;
-}
 
 // The notes of a standard MIDI file per track, and its first tempo.
 struct Midi {
@@ -52,31 +40,6 @@ Midi readMidi(const std::string& path) {
         midi.notes.push_back({note.track, note.key, note.onset, note.end});
     }
     return midi;
-}
-
-// The notes the strict reader put in the grids, in quarter notes.
-std::vector<PlayedNote> gridNotes() {
-    std::vector<PlayedNote> notes;
-    for (int hand = 0; hand < 2; ++hand) {
-        const std::vector<NoteEvent>& grid = hand == 0 ? rightNotes : leftNotes;
-        std::map<int, size_t> open;  // key -> first tick
-        for (size_t t = 0; t < grid.size(); ++t) {
-            for (const NoteSlot& slot : grid[t].slot) {
-                if (slot.key < 0) {
-                    continue;
-                }
-                open.emplace(slot.key, t);  // kept when the note already sounds
-                if (slot.lastTick == 1) {
-                    notes.push_back({hand, slot.key,
-                                     static_cast<double>(open[slot.key]) / divisions,
-                                     static_cast<double>(t + 1) / divisions});
-                    open.erase(slot.key);
-                }
-            }
-        }
-    }
-    std::sort(notes.begin(), notes.end());
-    return notes;
 }
 
 double firstSoundTempo(const std::string& xml) {
@@ -121,7 +84,7 @@ TEST(RealScores, EveryExportPlaysTheNotesOfItsMidiExport) {
             const std::string out = testing::internal::GetCapturedStdout();
             ASSERT_EQ(result, 0) << out;
 
-            const std::vector<PlayedNote> read = gridNotes();
+            const std::vector<PlayedNote> read = gridNotesInQuarters();
             ASSERT_EQ(read.size(), midi.notes.size());
             for (size_t i = 0; i < read.size(); ++i) {
                 const PlayedNote& a = read[i];
