@@ -17,6 +17,7 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "bench_support.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 
@@ -107,18 +108,6 @@ long writeScore(const std::string& path) {
     return bytes;
 }
 
-double seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-void resetModel() {
-    rightNotes = std::vector<NoteEvent>();
-    leftNotes = std::vector<NoteEvent>();
-    currentTick = -1;
-    divisions = 0;
-    scanLength = 0;
-}
-
 // loadScore with its console output sent to /dev/null; returns its result.
 int quietLoad(const std::string& path) {
     std::fflush(stdout);
@@ -134,11 +123,6 @@ int quietLoad(const std::string& path) {
     dup2(saved, 1);
     close(saved);
     return result;
-}
-
-bool bareParse(const std::string& path) {
-    pugi::xml_document document;
-    return static_cast<bool>(document.load_file(path.c_str()));
 }
 
 // expat over the file's bytes with nothing to report: the well-formedness pass on its own.
@@ -162,23 +146,6 @@ bool bareCheck(const std::string& path) {
         XML_ParserFree(parser);
     }
     return ok;
-}
-
-// Peak resident memory, in KiB, of a child process that runs `work`.
-template <typename Work>
-long childPeakKiB(Work work) {
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(work() ? 0 : 1);
-    }
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return -1;
-    }
-    return usage.ru_maxrss;
 }
 
 }  // namespace

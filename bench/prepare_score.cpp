@@ -13,6 +13,7 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "bench_support.h"
 #include "prepare/prepare.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
@@ -114,18 +115,6 @@ long writeScore(const std::string& path) {
     return bytes;
 }
 
-double seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-void resetModel() {
-    rightNotes = std::vector<NoteEvent>();
-    leftNotes = std::vector<NoteEvent>();
-    currentTick = -1;
-    divisions = 0;
-    scanLength = 0;
-}
-
 // Seconds spent in prepareScore and in the reader over the prepared text, with the reader's
 // console output sent away.
 struct PrepareTimes {
@@ -155,28 +144,6 @@ bool prepareAndLoad(const std::string& path, size_t* notes, PrepareTimes* times)
     times->prepare = seconds(prepared - start);
     times->load = seconds(std::chrono::steady_clock::now() - prepared);
     return loaded == 0;
-}
-
-bool bareParse(const std::string& path) {
-    pugi::xml_document document;
-    return static_cast<bool>(document.load_file(path.c_str()));
-}
-
-// Peak resident memory, in KiB, of a child process that runs `work`.
-template <typename Work>
-long childPeakKiB(Work work) {
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(work() ? 0 : 1);
-    }
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return -1;
-    }
-    return usage.ru_maxrss;
 }
 
 }  // namespace
