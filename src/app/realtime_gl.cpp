@@ -45,11 +45,7 @@ void onRealtimeDisplay() {
         realtimePlay(wall);
     }
     bool playing = realtimeFrame(wall, wall + drawSeconds + periodSeconds / 2);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    drawScene();
-    glPopMatrix();
+    drawFrame();
     glutSwapBuffers();
     double swapped = wallNow();
     drawSeconds += kSmoothing * (swapped - wall - drawSeconds);

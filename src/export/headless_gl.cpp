@@ -187,11 +187,7 @@ bool openHeadless(int width, int height, std::string* error) {
 
 void drawHeadlessFrame() {
     // What onDisplay does, less the swap: there is no window to show it in.
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    drawScene();
-    glPopMatrix();
+    drawFrame();
 }
 
 bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {

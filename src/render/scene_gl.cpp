@@ -80,12 +80,16 @@ void drawScene() {
     glPopMatrix();
 }
 
-void onDisplay() {
+void drawFrame() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     drawScene();
     glPopMatrix();
+}
+
+void onDisplay() {
+    drawFrame();
     glutSwapBuffers();
 }
 

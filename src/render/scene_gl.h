@@ -1,6 +1,8 @@
 #pragma once
 
-// GLUT display callback: clear, draw the scene, swap.
+// Clear, then the scene inside a push and a pop of the modelview matrix: one frame, not shown.
+void drawFrame();
+// GLUT display callback: drawFrame, then swap.
 void onDisplay();
 // GLUT reshape callback: remember the size, set the projection and the viewport. A size of zero
 // in either direction is ignored: the last good size and projection stay.
