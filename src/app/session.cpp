@@ -7,6 +7,7 @@
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
 #include "fingering/planner.h"
+#include "prepare/container.h"
 #include "score/musicxml_reader.h"
 
 std::string sessionDocument;
@@ -68,38 +69,12 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
     return loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
 }
 
-// The largest score read into memory here; anything larger (or a stream that never ends) is left
-// to the reader, whose own bound refuses it with its usual message.
-constexpr size_t kLargestScoreBytes = 256u << 20;
-
-// The whole file, or false when it cannot be read, is empty or exceeds the bound.
-bool readBounded(const char* path, std::string* text) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    std::string bytes;
-    char chunk[1 << 16];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.append(chunk, got);
-        if (bytes.size() > kLargestScoreBytes) {
-            break;
-        }
-    }
-    const bool ok = !std::ferror(file) && !bytes.empty() && bytes.size() <= kLargestScoreBytes;
-    std::fclose(file);
-    if (ok) {
-        *text = std::move(bytes);
-    }
-    return ok;
-}
-
 // The score as the classic reader takes it, read once into memory so that the timeline can read
 // its tempo from the very text the reader saw. A file that cannot be read into memory is left to
 // the classic reader, which reports it exactly as the classic program does.
 int loadAsIs(const char* path, const char* shownPath) {
-    if (!readBounded(path, &sessionDocument)) {
+    std::string unreadable;
+    if (!readScoreBytes(path, &sessionDocument, &unreadable) || sessionDocument.empty()) {
         char program[] = "quorvel";
         char* argv[] = {program, const_cast<char*>(path), nullptr};
         return loadScore(shownPath != nullptr ? 2 : 1, argv);

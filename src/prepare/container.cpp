@@ -451,8 +451,10 @@ bool readArchive(const std::string& bytes, std::string* xml, std::string* error)
     return textToUtf8(text, xml, error);
 }
 
-// Reads the whole file, at most kMaxScoreTextBytes.
-bool readFile(const std::string& path, std::string* bytes, std::string* error) {
+}  // namespace
+
+bool readScoreBytes(const std::string& path, std::string* bytes, std::string* error) {
+    bytes->clear();
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return fail(error, std::string("the file cannot be read (") + std::strerror(errno) + ")");
@@ -481,8 +483,6 @@ bool readFile(const std::string& path, std::string* bytes, std::string* error) {
     return true;
 }
 
-}  // namespace
-
 bool readScoreTextFromMemory(const std::string& bytes, std::string* xml, std::string* error) {
     xml->clear();
     error->clear();
@@ -497,7 +497,7 @@ bool readScoreText(const std::string& path, std::string* xml, std::string* error
     xml->clear();
     error->clear();
     std::string bytes;
-    if (!readFile(path, &bytes, error)) {
+    if (!readScoreBytes(path, &bytes, error)) {
         return false;
     }
     if (endsWithIgnoringCase(path, ".mxl") && !isZip(bytes)) {

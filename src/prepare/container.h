@@ -11,6 +11,8 @@
 // Each returns false with a one-line reason in *error (no trailing newline) when the score
 // cannot be read; *xml is then left empty.
 bool readScoreText(const std::string& path, std::string* xml, std::string* error);
+// The file's bytes as they are, at most the reader's 256 MiB; false with a one-line reason.
+bool readScoreBytes(const std::string& path, std::string* bytes, std::string* error);
 bool readScoreTextFromMemory(const std::string& bytes, std::string* xml, std::string* error);
 
 // Largest text we accept, read from a file or inflated from an archive's entry: 256 MiB, the
