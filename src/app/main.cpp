@@ -1,15 +1,28 @@
+#include <cstdio>
+
 #include "app/options.h"
 #include "app/realtime.h"
 #include "app/session.h"
 #include "app/state.h"
 #include "app/window_gl.h"
 #include "export/export.h"
+#include "score/musicxml_reader.h"
 
 int main(int argc, char** argv) {
     if (!hasLongOption(argc, argv)) {
+        if (refuseUnknownFirstOption(argc, argv)) {
+            return 1;
+        }
         // The classic program: the first argument is the score, the rest is ignored.
         if (startUp(argc, argv) != 0) {
-            return 0;  // the score could not be loaded; the reader has said why
+            // The reader has said why on its own channels, exactly as ever. A file it could not
+            // even parse that the preparation reads (a compressed or re-encoded export of a
+            // notation program) gets one line of advice after them.
+            if (argc >= 2 && lastLoadUnparsed && preparationReads(argv[1])) {
+                std::fprintf(stderr, "This score can be played with: quorvel --play %s\n", argv[1]);
+                std::fflush(stderr);
+            }
+            return 0;
         }
         runWindow(argc, argv);
         return 0;
@@ -24,11 +37,13 @@ int main(int argc, char** argv) {
         case ParseOutcome::Run:
             break;
     }
-    const bool windowed = options.mode == RunMode::Classic || options.mode == RunMode::Realtime;
+    // A writer checks its output before any work, so that a refused name costs nothing.
+    if ((options.mode == RunMode::Export || options.mode == RunMode::Still) &&
+        checkExportOutputOf(options) != 0) {
+        return 1;
+    }
     if (startUpSession(options) != 0) {
-        // The window modes end as the classic program does after a score it cannot load; the
-        // file-writing modes tell scripts that nothing was written.
-        return windowed ? 0 : 1;
+        return 1;  // one line on standard error has said which file and why
     }
     // GLUT reads its own options (-display, -geometry) from the command line; ours are not for it.
     int glutArgc = 1;

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -57,26 +58,58 @@ bool readSize(const std::string& text, int* width, int* height) {
 void usageError(const std::string& message) {
     std::cerr << kProgram << ": " << message << " (see " << kProgram << " --help)" << std::endl;
 }
+
+// "--" and a letter: a long option, known or mistyped. A lone "--" ends the options and is
+// not one.
+bool looksLikeLongOption(const char* arg) {
+    return arg != nullptr && arg[0] == '-' && arg[1] == '-' &&
+           std::isalpha(static_cast<unsigned char>(arg[2]));
+}
+
+bool isKnownLongOption(const char* arg) {
+    const char* name = arg + 2;
+    const size_t length = std::strcspn(name, "=");
+    for (const char* known : kLongOptions) {
+        if (std::strlen(known) == length && std::strncmp(name, known, length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 }  // namespace
 
 bool hasLongOption(int argc, char** argv) {
     for (int i = 1; i < argc && argv != nullptr; ++i) {
-        const char* arg = argv[i];
-        if (arg == nullptr || std::strncmp(arg, "--", 2) != 0) {
-            continue;
-        }
-        const char* name = arg + 2;
-        const size_t length = std::strcspn(name, "=");
-        for (const char* known : kLongOptions) {
-            if (std::strlen(known) == length && std::strncmp(name, known, length) == 0) {
-                return true;
-            }
+        if (looksLikeLongOption(argv[i]) && isKnownLongOption(argv[i])) {
+            return true;
         }
     }
     return false;
 }
 
+bool refuseUnknownFirstOption(int argc, char** argv) {
+    if (argc < 2 || argv == nullptr || !looksLikeLongOption(argv[1]) ||
+        isKnownLongOption(argv[1])) {
+        return false;
+    }
+    const std::string name(argv[1], std::strcspn(argv[1], "="));
+    std::cerr << kProgram << ": unknown option " << name << "; see --help" << std::endl;
+    return true;
+}
+
 ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options) {
+    // A mistyped option must not be taken for a score's name (or a value): it is refused by
+    // name before anything else is read.
+    for (int i = 1; i < argc && argv != nullptr; ++i) {
+        if (argv[i] != nullptr && std::strcmp(argv[i], "--") == 0) {
+            break;
+        }
+        if (looksLikeLongOption(argv[i]) && !isKnownLongOption(argv[i])) {
+            const std::string name(argv[i], std::strcspn(argv[i], "="));
+            std::cerr << kProgram << ": unknown option " << name << "; see --help" << std::endl;
+            return ParseOutcome::Exit1;
+        }
+    }
     ProgramOptions o;
     o.longOptions = true;
     CLI::App app(kDescription, kProgram);
@@ -98,8 +131,10 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
                  "normalise the score first (notation-program exports, .mxl files)");
     app.add_option("--part", o.parts,
                    "piano part by id or 1-based position; twice: right hand part, left hand part")
+        ->take_all()
         ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        ->allow_extra_args(false)
+        ->type_name("ID");
     app.add_option("--fingering", fingering,
                    "simple or optimal (default: simple in the classic window, optimal otherwise)");
     app.add_flag("--realtime", realtime, "play in time with the score's tempo, with sound");

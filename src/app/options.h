@@ -55,6 +55,12 @@ enum class ParseOutcome {
 // handling does not apply).
 bool hasLongOption(int argc, char** argv);
 
-// Reads argv into *options. Prints --help on standard output, usage errors (one line) on
-// standard error.
+// The classic command line takes its first argument for the score: when that argument is a
+// long option this program does not know (a mistyped --exprt), prints "unknown option NAME;
+// see --help" on standard error and returns true (the caller ends with status 1). Words after
+// the score are ignored as they always were.
+bool refuseUnknownFirstOption(int argc, char** argv);
+
+// Reads argv into *options. Every unknown long option is refused in one line. Prints --help on
+// standard output, usage errors (one line) on standard error.
 ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options);

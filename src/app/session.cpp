@@ -41,6 +41,13 @@ void planOptimalWithPrintedFingers() {
     planHandsOptimal(sessionPrinted);
 }
 
+// The one line on standard error that ends a mode whose score was refused: what failed, the
+// file and the reason.
+void sayRefused(const char* what, const char* path, const std::string& reason) {
+    std::fprintf(stderr, "%s %s: %s\n", what, path, reason.c_str());
+    std::fflush(stderr);
+}
+
 void planClassic() {
     planRightHand();
     planLeftHand();
@@ -57,8 +64,7 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
             std::printf("File : %s\n", shownPath);
             std::fflush(stdout);
         }
-        std::fprintf(stderr, "Could not prepare the score: %s\n", sessionPrepared.error.c_str());
-        std::fflush(stderr);
+        sayRefused("Could not prepare the score", path, sessionPrepared.error);
         return -1;
     }
     for (const std::string& change : sessionPrepared.changes) {
@@ -74,14 +80,43 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
 // the classic reader, which reports it exactly as the classic program does.
 int loadAsIs(const char* path, const char* shownPath) {
     std::string unreadable;
+    int loaded = 0;
+    // The reader's format messages wait: after a failure the one line below says it all.
+    holdFormatMessages = true;
+    heldFormatMessages.clear();
     if (!readScoreBytes(path, &sessionDocument, &unreadable) || sessionDocument.empty()) {
         char program[] = "quorvel";
         char* argv[] = {program, const_cast<char*>(path), nullptr};
-        return loadScore(shownPath != nullptr ? 2 : 1, argv);
+        loaded = loadScore(shownPath != nullptr ? 2 : 1, argv);
+    } else {
+        loaded = loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
     }
-    return loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
+    holdFormatMessages = false;
+    if (loaded == 0) {
+        for (const std::string& message : heldFormatMessages) {
+            std::fputs(message.c_str(), stderr);
+            std::fflush(stderr);
+        }
+    }
+    heldFormatMessages.clear();
+    if (loaded != 0) {
+        std::string reason = lastLoadError;
+        if (preparationReads(path)) {
+            reason += " (add --prepare: it reads scores as notation programs write them)";
+        }
+        sayRefused("Could not load the score", path, reason);
+    }
+    return loaded;
 }
 }  // namespace
+
+bool preparationReads(const char* path) {
+    if (path == nullptr) {
+        return false;
+    }
+    PrepareResult prepared;
+    return prepareScore(path, PrepareOptions{}, &prepared);
+}
 
 FingeringChoice chosenFingering(const ProgramOptions& options) {
     if (options.fingering != FingeringChoice::Default) {

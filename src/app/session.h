@@ -14,8 +14,13 @@ extern PrepareResult sessionPrepared;  // the preparation's notes and changes, w
 
 // Key table and start values, the score (prepared when options.prepare or a --part is given),
 // key states, reset, and the chosen planner. Returns 0 when the score is loaded and planned, -1
-// when it could not be loaded (the reason has been printed).
+// when it could not be loaded: the reader's own messages, then one line on standard error with
+// the file and the reason.
 int startUpSession(const ProgramOptions& options);
+
+// True when the preparation can read the score at `path` (it prints nothing): the advice to
+// give when the classic reader refuses a score a notation program wrote.
+bool preparationReads(const char* path);
 
 // The planner the options choose for their mode.
 FingeringChoice chosenFingering(const ProgramOptions& options);

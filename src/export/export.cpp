@@ -170,8 +170,8 @@ bool makeSound(const ExportRequest& request, const Timeline& timeline, std::vect
 }
 }  // namespace
 
-bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick,
-               std::string* error) {
+bool stillPosition(const ScoreTiming& timing, const std::string& at, double* tick,
+                   std::string* error) {
     if (at.size() > 1 && (at[0] == 'm' || at[0] == 'M')) {
         const int32_t start = measureTick(timing, at.substr(1));
         if (start < 0) {
@@ -192,7 +192,9 @@ bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick,
         return false;
     }
     const int32_t divisions = timing.divisions > 0 ? timing.divisions : 1;
-    const double ticks = std::floor(quarters * divisions + 1e-9);
+    // The position as it is written, between ticks too: a quarter of a quarter note into a
+    // score counted in eighths is half-way through its first eighth, not its start.
+    const double ticks = quarters * divisions;
     if (ticks >= static_cast<double>(timing.endTick)) {
         char length[64];
         std::snprintf(length, sizeof length, "%g", static_cast<double>(timing.endTick) / divisions);
@@ -200,8 +202,25 @@ bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick,
                  " quarter notes long";
         return false;
     }
-    *tick = static_cast<int32_t>(ticks);
+    *tick = ticks;
     return true;
+}
+
+bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick,
+               std::string* error) {
+    double exact = 0.0;
+    if (!stillPosition(timing, at, &exact, error)) {
+        return false;
+    }
+    *tick = static_cast<int32_t>(std::floor(exact + 1e-9));
+    return true;
+}
+
+bool checkExportOutput(const ExportRequest& request, bool video, OutputTarget* target,
+                       std::string* error) {
+    return checkNotScoreName(request.outputPath, video ? "--export" : "--still",
+                             video ? kVideoWritten : kPictureWritten, error) &&
+           checkOutput(request.outputPath, request.inputs, target, error);
 }
 
 int exportVideo(const std::string& document, const ExportRequest& request) {
@@ -209,6 +228,12 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     lastExportFigures = ExportFigures{};
     const std::string& path = request.outputPath;
     const char* failed = "Could not export";
+    OutputTarget target;
+    std::string refused;
+    if (!checkExportOutput(request, true, &target, &refused)) {
+        sayFailure(failed, path, refused);
+        return 1;
+    }
     if (request.width % 2 != 0 || request.height % 2 != 0) {
         sayFailure(failed, path,
                    "an H.264 video needs an even width and height, not " +
@@ -237,7 +262,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
 
     InterruptGuard guard;
     EncoderSettings settings;
-    settings.path = temporaryPathFor(path);
+    settings.path = target.temporary;
     settings.width = request.width;
     settings.height = request.height;
     settings.fps = request.fps;
@@ -305,7 +330,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         sayFailure(failed, path, error + "; nothing was written");
         return 1;
     }
-    if (!publishOutput(settings.path, path, &error)) {
+    if (!publishOutput(settings.path, target.path, &error)) {
         sayFailure(failed, path, error);
         return 1;
     }
@@ -323,13 +348,19 @@ int exportStill(const std::string& document, const ExportRequest& request) {
     const std::string& path = request.outputPath;
     const char* failed = "Could not save the picture";
     std::string error;
-    Timeline timeline;
-    int32_t tick = 0;
-    if (!makeTimeline(document, request, &timeline, &error) ||
-        !stillTick(timeline.timing, request.at, &tick, &error)) {
+    OutputTarget target;
+    if (!checkExportOutput(request, false, &target, &error)) {
         sayFailure(failed, path, error);
         return 1;
     }
+    Timeline timeline;
+    double exactTick = 0.0;
+    if (!makeTimeline(document, request, &timeline, &error) ||
+        !stillPosition(timeline.timing, request.at, &exactTick, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
+    }
+    const int32_t tick = static_cast<int32_t>(std::floor(exactTick + 1e-9));
     if (tick < timeline.options.fromTick || tick >= timeline.options.toTick) {
         sayFailure(failed, path, "--at " + request.at + " lies outside the measures played");
         return 1;
@@ -339,9 +370,10 @@ int exportStill(const std::string& document, const ExportRequest& request) {
         return 1;
     }
     std::vector<uint8_t> pixels;
-    drawMoment(timeline, timeOfTick(timeline, tick));
+    // The video's moment of the position, exactly: the still is the frame an export shows then.
+    drawMoment(timeline, timeOfTick(timeline, exactTick));
     const bool ok = readHeadlessPixels(&pixels, &error) &&
-                    writePng(path, request.width, request.height, pixels, &error);
+                    writePng(target.path, request.width, request.height, pixels, &error);
     closeHeadless();
     if (!ok) {
         sayFailure(failed, path, error);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/options.h"
 #include "app/player_view.h"
+#include "export/output_file.h"
 #include "timeline/timeline.h"
 
 // Videos and pictures of the performance drawn without any window or X display: the planned
@@ -30,7 +32,17 @@ struct ExportRequest {
     bool sound = true;        // false: no sound track (--mute)
     std::string soundfont;    // "": the packaged General MIDI SoundFont
     std::string at;           // a still's position (see stillTick)
+    std::vector<std::string> inputs;  // the files the run reads: the output may be none of them
 };
+
+// What --export and --still write, for their refusal of a score's name.
+constexpr const char* kVideoWritten = "an MP4 video (name it .mp4)";
+constexpr const char* kPictureWritten = "a PNG picture (name it .png)";
+
+// The output rule for a video (`video`) or a picture: checkOutput and checkNotScoreName of
+// request.outputPath against request.inputs. false with the one line to print.
+bool checkExportOutput(const ExportRequest& request, bool video, OutputTarget* target,
+                       std::string* error);
 
 // Writes the video of the performance. `document` is the XML text the reader loaded (tempo and
 // measures come from it). Prints progress on standard error, one line per failure; 0 when the
@@ -40,15 +52,23 @@ int exportVideo(const std::string& document, const ExportRequest& request);
 // Writes one picture of the performance at request.at. 0 written, 1 not (one line said why).
 int exportStill(const std::string& document, const ExportRequest& request);
 
-// The tick of a still's position: a number of quarter notes from the start of the score ("12",
-// "7.5"), or "m" and a measure number as written in the score ("m5") for that measure's start.
-// false with a one-line reason when the text is neither or lies past the score's end.
+// The position of a still, in ticks (fractional between ticks): a number of quarter notes from
+// the start of the score ("12", "7.5", "0.25"), or "m" and a measure number as written in the
+// score ("m5") for that measure's start. false with a one-line reason when the text is neither
+// or lies past the score's end.
+bool stillPosition(const ScoreTiming& timing, const std::string& at, double* tick,
+                   std::string* error);
+// The tick holding that position (stillPosition rounded down).
 bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick, std::string* error);
 
 // The modes of the program (after startUpSession): the request from the command line and the
 // document the session loaded.
 int runExport(const ProgramOptions& options);
 int runStill(const ProgramOptions& options);
+
+// The output rule for the --export or --still of the options, before any work: 0 when the
+// output may be written, 1 after one line on standard error.
+int checkExportOutputOf(const ProgramOptions& options);
 
 // ---- Figures of the last exportVideo, for the benchmark. ----
 struct ExportFigures {

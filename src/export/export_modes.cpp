@@ -1,10 +1,12 @@
 // The --export and --still modes of the program: the command line's request and the document
 // the session loaded, handed to the exporter.
 
+#include <cstdio>
 #include <string>
 
 #include "app/session.h"
 #include "export/export.h"
+#include "score/musicxml_reader.h"
 
 namespace {
 ExportRequest requestFrom(const ProgramOptions& options) {
@@ -22,9 +24,24 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     request.sound = !options.mute;
     request.soundfont = options.soundfont;
     request.at = options.at;
+    request.inputs = {options.score.empty() ? kDefaultScorePath : options.score, options.soundfont};
     return request;
 }
 }  // namespace
+
+int checkExportOutputOf(const ProgramOptions& options) {
+    OutputTarget target;
+    std::string error;
+    if (checkExportOutput(requestFrom(options), options.mode == RunMode::Export, &target, &error)) {
+        return 0;
+    }
+    std::fprintf(
+        stderr, "%s %s: %s\n",
+        options.mode == RunMode::Export ? "Could not export" : "Could not save the picture",
+        options.outputPath.c_str(), error.c_str());
+    std::fflush(stderr);
+    return 1;
+}
 
 int runExport(const ProgramOptions& options) {
     return exportVideo(sessionDocument, requestFrom(options));

@@ -3,9 +3,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fstream>
 #include <string>
+#include <vector>
 
+#include "export/output_file.h"
 #include "fingering/optimal_annotate.h"
 
 namespace {
@@ -16,25 +17,6 @@ int fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     std::fflush(stderr);
     return 1;
-}
-
-// Writes beside `path` first and renames, so that a failed write leaves no half-written score.
-bool writeFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -58,6 +40,7 @@ int main(int argc, char** argv) {
                    "part, then the left hand's")
         ->take_all()
         ->expected(1)
+        ->allow_extra_args(false)
         ->type_name("ID");
     try {
         app.parse(argc, argv);
@@ -71,13 +54,23 @@ int main(int argc, char** argv) {
     if (options.parts.size() > 2) {
         return fail("--part may be given at most twice (right hand, then left hand)");
     }
+    OutputTarget target;
     std::string text, error;
+    if (!checkOutput(output, {input}, &target, &error)) {
+        return fail("cannot write " + output + ": " + error);
+    }
     size_t fingered = 0, kept = 0;
-    if (!annotateFingering(input, options, replace, &text, &fingered, &kept, &error)) {
+    std::vector<std::string> partLines;
+    if (!annotateFingering(input, options, replace, &text, &fingered, &kept, &error, &partLines)) {
         return fail(input + ": " + error);
     }
-    if (!writeFile(output, text)) {
-        return fail("cannot write " + output);
+    // The part fingered, as quorvel-prepare reports it: a violin fingered as a piano is said so.
+    for (const std::string& line : partLines) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+    if (!writeOutput(target, text, &error)) {
+        return fail("cannot write " + output + ": " + error);
     }
     std::fprintf(stderr, "%zu notes fingered, %zu printed fingerings kept\n", fingered, kept);
     std::fflush(stderr);

@@ -97,11 +97,19 @@ bool hasFingering(pugi::xml_node note) {
 }  // namespace
 
 bool annotateFingering(const std::string& path, const PrepareOptions& options, bool replace,
-                       std::string* output, size_t* fingered, size_t* kept, std::string* error) {
+                       std::string* output, size_t* fingered, size_t* kept, std::string* error,
+                       std::vector<std::string>* partLines) {
     PrepareResult prepared;
     if (!prepareScore(path, options, &prepared)) {
         *error = prepared.error;
         return false;
+    }
+    if (partLines != nullptr) {
+        for (const std::string& line : prepared.changes) {
+            if (line.rfind("parts:", 0) == 0) {
+                partLines->push_back(line);
+            }
+        }
     }
     if (!loadQuietly(prepared.xml)) {
         *error = "the prepared score could not be read";

@@ -1,16 +1,11 @@
 // quorvel-prepare INPUT OUTPUT: writes the piano music of a MusicXML score in the strict form
 // the program reads, and says on standard error what it had to change.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "export/output_file.h"
 #include "prepare/prepare.h"
 
 namespace {
@@ -20,41 +15,6 @@ constexpr const char* kProgram = "quorvel-prepare";
 void fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     std::fflush(stderr);
-}
-
-// Writes `text` to a temporary file beside `path` and renames it over `path`, so that a failed
-// write never leaves a half-written score behind.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string* error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            *error = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-            close(fd);
-            unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    // mkstemp makes the file readable by its owner only; a score is an ordinary document.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    if (close(fd) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -75,6 +35,7 @@ int main(int argc, char** argv) {
                    "part, then the left hand's")
         ->take_all()
         ->expected(1)
+        ->allow_extra_args(false)
         ->type_name("ID");
     try {
         app.parse(argc, argv);
@@ -90,14 +51,19 @@ int main(int argc, char** argv) {
         fail("--part may be given at most twice (right hand, then left hand)");
         return 1;
     }
+    OutputTarget target;
+    std::string error;
+    if (!checkOutput(output, {input}, &target, &error)) {
+        fail("cannot write " + output + ": " + error);
+        return 1;
+    }
     PrepareResult result;
     if (!prepareScore(input, options, &result)) {
         fail(input + ": " + result.error);
         return 1;
     }
-    std::string error;
-    if (!writeFileAtomically(output, result.xml, &error)) {
-        fail(error);
+    if (!writeOutput(target, result.xml, &error)) {
+        fail("cannot write " + output + ": " + error);
         return 1;
     }
     for (const std::string& line : result.changes) {

@@ -1021,7 +1021,7 @@ bool hrCheck(DomStatus status, const char* file, int line, const char* message,
     return false;
 }
 
-void reportParseError(const DomDocument& document, const char* lead) {
+void reportParseError(const DomDocument& document, const char* lead, std::string* reason) {
     DomParseError pXMLErr;
     if (!HRCALL(domGetParseError(document, &pXMLErr),
                 "dom->get_parseError: ", "pDom->get_parseError(&pXMLErr)")) {
@@ -1033,6 +1033,9 @@ void reportParseError(const DomDocument& document, const char* lead) {
         return;
     }
     debugReport("%s %s\n", lead, bstrReason.c_str());
+    if (reason != nullptr) {
+        *reason = bstrReason.c_str();
+    }
 }
 
 DomDocument createDomDocument() {

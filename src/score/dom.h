@@ -161,8 +161,9 @@ bool hrCheck(DomStatus status, const char* file, int line, const char* message,
              const char* callText);
 #define HRCALL(call, message, callText) hrCheck((call), __FILE__, __LINE__, (message), (callText))
 
-// Reports why `document` did not load: the lead text, one space, the parser's reason.
-void reportParseError(const DomDocument& document, const char* lead);
+// Reports why `document` did not load: the lead text, one space, the parser's reason. When
+// `reason` is given it receives the parser's reason as well (left alone if none was had).
+void reportParseError(const DomDocument& document, const char* lead, std::string* reason = nullptr);
 
 // Creates a document that loads synchronously, validates nothing and fetches no external
 // DTD, entity or schema. Returns an empty document (after a report) when that fails.

@@ -39,13 +39,26 @@ struct ReaderState {
     std::string fClefStaff;   // its staff number: notes on it are the left hand's
 };
 
+// The last format message printed during the current load, without its newline: the reason
+// given for a load that fails after it.
+std::string lastFormatMessage;
+
 // Writes `message` on the format-error channel. errno is kept as it was: perror itself may
 // change it (glibc's perror sets EINVAL when standard error is opened for writing only, as with
 // `2>file`), and the next message must not report that stale error.
 void reportFormat(const char* message) {
     const int saved = errno;
-    std::perror(message);
+    if (holdFormatMessages) {
+        heldFormatMessages.push_back(std::string(message) + ": " + std::strerror(saved) + "\n");
+    } else {
+        std::perror(message);
+    }
     errno = saved;
+    lastFormatMessage = message;
+    while (!lastFormatMessage.empty() &&
+           (lastFormatMessage.back() == '\n' || lastFormatMessage.back() == ' ')) {
+        lastFormatMessage.pop_back();
+    }
 }
 
 // Reports a problem with the score's content on the format-error channel; always false, so a
@@ -594,7 +607,7 @@ namespace {
 // Creates the document and loads it from the file at `path`, or, when `path` is null, from the
 // `size` bytes at `data`; then reads the piano part. `shownPath` is printed as the file's name
 // (null: no File line).
-int32_t loadScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
+int32_t readScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
     std::printf("Loading MusicXML file...\n");
     std::fflush(stdout);
 
@@ -613,7 +626,8 @@ int32_t loadScoreFrom(const char* path, const char* data, size_t size, const cha
         return -1;
     }
     if (!loaded) {
-        reportParseError(pXMLDom, kLoadFailedLead);
+        reportParseError(pXMLDom, kLoadFailedLead, &lastLoadError);
+        lastLoadUnparsed = true;
         return -1;
     }
     // Whatever the file access left in errno says nothing about the score's content, which is
@@ -647,7 +661,27 @@ int32_t loadScoreFrom(const char* path, const char* data, size_t size, const cha
     return 0;
 }
 
+// readScoreFrom, keeping the reason of a failure in lastLoadError.
+int32_t loadScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
+    lastLoadError.clear();
+    lastLoadUnparsed = false;
+    lastFormatMessage.clear();
+    const int32_t result = readScoreFrom(path, data, size, shownPath);
+    if (result == 0) {
+        lastLoadError.clear();
+    } else if (lastLoadError.empty()) {
+        lastLoadError =
+            !lastFormatMessage.empty() ? lastFormatMessage : "the XML parser failed on it";
+    }
+    return result;
+}
+
 }  // namespace
+
+std::string lastLoadError;
+bool lastLoadUnparsed = false;
+bool holdFormatMessages = false;
+std::vector<std::string> heldFormatMessages;
 
 int32_t loadScore(int argc, char** argv) {
     if (argc >= 2 && argv != nullptr && argv[1] != nullptr) {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The score used when the command line names none, relative to the working directory.
 constexpr const char* kDefaultScorePath = "../debug/OrlundePianoSonata.xml";
@@ -15,6 +17,23 @@ int32_t loadScore(int argc, char** argv);
 // "File : <shownPath>" (null prints no File line); messages, totals and grids are those of
 // loadScore for a file holding the same bytes.
 int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath);
+
+// Why the last loadScore or loadScoreFromBuffer returned -1, as one line without a newline
+// (the parser's reason, or the last format message the reader printed); empty after a success.
+// Written by the reader; read by the modes that report a refused score in one line of their
+// own. The classic messages above are printed exactly as before.
+extern std::string lastLoadError;
+// True when that failure came before any reading of the score: the file could not be read or
+// parsed as XML at all (missing, unreadable, compressed, not well-formed). Written by the reader.
+extern bool lastLoadUnparsed;
+
+// The reader's format messages (its perror channel on standard error) are printed as they come,
+// as the classic program prints them; with holdFormatMessages set they are kept instead in
+// heldFormatMessages, each exactly as it would have been printed, so that a mode that reports
+// a refused score in one line of its own can print them after a success and leave them out
+// after a failure. Both written by the caller before a load; the messages by the reader.
+extern bool holdFormatMessages;
+extern std::vector<std::string> heldFormatMessages;
 
 // The integer written as `text` (-2..4999 in plain decimal), or -1 with a message.
 int32_t textToInt(const char* text);

@@ -9,7 +9,8 @@
 
 TEST(LiveSound, EveryFailingCallWhileOpeningIsReportedCleanly) {
     LiveSoundOptions options;
-    options.soundfont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    options.soundfont = defaultSoundfontPath();
+    ASSERT_FALSE(options.soundfont.empty()) << "no General MIDI SoundFont is installed";
     options.drivers = {"file"};  // renders in real time into /dev/null: no sound card needed
     long failures = 0;
     for (long n = 1;; ++n) {
@@ -40,7 +41,8 @@ TEST(LiveSound, EveryFailingCallWhileOpeningIsReportedCleanly) {
 
 TEST(LiveSound, NoUsableDriverNamesTheDriversTried) {
     LiveSoundOptions options;
-    options.soundfont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    options.soundfont = defaultSoundfontPath();
+    ASSERT_FALSE(options.soundfont.empty()) << "no General MIDI SoundFont is installed";
     options.drivers = {"no-such-driver", "another-one"};
     std::string error;
     EXPECT_FALSE(openLiveSound(options, &error));

@@ -334,7 +334,8 @@ TEST(SoundCheck, BadInputIsRefusedInOneLine) {
 // Every fallible synthesiser and file call fails in turn: each failure is one line, leaves no
 // samples and no file, and once no call fails the result is the same as without the hook.
 TEST(SoundCheck, EveryFailingCallIsReportedCleanly) {
-    const std::string soundfont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    const std::string soundfont = defaultSoundfontPath();
+    ASSERT_FALSE(soundfont.empty()) << "no General MIDI SoundFont is installed";
     const std::vector<SoundNote> notes = {{39, 0.0, 0.2}, {43, 0.1, 0.3}, {46, 0.1, 0.3}};
     std::vector<float> reference;
     std::string error;

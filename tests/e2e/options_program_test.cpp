@@ -47,15 +47,15 @@ TEST(ProgramOptions, HelpListsTheModesAndUsageErrorsEndWithOneLine) {
     EXPECT_EQ(bad.err, "quorvel: --speed must be between 0.25 and 4 (see quorvel --help)\n");
 }
 
-// A score that cannot be prepared ends the window modes with status 0, as the classic program
-// ends after a score it cannot load, and says why on standard error.
+// A score that cannot be prepared ends the mode with status 1 (a failure is never reported as
+// success), and one line on standard error names the file and says why.
 TEST(ProgramOptions, AScoreThatCannotBePreparedIsExplained) {
     const std::string path = kData + "load_no_such_file.xml";
     ProgramRun run = runWith(QUORVEL_EXE, {"--prepare", path});
     ASSERT_TRUE(run.ended) << run.out << run.err;
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, loadingHeader(path));
-    EXPECT_EQ(run.err.rfind("Could not prepare the score: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.rfind("Could not prepare the score " + path + ": ", 0), 0u) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
 }
 
