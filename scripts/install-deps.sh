@@ -13,7 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     libcli11-dev
     libzip-dev libexpat1-dev zip unzip
-    libfluidsynth-dev fluid-soundfont-gm
+    libfluidsynth-dev fluid-soundfont-gm libebur128-dev
     libegl-dev libegl1-mesa-dev libgbm-dev
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
     sox

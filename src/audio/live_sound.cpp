@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "audio/loudness.h"
 #include "audio/synth_setup.h"
 
 namespace {
@@ -140,6 +141,9 @@ bool openLiveSound(const LiveSoundOptions& options, std::string* error) {
         player = LivePlayer();
         return false;
     }
+    // As loud as an exported video, less the headroom a player that cannot look ahead needs.
+    fluid_synth_set_gain(player.setup.synth,
+                         static_cast<float>(kSynthGain * std::pow(10.0, kLiveGainDecibels / 20.0)));
     auto fail = [&](const std::string& what) {
         std::string detail =
             audioFailureText() == "injected failure" ? "injected failure" : takeSynthMessage();

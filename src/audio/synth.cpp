@@ -185,7 +185,7 @@ bool createPianoSynth(const std::string& soundfont, int sampleRate, SynthSetup* 
         !audioCall(fluid_settings_setint(setup->settings, "synth.dynamic-sample-loading", 1) ==
                    FLUID_OK) ||
         !audioCall(fluid_settings_setint(setup->settings, "synth.chorus.active", 0) == FLUID_OK) ||
-        !audioCall(fluid_settings_setnum(setup->settings, "synth.gain", 0.6) == FLUID_OK)) {
+        !audioCall(fluid_settings_setnum(setup->settings, "synth.gain", kSynthGain) == FLUID_OK)) {
         return fail("cannot set up the synthesiser");
     }
     setup->synth = new_fluid_synth(setup->settings);

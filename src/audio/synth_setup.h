@@ -10,6 +10,9 @@
 constexpr int kPianoChannel = 0;
 constexpr int kNoteVelocity = 90;      // the score carries no dynamics; a firm mezzo-forte
 constexpr int kMidiKeyOfKeyZero = 21;  // key 0 (A0) is MIDI note 21
+// The synthesiser's own output gain: low enough that a dense chord does not clip inside it; an
+// export is brought to its loudness afterwards (loudness.h), the live player raised at once.
+constexpr double kSynthGain = 0.6;
 
 // Counts one fallible call (see audioFailCallNumber) and returns `ok`, or false when the test
 // hook fails this call.

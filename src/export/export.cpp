@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "audio/loudness.h"
 #include "audio/synth.h"
 #include "export/encoder.h"
 #include "export/headless_gl.h"
@@ -166,7 +167,10 @@ bool makeSound(const ExportRequest& request, const Timeline& timeline, std::vect
             "--soundfont FILE, or export without sound with --mute)";
         return false;
     }
-    return renderTimelineAudio(timeline, soundfont, kExportSampleRate, stereo, error);
+    // Brought to the loudness of other videos, its true peak kept below full scale.
+    return renderTimelineAudio(timeline, soundfont, kExportSampleRate, stereo, error) &&
+           normaliseLoudness(stereo, kExportSampleRate, &lastExportFigures.loudnessBefore,
+                             &lastExportFigures.loudnessAfter, error);
 }
 }  // namespace
 

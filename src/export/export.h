@@ -5,6 +5,7 @@
 
 #include "app/options.h"
 #include "app/player_view.h"
+#include "audio/loudness.h"
 #include "export/output_file.h"
 #include "timeline/timeline.h"
 
@@ -78,6 +79,8 @@ struct ExportFigures {
     double drawSeconds = 0.0;    // drawing and reading the pictures back
     double soundSeconds = 0.0;   // synthesising the sound track
     double encodeSeconds = 0.0;  // colour conversion, encoding and writing
+    Loudness loudnessBefore;     // the sound track as synthesised
+    Loudness loudnessAfter;      // as written, after the normalising gain
 };
 extern ExportFigures lastExportFigures;
 
