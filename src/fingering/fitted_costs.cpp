@@ -195,6 +195,7 @@ Costs fitCosts(const Counts& counts, double smoothing,
             return v >= kFigureNone ? 100L + v : static_cast<long>(coarse(v - kFigureInterval));
         };
         auto decode = [](int c, int* hand, int* before, int* after, int* black) {
+            c /= kColourPairs;
             *black = c % 2;
             c /= 2;
             *after = c % kFigureSides;
@@ -203,7 +204,7 @@ Costs fitCosts(const Counts& counts, double smoothing,
             *hand = c / kFigureSides;
         };
         const std::vector<LevelKey> levels = {
-            [](int c) { return static_cast<long>(c % 2); },
+            [](int c) { return static_cast<long>(c / kColourPairs % 2); },
             [&](int c) {
                 int h, b, a, k;
                 decode(c, &h, &b, &a, &k);
@@ -213,6 +214,12 @@ Costs fitCosts(const Counts& counts, double smoothing,
                 int h, b, a, k;
                 decode(c, &h, &b, &a, &k);
                 return static_cast<long>((b * kFigureSides + a) * 2 + k);
+            },
+            [&](int c) {
+                int h, b, a, k;
+                decode(c, &h, &b, &a, &k);
+                return static_cast<long>(((b * kFigureSides + a) * 2 + k) * kColourPairs +
+                                         c % kColourPairs);
             },
             [](int c) { return static_cast<long>(c); },
         };
@@ -259,7 +266,7 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
     for (int i = 0; i < kStartSize; i += kFingers) {
         writeRow(f, costs.start.data() + i, kFingers);
     }
-    std::fprintf(f, "},\n// figure[hand][before][after][black][finger]\n{\n");
+    std::fprintf(f, "},\n// figure[hand][before][after][black][neighbours][finger]\n{\n");
     for (int i = 0; i < kFigureSize; i += kFingers) {
         writeRow(f, costs.figure.data() + i, kFingers);
     }

@@ -21,7 +21,8 @@
 //    its last before one, by hand and key colour;
 //  - figure: the finger of a single struck note given the figure around it, whatever the fingers
 //    of its neighbours: the intervals from the note before and to the note after (clamped to
-//    +-kFigureInterval, or none across a rest, or a chord there), by hand and key colour.
+//    +-kFigureInterval, or none across a rest, or a chord there), by hand, key colour and the
+//    colours of the single notes before and after it.
 // Blend weights (chosen on a tuning set of training pieces) scale the three tables, mix in the
 // hand-set rules and set how strongly an identical figure keeps the fingering chosen before.
 
@@ -49,7 +50,7 @@ constexpr int kFigureInterval = 7;
 constexpr int kFigureSides = 2 * kFigureInterval + 3;
 constexpr int kFigureNone = 2 * kFigureInterval + 1;
 constexpr int kFigureChord = 2 * kFigureInterval + 2;
-constexpr int kFigureSize = kHands * kFigureSides * kFigureSides * 2 * kFingers;
+constexpr int kFigureSize = kHands * kFigureSides * kFigureSides * 2 * kColourPairs * kFingers;
 
 enum Weight {
     kTransitionWeight,
@@ -91,8 +92,11 @@ inline int figureSide(int interval) {
            kFigureInterval;
 }
 
-inline int figureIndex(int hand, int before, int after, bool black, int finger) {
-    return (((hand * kFigureSides + before) * kFigureSides + after) * 2 + (black ? 1 : 0)) *
+// neighbours: the note before black * 2 + the note after black (a rest or a chord: white).
+inline int figureIndex(int hand, int before, int after, bool black, int neighbours, int finger) {
+    return ((((hand * kFigureSides + before) * kFigureSides + after) * 2 + (black ? 1 : 0)) *
+                kColourPairs +
+            neighbours) *
                kFingers +
            finger;
 }

@@ -746,7 +746,10 @@ void markFigures(std::vector<Onset>& onsets, int hand) {
         }
         const int before = side(s, s - 1, s > 0 && !o.afterRest);
         const int after = side(s, s + 1, s + 1 < n && !onsets[s + 1].afterRest);
-        onsets[s].figure = fitted::figureIndex(hand, before, after, o.entry[0].black, 0);
+        const bool beforeBlack = before < fitted::kFigureNone && onsets[s - 1].entry[0].black;
+        const bool afterBlack = after < fitted::kFigureNone && onsets[s + 1].entry[0].black;
+        onsets[s].figure = fitted::figureIndex(hand, before, after, o.entry[0].black,
+                                               (beforeBlack ? 2 : 0) + (afterBlack ? 1 : 0), 0);
     }
 }
 
