@@ -36,7 +36,7 @@ struct PrintedFinger {
 // leftFallbackTicks, since no note is pushed out.
 // The costs are the fitted table compiled into the program (fitted_costs.h), blended with the
 // hand-set rules as its weights say, and an identical figure (the same keys and rhythm over
-// five onsets) keeps the fingering its first occurrence got unless printed fingers say otherwise.
+// nine onsets) keeps the fingering its first occurrence got unless printed fingers say otherwise.
 void planHandsOptimal(const std::vector<PrintedFinger>& printed);
 
 // Which costs the planner uses: the fitted table, or the hand-set rules alone (the first version
@@ -51,8 +51,9 @@ void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitte
 size_t optimalPlanSteps();
 
 // Adds to `counts` what the grids show with `labels` as the fingers played: each transition
-// between fingered notes of neighbouring onsets, each fully fingered chord and each fingered
-// line end, in the contexts the fitted table is indexed by. Uses the grids and divisions only.
+// between fingered notes of neighbouring onsets, each fully fingered chord, each fingered line
+// end and each fingered single note's figure, in the contexts the fitted table is indexed by.
+// Uses the grids and divisions only.
 void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* counts);
 
 // Horizontal reach of one digit with the hand model: the fingertip target's x relative to the
