@@ -4,12 +4,19 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <string>
+#include <unordered_map>
 
 #include "animation/animation.h"
+#include "fingering/fitted_costs.h"
 #include "fingering/planner.h"
 #include "render/hand_model.h"
 #include "render/key_layout.h"
 #include "score/score_model.h"
+
+// Sections: the hand-set cost table; notes as the planner sees them; the hand-set costs; the
+// fitted costs; the dynamic programme and the consistency of repeated figures; the hand's
+// centres and writing the grids; counting fingerings for the fit; the hand model's reach.
 
 namespace {
 
@@ -129,7 +136,19 @@ struct Onset {
     unsigned carried;  // bit i: entry i of the onset before goes on sounding here
     bool afterRest;    // the hand was silent in the tick before (or this is the first tick)
     int lineEnd;       // finger a line's first or last note would take here, or -1
+    int lineKind;      // line end as the fitted table counts it (fitted::kLineKinds), or -1
+    int gap;           // time since the onset before, as the fitted table buckets it
+    int figure;        // a single struck note's figure in the fitted table (finger 0), or -1
 };
+
+// Which costs a planning uses: the fitted table (blended with the hand-set rules by its
+// weights), or the hand-set rules alone when `fitted` is null.
+struct Model {
+    const fitted::Costs* fitted;
+};
+
+// Transitions evaluated by the last planning.
+size_t plannerSteps = 0;
 
 // Fingers of one assignment, by entry; strictly rising, so chords run across the hand.
 struct Assignment {
@@ -184,6 +203,8 @@ std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
         Onset onset{};
         onset.tick = static_cast<int32_t>(t);
         onset.lineEnd = -1;
+        onset.lineKind = -1;
+        onset.figure = -1;
         onset.afterRest = true;
         for (int k = 0; k < kSlotCount && t > 0; ++k) {
             onset.afterRest = onset.afterRest && !isKey(grid[t - 1].slot[k].key);
@@ -225,6 +246,12 @@ std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
             for (int i = 0; i < onset.count; ++i) {
                 onset.entry[i].struck = true;
             }
+        }
+        if (onset.afterRest || onsets.empty()) {
+            onset.gap = fitted::kGaps - 1;
+        } else {
+            const int32_t ticks = onset.tick - onsets.back().tick;
+            onset.gap = divisions > 0 && ticks > divisions ? 1 : 0;
         }
         onsets.push_back(onset);
     }
@@ -320,9 +347,9 @@ ReachInterval centreRange(const HandSetup& setup, const Onset& onset, const uint
     return range;
 }
 
-// Cost of one onset with one assignment on its own: its chord spans, black keys, printed
-// fingers and the hand's reach.
-double onsetCost(const HandSetup& setup, const Onset& onset, const Assignment& a) {
+// Hand-set cost of one onset with one assignment on its own: its chord spans, black keys and
+// line ends.
+double handSetOnsetCost(const Onset& onset, const Assignment& a) {
     double cost = 0.0;
     for (int i = 0; i < onset.count; ++i) {
         const Entry& e = onset.entry[i];
@@ -335,12 +362,85 @@ double onsetCost(const HandSetup& setup, const Onset& onset, const Assignment& a
         if (e.struck && a.finger[i] == 3) {
             cost += kRingFinger;
         }
-        if (e.printed >= 0 && e.printed != a.finger[i]) {
-            cost += kPrintedMissed;
-        }
     }
     if (onset.lineEnd >= 0 && a.finger[0] != onset.lineEnd) {
         cost += kLineEnd;
+    }
+    return cost;
+}
+
+// ---- The fitted costs ----
+
+// Where the widest gap between neighbouring keys of a chord lies: 0 at the bottom, 1 in the
+// middle (or two gaps within a semitone of each other in a three-note chord), 2 at the top.
+int widestGap(const Onset& onset) {
+    const int n = onset.count;
+    if (n < 3) {
+        return 0;
+    }
+    int widest = 0;
+    for (int i = 1; i + 1 < n; ++i) {
+        if (onset.entry[i + 1].pos - onset.entry[i].pos >
+            onset.entry[widest + 1].pos - onset.entry[widest].pos) {
+            widest = i;
+        }
+    }
+    if (n == 3) {
+        const int lower = onset.entry[1].pos - onset.entry[0].pos;
+        const int upper = onset.entry[2].pos - onset.entry[1].pos;
+        return std::abs(lower - upper) <= 1 ? 1 : lower > upper ? 0 : 2;
+    }
+    return widest == 0 ? 0 : widest == n - 2 ? 2 : 1;
+}
+
+int colours(const Entry& first, const Entry& second) {
+    return (first.black ? 2 : 0) + (second.black ? 1 : 0);
+}
+
+int chordIndexOf(int hand, const Onset& onset, int shape) {
+    const Entry& low = onset.entry[0];
+    const Entry& high = onset.entry[onset.count - 1];
+    return fitted::chordIndex(hand, onset.count, high.pos - low.pos, colours(low, high),
+                              widestGap(onset), shape);
+}
+
+int transitionIndexOf(int hand, const Entry& a, int fa, const Entry& b, int fb, int gap) {
+    return fitted::transitionIndex(hand, b.pos - a.pos, colours(a, b), gap, fa, fb);
+}
+
+// Fitted cost of one onset with the assignment `shape` (its index among the rising sets of its
+// number of fingers): the chord's shape and the line end, blended with the hand-set rules.
+double fittedOnsetCost(const fitted::Costs& costs, int hand, const Onset& onset,
+                       const Assignment& a, size_t shape) {
+    double cost = 0.0;
+    if (onset.count >= 2 && onset.count <= kFingers) {
+        cost += costs.weight[fitted::kChordWeight] *
+                costs.chord[chordIndexOf(hand, onset, static_cast<int>(shape))];
+    }
+    if (onset.lineKind >= 0) {
+        cost +=
+            costs.weight[fitted::kStartWeight] *
+            costs
+                .start[fitted::startIndex(hand, onset.lineKind, onset.entry[0].black, a.finger[0])];
+    }
+    if (onset.figure >= 0) {
+        cost += costs.weight[fitted::kFigureWeight] * costs.figure[onset.figure + a.finger[0]];
+    }
+    const float blend = costs.weight[fitted::kHandSetBlend];
+    return blend > 0.0f ? cost + blend * handSetOnsetCost(onset, a) : cost;
+}
+
+// Cost of one onset with one assignment on its own: the model's cost, the printed fingers and
+// the hand's reach.
+double onsetCost(const Model& model, const HandSetup& setup, const Onset& onset,
+                 const Assignment& a, size_t shape) {
+    double cost = model.fitted ? fittedOnsetCost(*model.fitted, setup.hand, onset, a, shape)
+                               : handSetOnsetCost(onset, a);
+    for (int i = 0; i < onset.count; ++i) {
+        const Entry& e = onset.entry[i];
+        if (e.printed >= 0 && e.printed != a.finger[i]) {
+            cost += kPrintedMissed;
+        }
     }
     const ReachInterval range = centreRange(setup, onset, a.finger);
     if (range.low > range.high) {
@@ -349,8 +449,11 @@ double onsetCost(const HandSetup& setup, const Onset& onset, const Assignment& a
     return cost;
 }
 
-// Cost of going from onset `before` under assignment `a` to onset `now` under `b`.
-double moveCost(const Onset& before, const Assignment& a, const Onset& now, const Assignment& b) {
+// Cost of going from onset `before` under assignment `a` to onset `now` under `b`: a held note
+// changing finger, and the mean cost of the successions from the notes let go to those struck.
+double moveCost(const Model& model, int hand, const Onset& before, const Assignment& a,
+                const Onset& now, const Assignment& b) {
+    ++plannerSteps;
     double cost = 0.0;
     double succession = 0.0;
     int pairs = 0;
@@ -366,16 +469,33 @@ double moveCost(const Onset& before, const Assignment& a, const Onset& now, cons
             if (now.carried & (1u << j)) {
                 continue;  // still sounding: counted with the chord
             }
-            succession += successionCost(before.entry[j], a.finger[j], e, b.finger[i]);
+            const Entry& from = before.entry[j];
+            if (model.fitted == nullptr) {
+                succession += successionCost(from, a.finger[j], e, b.finger[i]);
+            } else {
+                const fitted::Costs& costs = *model.fitted;
+                const float blend = costs.weight[fitted::kHandSetBlend];
+                succession += costs.weight[fitted::kTransitionWeight] *
+                              costs.transition[transitionIndexOf(hand, from, a.finger[j], e,
+                                                                 b.finger[i], now.gap)];
+                if (blend > 0.0f) {
+                    succession += blend * successionCost(from, a.finger[j], e, b.finger[i]);
+                }
+            }
             ++pairs;
         }
     }
     return pairs > 0 ? cost + succession / pairs : cost;
 }
 
-// The dynamic programme: the cheapest assignment of every onset, given each onset's cost and the
-// cost of each move between neighbours.
-std::vector<Assignment> chooseFingers(const HandSetup& setup, const std::vector<Onset>& onsets) {
+// ---- The dynamic programme ----
+
+// The dynamic programme: the cheapest assignment of every onset (its index among the rising sets
+// of its size), given each onset's cost and the cost of each move between neighbours. An onset
+// with a preferred assignment (>= 0) pays `penalty` for any other.
+std::vector<uint8_t> chooseStates(const Model& model, const HandSetup& setup,
+                                  const std::vector<Onset>& onsets,
+                                  const std::vector<int>& preferred, double penalty) {
     const size_t n = onsets.size();
     std::vector<uint8_t> from(n * kMaxStates, 0);
     double previous[kMaxStates];
@@ -389,28 +509,96 @@ std::vector<Assignment> chooseFingers(const HandSetup& setup, const std::vector<
                 const std::vector<Assignment>& before = kAssignments.byCount[onsets[s - 1].count];
                 best = std::numeric_limits<double>::max();
                 for (size_t a = 0; a < before.size(); ++a) {
-                    const double c =
-                        previous[a] + moveCost(onsets[s - 1], before[a], onsets[s], states[b]);
+                    const double c = previous[a] + moveCost(model, setup.hand, onsets[s - 1],
+                                                            before[a], onsets[s], states[b]);
                     if (c < best) {
                         best = c;
                         bestFrom = static_cast<uint8_t>(a);
                     }
                 }
             }
-            current[b] = best + onsetCost(setup, onsets[s], states[b]);
+            current[b] = best + onsetCost(model, setup, onsets[s], states[b], b);
+            if (!preferred.empty() && preferred[s] >= 0 && preferred[s] != static_cast<int>(b)) {
+                current[b] += penalty;
+            }
             from[s * kMaxStates + b] = bestFrom;
         }
         std::copy(current, current + states.size(), previous);
     }
-    std::vector<Assignment> chosen(n);
+    std::vector<uint8_t> chosen(n);
     if (n == 0) {
         return chosen;
     }
     const size_t last = kAssignments.byCount[onsets[n - 1].count].size();
     size_t state = static_cast<size_t>(std::min_element(previous, previous + last) - previous);
     for (size_t s = n; s-- > 0;) {
-        chosen[s] = kAssignments.byCount[onsets[s].count][state];
+        chosen[s] = static_cast<uint8_t>(state);
         state = from[s * kMaxStates + state];
+    }
+    return chosen;
+}
+
+// Onsets on either side that make up the figure an onset belongs to.
+constexpr int kFigureReach = 4;
+// Passes of the programme that carry an identical figure's fingering to its repeats.
+constexpr int kConsistencyPasses = 3;
+
+// For every onset, the first earlier onset with the same figure (the same keys, held or struck,
+// at the same times relative to it, over kFigureReach onsets on either side), or -1.
+std::vector<int> figureReferences(const std::vector<Onset>& onsets) {
+    const long n = static_cast<long>(onsets.size());
+    std::vector<int> reference(n, -1);
+    std::unordered_map<std::string, int> first;
+    std::string figure;
+    for (long s = 0; s < n; ++s) {
+        figure.clear();
+        auto add = [&figure](int32_t v) { figure.append(reinterpret_cast<const char*>(&v), 4); };
+        for (long at = s - kFigureReach; at <= s + kFigureReach; ++at) {
+            if (at < 0 || at >= n) {
+                add(-1);
+                continue;
+            }
+            const Onset& o = onsets[at];
+            add(o.tick - onsets[s].tick);
+            add(o.count * 2 + (o.afterRest ? 1 : 0));
+            for (int i = 0; i < o.count; ++i) {
+                add(o.entry[i].key * 2 + (o.entry[i].struck ? 1 : 0));
+            }
+        }
+        const auto found = first.emplace(figure, static_cast<int>(s));
+        if (!found.second) {
+            reference[s] = found.first->second;
+        }
+    }
+    return reference;
+}
+
+// The fingers of every onset. With the fitted costs, a repeated figure then prefers the
+// assignment its first occurrence got, over a few passes until the first occurrences no longer
+// change; each pass is one linear programme.
+std::vector<Assignment> chooseFingers(const Model& model, const HandSetup& setup,
+                                      const std::vector<Onset>& onsets) {
+    std::vector<uint8_t> states = chooseStates(model, setup, onsets, {}, 0.0);
+    const double penalty = model.fitted ? model.fitted->weight[fitted::kConsistency] : 0.0;
+    if (penalty > 0.0) {
+        const std::vector<int> reference = figureReferences(onsets);
+        std::vector<int> preferred(onsets.size(), -1);
+        for (int pass = 0; pass < kConsistencyPasses; ++pass) {
+            bool same = true;
+            for (size_t s = 0; s < onsets.size(); ++s) {
+                const int want = reference[s] >= 0 ? states[reference[s]] : -1;
+                same = same && (want < 0 || want == states[s]);
+                preferred[s] = want;
+            }
+            if (same) {
+                break;
+            }
+            states = chooseStates(model, setup, onsets, preferred, penalty);
+        }
+    }
+    std::vector<Assignment> chosen(onsets.size());
+    for (size_t s = 0; s < onsets.size(); ++s) {
+        chosen[s] = kAssignments.byCount[onsets[s].count][states[s]];
     }
     return chosen;
 }
@@ -527,18 +715,51 @@ void markLineEnds(std::vector<Onset>& onsets) {
         const bool opens = onsets[s].afterRest;
         const bool closes = s + 1 == n || onsets[s + 1].afterRest;
         if (opens && !closes && single(s + 1)) {
-            onsets[s].lineEnd = onsets[s + 1].entry[0].pos > pos ? kThumb : kFingers - 1;
+            const bool rises = onsets[s + 1].entry[0].pos > pos;
+            onsets[s].lineEnd = rises ? kThumb : kFingers - 1;
+            onsets[s].lineKind = rises ? 0 : 1;
         } else if (closes && !opens && s > 0 && single(s - 1)) {
-            onsets[s].lineEnd = pos > onsets[s - 1].entry[0].pos ? kFingers - 1 : kThumb;
+            const bool rose = pos > onsets[s - 1].entry[0].pos;
+            onsets[s].lineEnd = rose ? kFingers - 1 : kThumb;
+            onsets[s].lineKind = rose ? 2 : 3;
         }
     }
 }
 
-void planHand(const HandSetup& setup, const std::vector<PrintedFinger>& printed) {
+// The figure around every single struck note: the intervals from the onset before and to the
+// onset after (none across a rest, a chord when several notes sound there).
+void markFigures(std::vector<Onset>& onsets, int hand) {
+    const size_t n = onsets.size();
+    auto side = [&](size_t s, size_t other, bool joined) {
+        if (!joined) {
+            return fitted::kFigureNone;
+        }
+        if (onsets[other].count != 1) {
+            return fitted::kFigureChord;
+        }
+        return fitted::figureSide(onsets[other].entry[0].pos - onsets[s].entry[0].pos);
+    };
+    for (size_t s = 0; s < n; ++s) {
+        const Onset& o = onsets[s];
+        if (o.count != 1 || !o.entry[0].struck) {
+            continue;
+        }
+        const int before = side(s, s - 1, s > 0 && !o.afterRest);
+        const int after = side(s, s + 1, s + 1 < n && !onsets[s + 1].afterRest);
+        const bool beforeBlack = before < fitted::kFigureNone && onsets[s - 1].entry[0].black;
+        const bool afterBlack = after < fitted::kFigureNone && onsets[s + 1].entry[0].black;
+        onsets[s].figure = fitted::figureIndex(hand, before, after, o.entry[0].black,
+                                               (beforeBlack ? 2 : 0) + (afterBlack ? 1 : 0), 0);
+    }
+}
+
+void planHand(const Model& model, const HandSetup& setup,
+              const std::vector<PrintedFinger>& printed) {
     std::vector<Onset> onsets = collectOnsets(*setup.grid, setup.hand);
     applyPrinted(onsets, setup.hand, printed);
     markLineEnds(onsets);
-    const std::vector<Assignment> fingers = chooseFingers(setup, onsets);
+    markFigures(onsets, setup.hand);
+    const std::vector<Assignment> fingers = chooseFingers(model, setup, onsets);
     const std::vector<float> centres = onsetCentres(setup, onsets, fingers);
     writeHand(setup, onsets, fingers, centres);
     setup.fallbackTicks->clear();
@@ -615,7 +836,91 @@ ReachInterval fingerReach(int hand, int finger, bool black) {
     return ReachInterval{bx - w, bx + w};
 }
 
+void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs) {
+    plannerSteps = 0;
+    const Model model{&costs};
+    planHand(model, setupFor(0), printed);
+    planHand(model, setupFor(1), printed);
+}
+
+void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts costs) {
+    if (costs == OptimalCosts::Fitted) {
+        planHandsOptimalWith(printed, fitted::embeddedCosts());
+        return;
+    }
+    plannerSteps = 0;
+    const Model model{nullptr};
+    planHand(model, setupFor(0), printed);
+    planHand(model, setupFor(1), printed);
+}
+
 void planHandsOptimal(const std::vector<PrintedFinger>& printed) {
-    planHand(setupFor(0), printed);
-    planHand(setupFor(1), printed);
+    planHandsOptimal(printed, OptimalCosts::Fitted);
+}
+
+size_t optimalPlanSteps() {
+    return plannerSteps;
+}
+
+void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* counts) {
+    for (int hand = 0; hand < 2; ++hand) {
+        std::vector<Onset> onsets = collectOnsets(hand == 0 ? rightNotes : leftNotes, hand);
+        applyPrinted(onsets, hand, labels);
+        markLineEnds(onsets);
+        markFigures(onsets, hand);
+        for (size_t s = 0; s < onsets.size(); ++s) {
+            Onset& now = onsets[s];
+            // A held note keeps the finger it was struck with.
+            for (int i = 0; i < now.count && s > 0; ++i) {
+                Entry& e = now.entry[i];
+                if (!e.struck && e.previous >= 0) {
+                    e.printed = onsets[s - 1].entry[e.previous].printed;
+                }
+            }
+            if (s > 0) {
+                const Onset& before = onsets[s - 1];
+                int pairs = 0;
+                for (int i = 0; i < now.count; ++i) {
+                    for (int j = 0; j < before.count && now.entry[i].struck; ++j) {
+                        pairs += (now.carried & (1u << j)) ? 0 : 1;
+                    }
+                }
+                for (int i = 0; i < now.count; ++i) {
+                    const Entry& e = now.entry[i];
+                    for (int j = 0; j < before.count && e.struck && e.printed >= 0; ++j) {
+                        const Entry& from = before.entry[j];
+                        if ((now.carried & (1u << j)) || from.printed < 0) {
+                            continue;
+                        }
+                        counts->transition[transitionIndexOf(hand, from, from.printed, e, e.printed,
+                                                             now.gap)] += 1.0 / pairs;
+                    }
+                }
+            }
+            if (now.count >= 2) {
+                bool rising = true;
+                for (int i = 0; i < now.count; ++i) {
+                    const int f = now.entry[i].printed;
+                    rising = rising && f >= 0 && (i == 0 || f > now.entry[i - 1].printed);
+                }
+                const std::vector<Assignment>& shapes = kAssignments.byCount[now.count];
+                for (size_t shape = 0; shape < shapes.size() && rising; ++shape) {
+                    bool same = true;
+                    for (int i = 0; i < now.count; ++i) {
+                        same = same && shapes[shape].finger[i] == now.entry[i].printed;
+                    }
+                    if (same) {
+                        counts->chord[chordIndexOf(hand, now, static_cast<int>(shape))] += 1.0;
+                    }
+                }
+            }
+            if (now.figure >= 0 && now.entry[0].printed >= 0) {
+                counts->figure[now.figure + now.entry[0].printed] += 1.0;
+            }
+            if (now.lineKind >= 0 && now.entry[0].printed >= 0) {
+                counts->start[fitted::startIndex(hand, now.lineKind, now.entry[0].black,
+                                                 now.entry[0].printed)] += 1.0;
+            }
+        }
+    }
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "fingering/fitted_costs.h"
 
 // A second planner for both hands. Where the region planner cuts the keyboard into five fixed
 // regions, this one chooses the finger of every note by minimising a cost over the whole piece:
@@ -31,7 +34,27 @@ struct PrintedFinger {
 // are planned around it. Reads KeyLayout and the hands' poses in rightHand / leftHand (their
 // depth and height decide how far each finger reaches). Clears rightFallbackTicks and
 // leftFallbackTicks, since no note is pushed out.
+// The costs are the fitted table compiled into the program (fitted_costs.h), blended with the
+// hand-set rules as its weights say, and an identical figure (the same keys and rhythm over
+// nine onsets) keeps the fingering its first occurrence got unless printed fingers say otherwise.
 void planHandsOptimal(const std::vector<PrintedFinger>& printed);
+
+// Which costs the planner uses: the fitted table, or the hand-set rules alone (the first version
+// of this planner, kept to measure against).
+enum class OptimalCosts { Fitted, HandSet };
+void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts costs);
+// With a table other than the compiled-in one (for choosing the blend weights while fitting).
+void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs);
+
+// Transitions between two onsets' assignments the last planning evaluated, both hands and every
+// pass: the planner's work, which grows linearly with the number of onsets.
+size_t optimalPlanSteps();
+
+// Adds to `counts` what the grids show with `labels` as the fingers played: each transition
+// between fingered notes of neighbouring onsets, each fully fingered chord, each fingered line
+// end and each fingered single note's figure, in the contexts the fitted table is indexed by.
+// Uses the grids and divisions only.
+void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* counts);
 
 // Horizontal reach of one digit with the hand model: the fingertip target's x relative to the
 // hand's centre (scene units) must lie within [low, high] for the finger solver to reach it

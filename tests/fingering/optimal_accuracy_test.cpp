@@ -87,8 +87,10 @@ TEST(OptimalAccuracy, PlannerFollowsTheBooksOnTheFingeredExercises) {
     }
     ASSERT_GE(files, 10u);
     // Measured: the region planner matches about 31 % of the printed fingers, this one about
-    // 87 %. The floor leaves room for retuning, not for losing the scales.
+    // 89 % with its fitted costs (87 % with the hand-set rules alone). The floor leaves room for
+    // retuning, not for losing the scales; a refit keeps these exercises at 85 % or above.
     EXPECT_GE(optimal * 100, notes * 80) << optimal << " of " << notes;
+    EXPECT_GE(optimal * 100, notes * 85) << optimal << " of " << notes;
     EXPECT_GE(optimal, region * 2) << optimal << " against " << region;
 }
 

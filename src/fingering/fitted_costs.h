@@ -1,0 +1,138 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+// The fitted costs of the whole-piece planner: negative log-probabilities of the fingers editors
+// print, counted on fingered scores (data/fingering-train) and smoothed, in one flat table that
+// is compiled into the program (data/fingering/fitted_costs.inc, written by
+// quorvel-fingering-fit). Fingers are 0 thumb .. 4 little; keys are in the planning direction
+// (the left hand mirrored, as the planner sees it), so a positive interval moves away from the
+// thumb side. Three tables:
+//  - transition: the finger of a struck note given the finger of a note before it, by hand, the
+//    interval in semitones (clamped to +-kMaxInterval), the black/white pattern of the two keys
+//    and whether the hand had time to move between them (kGaps buckets);
+//  - chord: the fingers of the notes sounding together at an onset, as one shape (the index of
+//    the rising finger set among the C(5, n) sets of n fingers, in bit-mask order), by hand, the
+//    number of notes, the span from the lowest to the highest key (clamped), the colours of the
+//    outer keys and where the widest gap between neighbouring keys lies;
+//  - start: the finger of the first note of a line after a rest (by the way the line goes) and of
+//    its last before one, by hand and key colour;
+//  - figure: the finger of a single struck note given the figure around it, whatever the fingers
+//    of its neighbours: the intervals from the note before and to the note after (clamped to
+//    +-kFigureInterval, or none across a rest, or a chord there), by hand, key colour and the
+//    colours of the single notes before and after it.
+// Blend weights (chosen on a tuning set of training pieces) scale the three tables, mix in the
+// hand-set rules and set how strongly an identical figure keeps the fingering chosen before.
+
+namespace fitted {
+
+constexpr int kHands = 2;
+constexpr int kFingers = 5;
+constexpr int kMaxInterval = 15;
+constexpr int kIntervals = 2 * kMaxInterval + 1;
+constexpr int kColourPairs = 4;  // first key black * 2 + second key black
+// Time from the note before: up to a quarter note, or longer or after a rest.
+constexpr int kGaps = 2;
+constexpr int kChordSizes = 4;  // 2..5 notes
+constexpr int kMaxSpan = 20;    // spans 1..kMaxSpan semitones
+constexpr int kInner = 3;       // widest neighbouring gap at the bottom, in the middle, at the top
+constexpr int kShapes = 10;     // at most C(5, n) rising finger sets
+// Line ends: first note of a rising line, of a falling one; last note after a rise, a fall.
+constexpr int kLineKinds = 4;
+
+constexpr int kTransitionSize = kHands * kIntervals * kColourPairs * kGaps * kFingers * kFingers;
+constexpr int kChordSize = kHands * kChordSizes * kMaxSpan * kColourPairs * kInner * kShapes;
+constexpr int kStartSize = kHands * kLineKinds * 2 * kFingers;
+constexpr int kFigureInterval = 7;
+// An interval -7..+7, or none (a rest or the end), or a chord on that side.
+constexpr int kFigureSides = 2 * kFigureInterval + 3;
+constexpr int kFigureNone = 2 * kFigureInterval + 1;
+constexpr int kFigureChord = 2 * kFigureInterval + 2;
+constexpr int kFigureSize = kHands * kFigureSides * kFigureSides * 2 * kColourPairs * kFingers;
+
+enum Weight {
+    kTransitionWeight,
+    kChordWeight,
+    kStartWeight,
+    kHandSetBlend,  // share of the hand-set rules added to the fitted costs
+    kConsistency,   // cost of leaving the fingering an identical earlier figure got
+    kFigureWeight,
+    kWeightCount
+};
+
+inline int transitionIndex(int hand, int interval, int colours, int gap, int from, int to) {
+    const int i = interval < -kMaxInterval  ? 0
+                  : interval > kMaxInterval ? kIntervals - 1
+                                            : interval + kMaxInterval;
+    return ((((hand * kIntervals + i) * kColourPairs + colours) * kGaps + gap) * kFingers + from) *
+               kFingers +
+           to;
+}
+
+// n = 2..5 notes, span >= 1.
+inline int chordIndex(int hand, int n, int span, int colours, int inner, int shape) {
+    const int s = (span < 1 ? 1 : span > kMaxSpan ? kMaxSpan : span) - 1;
+    return ((((hand * kChordSizes + (n - 2)) * kMaxSpan + s) * kColourPairs + colours) * kInner +
+            inner) *
+               kShapes +
+           shape;
+}
+
+inline int startIndex(int hand, int kind, bool black, int finger) {
+    return ((hand * kLineKinds + kind) * 2 + (black ? 1 : 0)) * kFingers + finger;
+}
+
+// A side of a figure: an interval (clamped), or kFigureNone / kFigureChord.
+inline int figureSide(int interval) {
+    return (interval < -kFigureInterval  ? -kFigureInterval
+            : interval > kFigureInterval ? kFigureInterval
+                                         : interval) +
+           kFigureInterval;
+}
+
+// neighbours: the note before black * 2 + the note after black (a rest or a chord: white).
+inline int figureIndex(int hand, int before, int after, bool black, int neighbours, int finger) {
+    return ((((hand * kFigureSides + before) * kFigureSides + after) * 2 + (black ? 1 : 0)) *
+                kColourPairs +
+            neighbours) *
+               kFingers +
+           finger;
+}
+
+// Number of rising finger sets of n fingers: C(5, n).
+int shapeCount(int n);
+
+struct Costs {
+    std::array<float, kWeightCount> weight;
+    std::array<float, kTransitionSize> transition;
+    std::array<float, kChordSize> chord;
+    std::array<float, kStartSize> start;
+    std::array<float, kFigureSize> figure;
+};
+
+// Weighted counts at the full contexts above; the fit marginalises them for its back-off.
+struct Counts {
+    std::vector<double> transition = std::vector<double>(kTransitionSize, 0.0);
+    std::vector<double> chord = std::vector<double>(kChordSize, 0.0);
+    std::vector<double> start = std::vector<double>(kStartSize, 0.0);
+    std::vector<double> figure = std::vector<double>(kFigureSize, 0.0);
+};
+
+// The table compiled into the program.
+const Costs& embeddedCosts();
+
+// Smoothed negative log-probabilities from counts: each context's distribution is its counts
+// plus `smoothing` times the distribution of the coarser context it backs off to (the same
+// without hand, then without time, colours, and with the interval or span coarsened), down to
+// the uniform one. Weights are copied from `weights`.
+Costs fitCosts(const Counts& counts, double smoothing,
+               const std::array<float, kWeightCount>& weights);
+
+// Writes `costs` as the compiled-in table: `header` lines as comments, then the numbers. Writes
+// a temporary file beside `path` and renames it. False with a reason when it cannot.
+bool writeCosts(const std::string& path, const std::vector<std::string>& header, const Costs& costs,
+                std::string* error);
+
+}  // namespace fitted

@@ -1,0 +1,11 @@
+#!/bin/sh
+# Refits the whole-piece planner's cost table from the fingered scores in data/fingering-train
+# (the pieces its split.tsv marks train) and rebuilds the program with the new table compiled in.
+# Arguments go to quorvel-fingering-fit (--data, --split, --out, --exercises).
+set -eu
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target quorvel-fingering-fit
+"$build/quorvel-fingering-fit" "$@"
+cmake --build "$build" -j2 --target quorvel quorvel-fingering
