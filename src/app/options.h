@@ -41,7 +41,8 @@ struct ProgramOptions {
     int height = 720;
     int fps = 60;                   // --fps: frames per second of an export
     std::string at;                 // --at: the position of a still (see the help text)
-    std::string camera = "player";  // --camera: player, above or side
+    std::string camera = "player";  // --camera: player, above, side or follow
+    std::string colors;             // --colors: the hands' colours; empty: the defaults
 };
 
 // Outcome of reading the command line.

@@ -4,6 +4,8 @@
 
 #include "app/options.h"
 #include "app/player_view.h"
+#include "look/look_camera.h"
+#include "look/look_frame.h"
 #include "timeline/timeline.h"
 
 // Videos and pictures of the performance drawn without any window or X display: the planned
@@ -30,7 +32,15 @@ struct ExportRequest {
     bool sound = true;        // false: no sound track (--mute)
     std::string soundfont;    // "": the packaged General MIDI SoundFont
     std::string at;           // a still's position (see stillTick)
+    // The new look (note lane, lit keys, overlay, smooth edges) instead of the classic scene;
+    // the program's --export and --still always ask for it.
+    bool newLook = false;
+    LookView lookView = LookView::Player;
+    LookPalette palette;
 };
+
+// Samples per pixel of the new look's pictures.
+constexpr int kLookSamples = 4;
 
 // Writes the video of the performance. `document` is the XML text the reader loaded (tempo and
 // measures come from it). Prints progress on standard error, one line per failure; 0 when the
@@ -57,7 +67,8 @@ struct ExportFigures {
     double wallSeconds = 0.0;    // the whole export
     double drawSeconds = 0.0;    // drawing and reading the pictures back
     double soundSeconds = 0.0;   // synthesising the sound track
-    double encodeSeconds = 0.0;  // colour conversion, encoding and writing
+    double encodeSeconds = 0.0;  // colour conversion, encoding and writing (its own thread)
+    double waitSeconds = 0.0;    // drawing waiting for a free picture buffer
 };
 extern ExportFigures lastExportFigures;
 

@@ -22,6 +22,15 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     request.sound = !options.mute;
     request.soundfont = options.soundfont;
     request.at = options.at;
+    // The program always draws the new look; the classic scene stays for the classic window.
+    request.newLook = true;
+    if (!lookViewFromName(options.camera.c_str(), &request.lookView)) {
+        request.lookView = LookView::Player;
+    }
+    std::string unused;
+    if (!options.colors.empty()) {
+        parsePalette(options.colors, &request.palette, &unused);
+    }
     return request;
 }
 }  // namespace

@@ -16,6 +16,9 @@
 // state: black background, depth test, light 0 and lighting. false with a one-line reason in
 // *error (no newline) when EGL, the context or the framebuffer cannot be had.
 bool openHeadless(int width, int height, std::string* error);
+// The same with `samples` samples per pixel (0: none), resolved when the picture is read back:
+// edges drawn smooth.
+bool openHeadlessSampled(int width, int height, int samples, std::string* error);
 
 // Draws the current state (keyStates, rightHand, leftHand, currentTick, the camera) as the
 // window's display callback does, with the projection of render/view_gl.h.
