@@ -17,13 +17,14 @@ Aim aimOf(LookView view) {
         case LookView::Above:
             return {1.35f, 0.0f};
         case LookView::Side:
-            return {0.45f, 0.75f};
+            return {0.8f, 0.5f};
         case LookView::Player:
         case LookView::Follow:
         default:
             // A player's eyes are about half a metre above the keys and a little in front of
-            // them; seen from just behind that, the keys lean back by about 35 degrees.
-            return {0.62f, 0.0f};
+            // them, looking down at about 45 degrees; a little steeper still, so that the palms
+            // hide less of the keys they play.
+            return {0.85f, 0.0f};
     }
 }
 

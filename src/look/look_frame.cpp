@@ -147,27 +147,30 @@ bool parsePalette(const std::string& text, LookPalette* palette, std::string* er
 LaneLayout layLane(const LookCamera& camera, double speed) {
     buildKeyLayout();
     LaneLayout lane;
-    double row = 0.0;
-    double column = 0.0;
-    lane.bottom = projectLook(camera, {0.0f, kLaneFloorY, kLaneFloorZ}, &column, &row)
-                      ? static_cast<float>(row)
-                      : static_cast<float>(camera.height);
-    lane.bottom = std::clamp(lane.bottom, 0.0f, static_cast<float>(camera.height));
     lane.top = 0.0f;
+    lane.bottom = 0.0f;
+    const float height = static_cast<float>(camera.height);
     for (int key = 0; key < 88; ++key) {
         const float half = isBlackKey(key) ? kBlackColumnHalf : kWhiteColumnHalf;
         double left = 0.0;
         double right = 0.0;
-        double unused = 0.0;
+        double row = 0.0;
+        double middle = 0.0;
         const bool seen =
-            projectLook(camera, {keyX(key) - half, kLaneFloorY, kLaneFloorZ}, &left, &unused) &&
-            projectLook(camera, {keyX(key) + half, kLaneFloorY, kLaneFloorZ}, &right, &unused);
-        lane.column[key] = seen ? LaneColumn{static_cast<float>(std::min(left, right)),
-                                             static_cast<float>(std::max(left, right))}
-                                : LaneColumn{-1.0f, -1.0f};
+            projectLook(camera, {keyX(key) - half, kLaneFloorY, kLaneFloorZ}, &left, &row) &&
+            projectLook(camera, {keyX(key) + half, kLaneFloorY, kLaneFloorZ}, &right, &row) &&
+            projectLook(camera, {keyX(key), kLaneFloorY, kLaneFloorZ}, &middle, &row);
+        if (!seen) {
+            lane.column[key] = LaneColumn{-1.0f, -1.0f, 0.0f};
+            continue;
+        }
+        lane.column[key] = LaneColumn{static_cast<float>(std::min(left, right)),
+                                      static_cast<float>(std::max(left, right)),
+                                      std::clamp(static_cast<float>(row), 0.0f, height)};
+        lane.bottom = std::max(lane.bottom, lane.column[key].bottom);
     }
     const double ahead = kLaneSecondsAhead / (speed > 0.0 ? speed : 1.0);
-    lane.pixelsPerSecond = (lane.bottom - lane.top) / ahead;
+    lane.pixelsPerSecond = lane.bottom > lane.top ? (lane.bottom - lane.top) / ahead : 0.0;
     return lane;
 }
 
@@ -201,9 +204,13 @@ LookFrame lookFrameAt(const LookPerformance& performance, const LaneLayout& lane
         bar.left = column.left;
         bar.right = column.right;
         const double end = std::max(note.release, note.keyUp);
-        bar.bottom = static_cast<float>(lane.bottom - (std::max(note.onset, seconds) - seconds) * pps);
+        bar.bottom =
+            static_cast<float>(column.bottom - (std::max(note.onset, seconds) - seconds) * pps);
         bar.top = static_cast<float>(
-            std::max<double>(lane.top, lane.bottom - (end - seconds) * pps));
+            std::max<double>(lane.top, column.bottom - (end - seconds) * pps));
+        if (bar.bottom <= lane.top) {
+            continue;  // still beyond the lane's far end (a column whose floor is high)
+        }
         if (bar.bottom - bar.top < 1.0f) {
             bar.top = bar.bottom - 1.0f;
         }

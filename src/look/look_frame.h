@@ -68,13 +68,14 @@ bool parsePalette(const std::string& text, LookPalette* palette, std::string* er
 constexpr double kLaneSecondsAhead = 3.0;
 
 struct LaneColumn {
-    float left = 0.0f;   // pixels
-    float right = 0.0f;  // pixels
+    float left = 0.0f;    // pixels
+    float right = 0.0f;   // pixels
+    float bottom = 0.0f;  // row where a bar meets this key (its back edge), pixels
 };
 
 struct LaneLayout {
     LaneColumn column[88];
-    float bottom = 0.0f;  // row where a bar meets its key (the keys' back edge), pixels
+    float bottom = 0.0f;  // lowest row a bar reaches (the lowest of the columns' bottoms)
     float top = 0.0f;     // row of the lane's far end (seconds ahead)
     double pixelsPerSecond = 0.0;
 };

@@ -114,7 +114,7 @@ void drawLane(const LookCamera& camera, const LaneLayout& lane, const LookFrame&
         glColor3f(shade, shade, shade + 0.02f);
         const float x = std::round(lane.column[key].left) - 1.5f;
         glVertex2f(x, lane.top);
-        glVertex2f(x, lane.bottom);
+        glVertex2f(x, lane.column[key].bottom);
     }
     glEnd();
 
@@ -150,9 +150,24 @@ void drawLane(const LookCamera& camera, const LaneLayout& lane, const LookFrame&
         drawText(std::to_string(bar.finger + 1), x, y, numberSize, TextAlign::Centre, 0.04f,
                  0.04f, 0.06f, 1.0f);
     }
-    // Where the bars meet the keys: a thin bright line over the keyboard's back.
+    // Where the bars meet the keys: a thin bright line along the keyboard's back.
     glColor3f(0.45f, 0.45f, 0.5f);
-    rect(0.0f, lane.bottom - 1.0f, static_cast<float>(camera.width), lane.bottom);
+    glBegin(GL_QUADS);
+    for (int key = 0; key + 1 < 88; ++key) {
+        const LaneColumn& a = lane.column[key];
+        const LaneColumn& b = lane.column[key + 1];
+        if (a.right <= a.left || b.right <= b.left) {
+            continue;
+        }
+        const float x0 = (a.left + a.right) / 2.0f;
+        const float x1 = (b.left + b.right) / 2.0f;
+        glVertex2f(x0, a.bottom - 1.0f);
+        glVertex2f(x1, b.bottom - 1.0f);
+        glVertex2f(x1, b.bottom);
+        glVertex2f(x0, a.bottom);
+    }
+    glEnd();
+    (void)camera;
 }
 
 // ---- The keyboard and hands ----
