@@ -117,6 +117,7 @@ window:
     constexpr int kWidth = 1920;
     constexpr int kHeight = 1080;
     createGlutWindow(argc, argv, kWidth, kHeight, 0, 0, "bench_look", GLUT_MULTISAMPLE);
+    glutDisplayFunc([] {});
     int samples = 0;
     glGetIntegerv(GL_SAMPLES, &samples);
     loadAndPlan(document);
@@ -141,7 +142,7 @@ window:
         const LookPicture picture = lookPictureAt(look, LookView::Player, kWidth, kHeight, seconds);
         pure += since(step);
         step = Clock::now();
-        drawLookFrame(picture.camera, picture.lane, picture.frame, look, palette);
+        drawLookFrame(picture, look, palette);
         glFinish();
         draw += since(step);
         step = Clock::now();

@@ -55,7 +55,7 @@ void onRealtimeDisplay() {
     const double seconds = clockTime(realtime.clock, shownAt);
     const LookPicture picture =
         lookPictureAt(look, LookView::Player, windowWidth, windowHeight, seconds);
-    drawLookFrame(picture.camera, picture.lane, picture.frame, look, palette);
+    drawLookFrame(picture, look, palette);
     glutSwapBuffers();
     double swapped = wallNow();
     drawSeconds += kSmoothing * (swapped - wall - drawSeconds);

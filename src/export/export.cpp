@@ -160,7 +160,7 @@ void drawMoment(const ExportRequest& request, const Timeline& timeline,
     }
     const LookPicture picture =
         lookPictureAt(look, request.lookView, request.width, request.height, seconds);
-    drawLookFrame(picture.camera, picture.lane, picture.frame, look, request.palette);
+    drawLookFrame(picture, look, request.palette);
 }
 
 bool openPicture(const ExportRequest& request, std::string* error) {
@@ -328,6 +328,11 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     settings.height = request.height;
     settings.fps = request.fps;
     settings.sampleRate = request.sound ? kExportSampleRate : 0;
+    if (request.newLook) {
+        // Most of the new look's picture is flat colour, which the fastest preset still codes
+        // well; it leaves the processor to the drawing.
+        settings.preset = kLookPreset;
+    }
     VideoEncoder* encoder = openEncoder(settings, &error);
     if (encoder == nullptr) {
         discardOutput(settings.path.c_str());

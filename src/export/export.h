@@ -39,8 +39,9 @@ struct ExportRequest {
     LookPalette palette;
 };
 
-// Samples per pixel of the new look's pictures.
+// Samples per pixel of the new look's pictures, and the H.264 preset of its videos.
 constexpr int kLookSamples = 4;
+constexpr const char* kLookPreset = "ultrafast";
 
 // Writes the video of the performance. `document` is the XML text the reader loaded (tempo and
 // measures come from it). Prints progress on standard error, one line per failure; 0 when the

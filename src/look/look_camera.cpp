@@ -33,7 +33,7 @@ Aim aimOf(LookView view) {
 constexpr float kHalfWidthSlope = 0.53f;
 
 // What must be in the picture below the keys: the fingers, palms and wrists in front of them.
-constexpr float kFrontReach = 1.25f;
+constexpr float kFrontReach = 2.1f;
 constexpr float kFrontDrop = -0.05f;
 // The keys' top at the hinge: the note lane starts here.
 constexpr float kBackTop = 0.275f;

@@ -81,6 +81,7 @@ LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& d
         note.printed = printed.count({n.hand, n.tick, n.key}) > 0;
         performance.notes.push_back(note);
     }
+    planLookHands(&performance);
     const int32_t from = timeline.options.fromTick;
     const int32_t to = timeline.options.toTick;
     for (const MeasureStart& m : timeline.timing.measures) {
@@ -96,6 +97,16 @@ LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& d
         }
     }
     return performance;
+}
+
+void planLookHands(LookPerformance* performance) {
+    std::vector<HandNote> notes[2];
+    for (const LookNote& n : performance->notes) {
+        notes[n.hand].push_back({n.finger, n.key, n.onset, n.keyUp});
+    }
+    for (int hand = 0; hand < 2; ++hand) {
+        performance->hands[hand] = planHandMotion(hand, notes[hand]);
+    }
 }
 
 // ---- Colours ----
@@ -304,5 +315,8 @@ LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int
     picture.camera = makeLookCamera(view, width, height, left, right);
     picture.lane = layLane(picture.camera, performance.speed);
     picture.frame = lookFrameAt(performance, picture.lane, seconds);
+    for (int hand = 0; hand < 2; ++hand) {
+        picture.hands[hand] = handPoseAt(performance.hands[hand], seconds);
+    }
     return picture;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/hand_pose.h"
 #include "look/look_camera.h"
 
 // What the new look shows at one moment, computed without GL: which keys are down and in whose
@@ -38,7 +39,12 @@ struct LookPerformance {
     double speed = 1.0;  // tempo factor the seconds were made at
     std::string title;
     std::string composer;
+    HandMotion hands[2];  // each hand's motion over its notes (right, left)
 };
+
+// Plans both hands' motion from the notes (lookPerformanceOf does it; a performance made by
+// hand calls it once its notes are in).
+void planLookHands(LookPerformance* performance);
 
 struct Timeline;
 // The adaptor from the timeline (notes in seconds). `document` is the score text, read for its
@@ -126,6 +132,7 @@ struct LookPicture {
     LookCamera camera;
     LaneLayout lane;
     LookFrame frame;
+    HandPose hands[2];  // right, left
 };
 
 LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width,

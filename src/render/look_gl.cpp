@@ -1,14 +1,13 @@
 #include "render/look_gl.h"
 
 #include <GL/gl.h>
+#include <GL/glu.h>
 
 #include <algorithm>
 #include <cmath>
 #include <glm/gtc/type_ptr.hpp>
 #include <string>
 
-#include "animation/animation.h"
-#include "render/hands_gl.h"
 #include "render/key_layout.h"
 #include "render/material.h"
 #include "render/text_gl.h"
@@ -220,17 +219,95 @@ void drawKeys(const LookFrame& frame, const LookPalette& palette) {
     glDisable(GL_COLOR_MATERIAL);
 }
 
-void drawHand(const HandState& hand, bool right) {
-    glPushMatrix();
-    setMaterial(kSkin);
-    glTranslatef(0.0f, hand.position.z, hand.position.y);
-    glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
-    if (right) {
-        drawRightHand();
-    } else {
-        drawLeftHand();
+// Round solids for the hands: a unit ball and a unit tube, each made once into a display list
+// and scaled where it is drawn (making them anew each time costs more than drawing them).
+GLuint ballList = 0;
+GLuint tubeList = 0;
+
+void makeSolids() {
+    if (ballList != 0) {
+        return;
     }
+    GLUquadric* quadric = gluNewQuadric();
+    gluQuadricNormals(quadric, GLU_SMOOTH);
+    ballList = glGenLists(2);
+    tubeList = ballList + 1;
+    glNewList(ballList, GL_COMPILE);
+    gluSphere(quadric, 1.0, 14, 9);
+    glEndList();
+    glNewList(tubeList, GL_COMPILE);
+    gluCylinder(quadric, 1.0, 1.0, 1.0, 12, 1);
+    glEndList();
+    gluDeleteQuadric(quadric);
+}
+
+// A ball scaled along the scene's axes.
+void ellipsoid(glm::vec3 at, glm::vec3 radii) {
+    glPushMatrix();
+    glTranslatef(at.x, at.y, at.z);
+    glScalef(radii.x, radii.y, radii.z);
+    glCallList(ballList);
     glPopMatrix();
+}
+
+void ball(glm::vec3 at, float radius) {
+    ellipsoid(at, glm::vec3(radius));
+}
+
+// A tapered round limb from a to b, with a ball on each end.
+void limb(glm::vec3 a, glm::vec3 b, float radiusA, float radiusB) {
+    const glm::vec3 d = b - a;
+    const float length = glm::length(d);
+    if (length < 1e-5f) {
+        return;
+    }
+    glPushMatrix();
+    glTranslatef(a.x, a.y, a.z);
+    const glm::vec3 axis = glm::cross(glm::vec3(0, 0, 1), d / length);
+    const float turn = std::acos(std::clamp(d.z / length, -1.0f, 1.0f)) * 57.29578f;
+    if (glm::length(axis) > 1e-6f) {
+        glRotatef(turn, axis.x, axis.y, axis.z);
+    } else if (d.z < 0.0f) {
+        glRotatef(180.0f, 1.0f, 0.0f, 0.0f);
+    }
+    // A unit tube tapered by scaling: the taper is small, so one radius in the middle serves.
+    const float radius = (radiusA + radiusB) / 2.0f;
+    glScalef(radius, radius, length);
+    glCallList(tubeList);
+    glPopMatrix();
+    ball(b, radiusB);
+}
+
+// Finger widths, scene units: at the knuckle and at the tip (an adult's are about 18 and
+// 13 mm across); the thumb is broader.
+constexpr float kFingerRoot[5] = {0.15f, 0.12f, 0.125f, 0.115f, 0.1f};
+constexpr float kFingerTip[5] = {0.1f, 0.085f, 0.088f, 0.083f, 0.075f};
+
+void drawHand(const HandPose& hand) {
+    makeSolids();
+    setMaterial(kSkin);
+    // The forearm and the wrist, leading out of the picture towards the player.
+    limb(hand.elbowward, hand.wrist, 0.36f, 0.27f);
+    ellipsoid(hand.wrist, {0.36f, 0.17f, 0.3f});
+    // The palm: a flat body from the knuckles to the wrist, and the ball of the thumb.
+    const glm::vec3 knuckles = (hand.fingers[1].joint[0] + hand.fingers[4].joint[0]) * 0.5f;
+    const glm::vec3 middle = (knuckles + hand.wrist) * 0.5f;
+    ellipsoid(middle + glm::vec3(0.0f, -0.02f, 0.0f), {hand.palmWidth * 0.52f, 0.16f, 0.6f});
+    for (int f = 1; f < 5; ++f) {
+        ball(hand.fingers[f].joint[0], kFingerRoot[f] * 1.02f);
+    }
+    const glm::vec3 thumbBall = (hand.fingers[0].joint[0] * 0.6f + hand.wrist * 0.4f);
+    ellipsoid(thumbBall, {0.24f, 0.15f, 0.3f});
+    for (int f = 0; f < 5; ++f) {
+        const FingerPose& finger = hand.fingers[f];
+        for (int bone = 0; bone < 3; ++bone) {
+            const float t0 = static_cast<float>(bone) / 3.0f;
+            const float t1 = static_cast<float>(bone + 1) / 3.0f;
+            const float r0 = kFingerRoot[f] + (kFingerTip[f] - kFingerRoot[f]) * t0;
+            const float r1 = kFingerRoot[f] + (kFingerTip[f] - kFingerRoot[f]) * t1;
+            limb(finger.joint[bone], finger.joint[bone + 1], r0, r1);
+        }
+    }
 }
 
 // ---- The overlay ----
@@ -261,8 +338,11 @@ void drawOverlay(const LookCamera& camera, const LookFrame& frame,
 }
 }  // namespace
 
-void drawLookFrame(const LookCamera& camera, const LaneLayout& lane, const LookFrame& frame,
-                   const LookPerformance& performance, const LookPalette& palette) {
+void drawLookFrame(const LookPicture& picture, const LookPerformance& performance,
+                   const LookPalette& palette) {
+    const LookCamera& camera = picture.camera;
+    const LaneLayout& lane = picture.lane;
+    const LookFrame& frame = picture.frame;
     // Whatever the classic drawing set (lights, clear colour, matrices) comes back afterwards:
     // one process may draw both looks.
     glPushAttrib(GL_ALL_ATTRIB_BITS);
@@ -290,8 +370,8 @@ void drawLookFrame(const LookCamera& camera, const LaneLayout& lane, const LookF
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawKeys(frame, palette);
-    drawHand(rightHand, true);
-    drawHand(leftHand, false);
+    drawHand(picture.hands[0]);
+    drawHand(picture.hands[1]);
     glDisable(GL_NORMALIZE);
 
     enterPixels(camera.width, camera.height);

@@ -1,6 +1,6 @@
 // Stills of the new look of a generated score, measured from their pixels: the keyboard across
 // the picture's width, keys held by the two hands lit in two different hues over their own keys
-// (white and black keys alike, from the player's and the above camera), a coming note's bar over its key's column a
+// (white and black keys alike, from every camera), a coming note's bar over its key's column a
 // second before it sounds, and no key lit while none is held.
 
 #include <gtest/gtest.h>
@@ -273,7 +273,7 @@ TEST_F(LookStills, KeysHeldByBothHandsAreLitInTheirHandsHues) {
     };
     // White keys (measure 1) and black keys (measure 2).
     for (const Moment& m : {Moment{1, kC5, kC3}, Moment{7, kFSharp5, kBFlat2}}) {
-        for (LookView view : {LookView::Player, LookView::Above}) {
+        for (LookView view : {LookView::Player, LookView::Above, LookView::Side, LookView::Follow}) {
             const Still s = still(m.quarters, 1280, 720, view);
             const std::string where =
                 "at " + std::to_string(m.quarters) + ", view " + std::to_string(static_cast<int>(view));
