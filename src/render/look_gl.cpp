@@ -330,6 +330,14 @@ void drawOverlay(const LookCamera& camera, const LookFrame& frame,
     if (frame.titleOpacity > 0.0f) {
         const float big = std::clamp(w * 0.045f, 14.0f, 72.0f);
         const float y = h * 0.3f;
+        // A dark card behind the text, so that the bars passing behind it do not cut it up.
+        const float across = std::max(textWidth(performance.title, big),
+                                      textWidth(performance.composer, big * 0.6f)) +
+                             big * 1.2f;
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glColor4f(kBackground[0], kBackground[1], kBackground[2], 0.85f * frame.titleOpacity);
+        rect(w / 2.0f - across / 2.0f, y - big * 1.1f, w / 2.0f + across / 2.0f, y + big * 2.2f);
         drawText(performance.title, w / 2.0f, y, big, TextAlign::Centre, 1.0f, 1.0f, 1.0f,
                  frame.titleOpacity);
         drawText(performance.composer, w / 2.0f, y + big * 1.4f, big * 0.6f, TextAlign::Centre,
