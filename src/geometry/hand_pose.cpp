@@ -29,7 +29,7 @@ constexpr float kPressTilt = 2.5f;
 // the little finger. The thumb's entry is its base at the wrist's side.
 constexpr float kKnuckleX[5] = {-0.36f, -0.42f, -0.13f, 0.15f, 0.42f};
 // Knuckles along the hand: the middle finger's the furthest out, the little finger's back.
-constexpr float kKnuckleZ[5] = {0.5f, 0.0f, -0.04f, 0.0f, 0.1f};
+constexpr float kKnuckleZ[5] = {0.62f, 0.0f, -0.04f, 0.0f, 0.1f};
 constexpr float kKnuckleDrop[5] = {0.2f, 0.0f, -0.02f, 0.0f, 0.04f};
 // Knuckles' height above the white keys' top, and where the knuckle line stands over white
 // keys; playing black keys brings it in.
@@ -154,7 +154,7 @@ glm::vec3 playPoint(int finger, int key, bool down) {
 
 // Where finger `finger`'s tip would be with the palm's centre at x: its knuckle's place.
 float naturalX(int hand, int finger, float palmX) {
-    const float thumbReach = -0.12f;
+    const float thumbReach = -0.3f;
     return palmX + mirror(hand, kKnuckleX[finger] + (finger == 0 ? thumbReach : 0.0f));
 }
 

@@ -219,12 +219,11 @@ LookFrame lookFrameAt(const LookPerformance& performance, const LaneLayout& lane
             static_cast<float>(column.bottom - (std::max(note.onset, seconds) - seconds) * pps);
         bar.top = static_cast<float>(
             std::max<double>(lane.top, column.bottom - (end - seconds) * pps));
-        if (bar.bottom <= lane.top) {
+        if (bar.bottom <= lane.top + 1.0f) {
             continue;  // still beyond the lane's far end (a column whose floor is high)
         }
-        if (bar.bottom - bar.top < 1.0f) {
-            bar.top = bar.bottom - 1.0f;
-        }
+        // A very short note still shows as a line.
+        bar.top = std::max(lane.top, std::min(bar.top, bar.bottom - 1.0f));
         (isBlackKey(note.key) ? blackBars : frame.bars).push_back(bar);
     }
     frame.bars.insert(frame.bars.end(), blackBars.begin(), blackBars.end());

@@ -161,7 +161,8 @@ TEST(LookHands, NoFingerGoesThroughAKeyAndTheHandsKeepApart) {
             HandPose poses[2] = {handPoseAt(performance.hands[0], t),
                                  handPoseAt(performance.hands[1], t)};
             for (const HandPose& pose : poses) {
-                for (const FingerPose& finger : pose.fingers) {
+                for (int f = 0; f < 5; ++f) {
+                    const FingerPose& finger = pose.fingers[f];
                     // Along each bone, its underside stays above the key below it (a held key
                     // sinks, and its finger with it).
                     for (int bone = 0; bone < 3; ++bone) {
@@ -175,8 +176,10 @@ TEST(LookHands, NoFingerGoesThroughAKeyAndTheHandsKeepApart) {
                             const float floor = keyTopHeight(key) - keyPressDrop(p.z) - 0.01f;
                             if (p.y - (bone == 2 && s == 1.0f ? kTipRadius : 0.0f) < floor - 0.005f) {
                                 ++through;
-                                ADD_FAILURE() << m.name << " at " << t << ": a finger of hand "
-                                              << pose.hand << " is inside key " << key;
+                                ADD_FAILURE() << m.name << " at " << t << ": finger " << f
+                                              << " of hand " << pose.hand << " is inside key "
+                                              << key << " (bone " << bone << ", " << p.y
+                                              << " under " << floor << ")";
                             }
                         }
                     }
