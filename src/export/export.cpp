@@ -160,7 +160,9 @@ void drawMoment(const ExportRequest& request, const Timeline& timeline,
     }
     const LookPicture picture =
         lookPictureAt(look, request.lookView, request.width, request.height, seconds);
-    drawLookFrame(picture, look, request.palette);
+    static const LookTargets targets = {headlessBindSamples, headlessBindPicture,
+                                        headlessResolve};
+    drawLookFrame(picture, look, request.palette, &targets);
 }
 
 bool openPicture(const ExportRequest& request, std::string* error) {

@@ -37,10 +37,12 @@ GLuint colourBuffer = 0;
 GLuint depthBuffer = 0;
 int frameWidth = 0;
 int frameHeight = 0;
-// With multisampling, the framebuffer above holds the samples and this one the picture they
-// resolve to, which is what is read back.
+// With multisampling, the framebuffer above holds the samples and this one (colour and depth)
+// the picture, which is what is read back: the drawing resolves into it what it drew with
+// samples (headlessResolve) and may draw into it directly (headlessBindPicture).
 GLuint resolveFramebuffer = 0;
 GLuint resolveBuffer = 0;
+GLuint resolveDepth = 0;
 
 std::string eglReason(const char* what) {
     char code[32];
@@ -202,6 +204,11 @@ bool openHeadlessSampled(int width, int height, int samples, std::string* error)
         renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
         framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
                                 resolveBuffer);
+        genRenderbuffers(1, &resolveDepth);
+        bindRenderbuffer(GL_RENDERBUFFER, resolveDepth);
+        renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+        framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                resolveDepth);
         complete = checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
         bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     }
@@ -233,10 +240,6 @@ bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
     rgba->resize(row * static_cast<size_t>(frameHeight));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     if (resolveFramebuffer != 0) {
-        bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-        bindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFramebuffer);
-        blitFramebuffer(0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight,
-                        GL_COLOR_BUFFER_BIT, GL_NEAREST);
         bindFramebuffer(GL_READ_FRAMEBUFFER, resolveFramebuffer);
     }
     glReadPixels(0, 0, frameWidth, frameHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba->data());
@@ -257,6 +260,27 @@ bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
         std::memcpy(b, swap.data(), row);
     }
     return true;
+}
+
+void headlessBindSamples() {
+    if (framebuffer != 0) {
+        bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    }
+}
+
+void headlessBindPicture() {
+    bindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer != 0 ? resolveFramebuffer : framebuffer);
+}
+
+void headlessResolve(int x, int y, int width, int height) {
+    if (resolveFramebuffer == 0 || framebuffer == 0) {
+        return;
+    }
+    bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    bindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFramebuffer);
+    blitFramebuffer(x, y, x + width, y + height, x, y, x + width, y + height,
+                    GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    bindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer);
 }
 
 void closeHeadless() {
@@ -283,6 +307,10 @@ void closeHeadless() {
     if (resolveBuffer != 0) {
         deleteRenderbuffers(1, &resolveBuffer);
         resolveBuffer = 0;
+    }
+    if (resolveDepth != 0) {
+        deleteRenderbuffers(1, &resolveDepth);
+        resolveDepth = 0;
     }
     frameWidth = 0;
     frameHeight = 0;

@@ -319,3 +319,47 @@ LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int
     }
     return picture;
 }
+
+void sceneRows(const LookPicture& picture, int* top, int* bottom) {
+    const LookCamera& camera = picture.camera;
+    double highest = camera.height;
+    double lowest = 0.0;
+    auto include = [&](glm::vec3 p, float radius) {
+        double column = 0.0;
+        double row = 0.0;
+        if (!projectLook(camera, p + glm::vec3(0.0f, radius, 0.0f), &column, &row)) {
+            highest = 0.0;  // behind the eye: take the whole picture
+            lowest = camera.height;
+            return;
+        }
+        highest = std::min(highest, row);
+        double below = 0.0;
+        if (projectLook(camera, p - glm::vec3(0.0f, radius, 0.0f), &column, &below)) {
+            lowest = std::max(lowest, std::max(row, below));
+        } else {
+            lowest = camera.height;
+        }
+    };
+    for (float x : {kKeyboardLeft - 0.2f, 0.0f, kKeyboardRight + 0.2f}) {
+        for (float z : {-0.9f, 0.9f}) {
+            include({x, 0.07f, z}, 0.3f);
+        }
+    }
+    for (const HandPose& hand : picture.hands) {
+        include(hand.wrist, 0.45f);
+        include(hand.elbowward, 0.5f);
+        include(hand.palm, 0.45f);
+        for (const FingerPose& finger : hand.fingers) {
+            for (const glm::vec3& joint : finger.joint) {
+                include(joint, 0.2f);
+            }
+        }
+    }
+    constexpr double kMargin = 3.0;
+    *top = static_cast<int>(std::clamp(std::floor(highest - kMargin), 0.0, double(camera.height)));
+    *bottom = static_cast<int>(std::clamp(std::ceil(lowest + kMargin), 0.0, double(camera.height)));
+    if (*bottom <= *top) {
+        *top = 0;
+        *bottom = camera.height;
+    }
+}

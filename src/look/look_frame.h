@@ -137,3 +137,7 @@ struct LookPicture {
 
 LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width,
                           int height, double seconds);
+
+// The rows of the picture the keyboard and the hands can cover at that moment (the rest is lane
+// and overlay, flat colour): *top to *bottom, pixels from the top edge, within the picture.
+void sceneRows(const LookPicture& picture, int* top, int* bottom);

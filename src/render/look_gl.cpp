@@ -312,21 +312,11 @@ void drawHand(const HandPose& hand) {
 
 // ---- The overlay ----
 
-void drawOverlay(const LookCamera& camera, const LookFrame& frame,
-                 const LookPerformance& performance) {
+// The title card, drawn with the lane: behind the keyboard and the hands, which it never hides.
+void drawTitle(const LookCamera& camera, const LookFrame& frame,
+               const LookPerformance& performance) {
     const float w = static_cast<float>(camera.width);
     const float h = static_cast<float>(camera.height);
-    const float small = std::clamp(std::min(w, h) * 0.035f, 10.0f, 40.0f);
-    // The progress line along the top edge.
-    const float thick = std::max(2.0f, small * 0.18f);
-    glColor3f(0.2f, 0.2f, 0.24f);
-    rect(0.0f, 0.0f, w, thick);
-    glColor3f(0.85f, 0.85f, 0.9f);
-    rect(0.0f, 0.0f, w * static_cast<float>(frame.progress), thick);
-    if (!frame.measure.empty()) {
-        drawText("m. " + frame.measure, small * 0.6f, thick + small * 1.1f, small,
-                 TextAlign::Left, 0.8f, 0.8f, 0.85f, 0.9f);
-    }
     if (frame.titleOpacity > 0.0f) {
         const float big = std::clamp(w * 0.045f, 14.0f, 72.0f);
         const float y = h * 0.3f;
@@ -344,10 +334,26 @@ void drawOverlay(const LookCamera& camera, const LookFrame& frame,
                  0.8f, 0.8f, 0.85f, frame.titleOpacity);
     }
 }
+
+void drawOverlay(const LookCamera& camera, const LookFrame& frame) {
+    const float w = static_cast<float>(camera.width);
+    const float h = static_cast<float>(camera.height);
+    const float small = std::clamp(std::min(w, h) * 0.035f, 10.0f, 40.0f);
+    // The progress line along the top edge.
+    const float thick = std::max(2.0f, small * 0.18f);
+    glColor3f(0.2f, 0.2f, 0.24f);
+    rect(0.0f, 0.0f, w, thick);
+    glColor3f(0.85f, 0.85f, 0.9f);
+    rect(0.0f, 0.0f, w * static_cast<float>(frame.progress), thick);
+    if (!frame.measure.empty()) {
+        drawText("m. " + frame.measure, small * 0.6f, thick + small * 1.1f, small,
+                 TextAlign::Left, 0.8f, 0.8f, 0.85f, 0.9f);
+    }
+}
 }  // namespace
 
 void drawLookFrame(const LookPicture& picture, const LookPerformance& performance,
-                   const LookPalette& palette) {
+                   const LookPalette& palette, const LookTargets* targets) {
     const LookCamera& camera = picture.camera;
     const LaneLayout& lane = picture.lane;
     const LookFrame& frame = picture.frame;
@@ -360,10 +366,24 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glPushMatrix();
     glViewport(0, 0, camera.width, camera.height);
     glClearColor(kBackground[0], kBackground[1], kBackground[2], 1.0f);
+    int top = 0;
+    int bottom = camera.height;
+    if (targets != nullptr) {
+        targets->picture();
+    }
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-
-    enterPixels(camera.width, camera.height);
-    drawLane(camera, lane, frame, palette);
+    if (targets == nullptr) {
+        enterPixels(camera.width, camera.height);
+        drawLane(camera, lane, frame, palette);
+        drawTitle(camera, frame, performance);
+    } else {
+        // The scene's strip only, with samples.
+        sceneRows(picture, &top, &bottom);
+        targets->samples();
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, camera.height - bottom, camera.width, bottom - top);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
 
     glMatrixMode(GL_PROJECTION);
     glLoadMatrixf(glm::value_ptr(camera.projection));
@@ -382,8 +402,25 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     drawHand(picture.hands[1]);
     glDisable(GL_NORMALIZE);
 
+    if (targets != nullptr) {
+        glDisable(GL_SCISSOR_TEST);
+        targets->resolve(0, camera.height - bottom, camera.width, bottom - top);
+        // The lane behind what the strip holds: drawn at the far end of the depth range, it
+        // shows only where the strip left the background.
+        enterPixels(camera.width, camera.height);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LESS);
+        glDepthMask(GL_FALSE);
+        glDepthRange(0.99999, 0.99999);
+        drawLane(camera, lane, frame, palette);
+        drawTitle(camera, frame, performance);
+        glDepthRange(0.0, 1.0);
+        glDepthMask(GL_TRUE);
+        glDisable(GL_DEPTH_TEST);
+    }
+
     enterPixels(camera.width, camera.height);
-    drawOverlay(camera, frame, performance);
+    drawOverlay(camera, frame);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
