@@ -30,6 +30,8 @@ constexpr float kBlackHalf = 0.072f;
 constexpr float kBlackBottom = 0.125f;
 constexpr float kBlackTop = 0.275f;
 constexpr float kBlackFront = 0.2f;
+// The front of a held white key, in its neighbours' shade.
+const LookColour kSunkFront = {0.5f, 0.5f, 0.49f};
 // A held key turns about its hinge by this much, degrees: a visible dip at the front.
 constexpr float kPressTilt = 2.5f;
 
@@ -44,7 +46,9 @@ const Material kSkin = {{0.55f, 0.40f, 0.33f, 1.0f},
                         {0.10f, 0.08f, 0.07f, 1.0f},
                         12.0f};
 
-void box(float x0, float x1, float y0, float y1, float z0, float z1) {
+// A box; `front`, when given, is the front face's own colour.
+void box(float x0, float x1, float y0, float y1, float z0, float z1,
+         const LookColour* front = nullptr) {
     glBegin(GL_QUADS);
     glNormal3f(0, 1, 0);  // top
     glVertex3f(x0, y1, z0);
@@ -52,6 +56,9 @@ void box(float x0, float x1, float y0, float y1, float z0, float z1) {
     glVertex3f(x1, y1, z1);
     glVertex3f(x1, y1, z0);
     glNormal3f(0, 0, 1);  // front
+    if (front != nullptr) {
+        glColor3f(front->r, front->g, front->b);
+    }
     glVertex3f(x0, y0, z1);
     glVertex3f(x1, y0, z1);
     glVertex3f(x1, y1, z1);
@@ -210,6 +217,11 @@ void drawKeys(const LookFrame& frame, const LookPalette& palette) {
             }
             if (black) {
                 box(x - kBlackHalf, x + kBlackHalf, kBlackBottom, kBlackTop, kHingeZ, kBlackFront);
+            } else if (frame.keys[key].hand >= 0) {
+                // A held white key's top is lit; its front has sunk below its neighbours' into
+                // their shade.
+                box(x - kWhiteHalf, x + kWhiteHalf, kWhiteBottom, kWhiteTop, kHingeZ, kWhiteFront,
+                    &kSunkFront);
             } else {
                 box(x - kWhiteHalf, x + kWhiteHalf, kWhiteBottom, kWhiteTop, kHingeZ, kWhiteFront);
             }

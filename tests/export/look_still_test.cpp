@@ -218,18 +218,6 @@ protected:
                 }
             }
         }
-        // A white key's front face, below the fingers.
-        for (int i = 0; i < 6 && !black; ++i) {
-            double column = 0.0;
-            double row = 0.0;
-            const glm::vec3 front(KeyLayout[key].x, 0.12f - 0.05f * i, 0.83f);
-            if (projectLook(s.picture.camera, front, &column, &row)) {
-                const int hand = handOfPixel(s.at(column, row), palette);
-                if (hand >= 0) {
-                    return hand;
-                }
-            }
-        }
         return -1;
     }
 
