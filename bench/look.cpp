@@ -76,28 +76,30 @@ int main(int argc, char** argv) {
         close(pipeEnds[0]);
     }
     {
-    // ---- Export ----
-    ExportRequest request;
-    request.outputPath = "/tmp/bench_look.mp4";
-    request.width = 1280;
-    request.height = 720;
-    request.fps = 60;
-    request.toMeasure = measures;
-    request.newLook = true;
-    if (exportVideo(document, request) != 0) {
-        return 1;
-    }
-    std::remove(request.outputPath.c_str());
-    const ExportFigures& f = lastExportFigures;
-    std::printf("export 1280x720 at 60 frames/s, measures 1-%s: %ld frames, %.1f s of video in "
-                "%.1f s: %.2fx real time, %.1f frames/s\n",
-                measures.c_str(), f.frames, f.videoSeconds, f.wallSeconds,
-                f.videoSeconds / f.wallSeconds, f.frames / f.wallSeconds);
-    std::printf("  drawing and read-back %.1f ms a frame; encoding (own thread) %.1f ms a frame; "
-                "drawing waited %.1f ms a frame for a free buffer; sound synthesis %.1f s\n",
-                1000.0 * f.drawSeconds / f.frames, 1000.0 * f.encodeSeconds / f.frames,
-                1000.0 * f.waitSeconds / f.frames, f.soundSeconds);
-    std::fflush(stdout);
+        // ---- Export ----
+        ExportRequest request;
+        request.outputPath = "/tmp/bench_look.mp4";
+        request.width = 1280;
+        request.height = 720;
+        request.fps = 60;
+        request.toMeasure = measures;
+        request.newLook = true;
+        if (exportVideo(document, request) != 0) {
+            return 1;
+        }
+        std::remove(request.outputPath.c_str());
+        const ExportFigures& f = lastExportFigures;
+        std::printf(
+            "export 1280x720 at 60 frames/s, measures 1-%s: %ld frames, %.1f s of video in "
+            "%.1f s: %.2fx real time, %.1f frames/s\n",
+            measures.c_str(), f.frames, f.videoSeconds, f.wallSeconds,
+            f.videoSeconds / f.wallSeconds, f.frames / f.wallSeconds);
+        std::printf(
+            "  drawing and read-back %.1f ms a frame; encoding (own thread) %.1f ms a frame; "
+            "drawing waited %.1f ms a frame for a free buffer; sound synthesis %.1f s\n",
+            1000.0 * f.drawSeconds / f.frames, 1000.0 * f.encodeSeconds / f.frames,
+            1000.0 * f.waitSeconds / f.frames, f.soundSeconds);
+        std::fflush(stdout);
     }
     if (!hasDisplay || child < 0) {
         std::printf("window: no X display (run under xvfb-run); skipped\n");

@@ -11,10 +11,10 @@
 namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
 // handling, so an old invocation with stray extra words keeps working as before.
-constexpr const char* kLongOptions[] = {
-    "help",  "version", "prepare", "part",   "fingering", "realtime", "play", "mute", "soundfont",
-    "speed", "from",    "to",      "export", "still",     "at",       "size", "fps",  "camera",
-    "colors"};
+constexpr const char* kLongOptions[] = {"help",     "version", "prepare", "part",      "fingering",
+                                        "realtime", "play",    "mute",    "soundfont", "speed",
+                                        "from",     "to",      "export",  "still",     "at",
+                                        "size",     "fps",     "camera",  "colors"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -163,8 +163,7 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         return ParseOutcome::Exit1;
     }
     o.fps = fps;
-    if (o.camera != "player" && o.camera != "above" && o.camera != "side" &&
-        o.camera != "follow") {
+    if (o.camera != "player" && o.camera != "above" && o.camera != "side" && o.camera != "follow") {
         usageError("--camera must be player, above, side or follow, not '" + o.camera + "'");
         return ParseOutcome::Exit1;
     }

@@ -149,8 +149,8 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
 
 // Puts the performance at `seconds` into the globals the drawing reads, and draws it: the
 // classic scene, or the new look of `look` when the request asks for it.
-void drawMoment(const ExportRequest& request, const Timeline& timeline,
-                const LookPerformance& look, double seconds) {
+void drawMoment(const ExportRequest& request, const Timeline& timeline, const LookPerformance& look,
+                double seconds) {
     PerformanceFrame frame{};
     performanceAt(timeline, seconds, &frame);
     applyFrame(frame);
@@ -160,8 +160,7 @@ void drawMoment(const ExportRequest& request, const Timeline& timeline,
     }
     const LookPicture picture =
         lookPictureAt(look, request.lookView, request.width, request.height, seconds);
-    static const LookTargets targets = {headlessBindSamples, headlessBindPicture,
-                                        headlessResolve};
+    static const LookTargets targets = {headlessBindSamples, headlessBindPicture, headlessResolve};
     drawLookFrame(picture, look, request.palette, &targets);
 }
 
@@ -362,9 +361,9 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         std::vector<uint8_t> picture;
         while (pipe.next(&index, &picture)) {
             const Clock::time_point step = Clock::now();
-            const size_t soundUntil = std::min(
-                soundFrames, static_cast<size_t>(static_cast<double>(index + 1) *
-                                                 kExportSampleRate / request.fps));
+            const size_t soundUntil =
+                std::min(soundFrames, static_cast<size_t>(static_cast<double>(index + 1) *
+                                                          kExportSampleRate / request.fps));
             encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone,
                                    &encodeError) &&
                        encodeFrame(encoder, picture.data(), &encodeError);
@@ -378,8 +377,8 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         }
         const Clock::time_point step = Clock::now();
         if (!interrupted && !abandoned) {
-            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2,
-                                   soundFrames - soundDone, &encodeError) &&
+            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundFrames - soundDone,
+                                   &encodeError) &&
                        finishEncoder(encoder, &encodeError);
         }
         lastExportFigures.encodeSeconds += secondsSince(step);

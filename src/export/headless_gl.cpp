@@ -194,8 +194,8 @@ bool openHeadlessSampled(int width, int height, int samples, std::string* error)
         renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
     }
     framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer);
-    bool complete = !exportCallFails() &&
-                    checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    bool complete =
+        !exportCallFails() && checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (complete && samples > 0) {
         genFramebuffers(1, &resolveFramebuffer);
         bindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer);
@@ -207,8 +207,7 @@ bool openHeadlessSampled(int width, int height, int samples, std::string* error)
         genRenderbuffers(1, &resolveDepth);
         bindRenderbuffer(GL_RENDERBUFFER, resolveDepth);
         renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-        framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
-                                resolveDepth);
+        framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, resolveDepth);
         complete = checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
         bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     }

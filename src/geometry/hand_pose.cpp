@@ -329,24 +329,23 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                 const float across = smooth(std::min(1.0f, w * 2.0f));
                 const float down = smooth(std::max(0.0f, w * 2.0f - 1.0f));
                 const float high = std::max(from.y, over.y + 0.12f);
-                target = glm::vec3(from.x + (over.x - from.x) * across,
-                                   down > 0.0f ? high + (over.y - high) * down
-                                               : from.y + (high - from.y) * across,
-                                   from.z + (over.z - from.z) * across);
+                target = glm::vec3(
+                    from.x + (over.x - from.x) * across,
+                    down > 0.0f ? high + (over.y - high) * down : from.y + (high - from.y) * across,
+                    from.z + (over.z - from.z) * across);
             }
         }
         // A finger stretching beyond its length spreads the hand: its knuckle gives towards the
         // key, as far as a stretched hand's knuckles spread (about 20 mm).
-        const float reach =
-            (kBoneLength[f][0] + kBoneLength[f][1] + kBoneLength[f][2]) * 0.98f;
+        const float reach = (kBoneLength[f][0] + kBoneLength[f][1] + kBoneLength[f][2]) * 0.98f;
         const glm::vec3 toward = target - base;
         const float shortfall = glm::length(toward) - reach;
         if (shortfall > 0.0f) {
             base += glm::normalize(toward) * std::min(shortfall, kSpread);
         }
         const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
-        solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base,
-                    target, &finger);
+        solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base, target,
+                    &finger);
     }
     return pose;
 }

@@ -51,11 +51,11 @@ struct FingerPose {
 };
 
 struct HandPose {
-    int hand;  // 0 right, 1 left
-    glm::vec3 palm;        // centre of the palm's underside
-    glm::vec3 wrist;       // centre of the wrist
-    glm::vec3 elbowward;   // a point along the forearm, out of the picture
-    float palmWidth;       // across the knuckles
+    int hand;             // 0 right, 1 left
+    glm::vec3 palm;       // centre of the palm's underside
+    glm::vec3 wrist;      // centre of the wrist
+    glm::vec3 elbowward;  // a point along the forearm, out of the picture
+    float palmWidth;      // across the knuckles
     FingerPose fingers[5];
 };
 
@@ -67,11 +67,11 @@ struct HandMotion {
     int hand = 0;
     std::vector<HandNote> notes;  // sorted by onset
     struct Anchor {
-        double start;    // first onset of the group
-        double leave;    // when the hand may start towards the next anchor
-        double arrive;   // when it must be there: the next group's onset
-        float x;         // palm centre along the keyboard
-        float depth;     // palm centre's z
+        double start;   // first onset of the group
+        double leave;   // when the hand may start towards the next anchor
+        double arrive;  // when it must be there: the next group's onset
+        float x;        // palm centre along the keyboard
+        float depth;    // palm centre's z
     };
     std::vector<Anchor> anchors;  // one per group of notes starting together
 };

@@ -64,8 +64,7 @@ bool lookViewFromName(const char* name, LookView* view) {
     return false;
 }
 
-LookCamera makeLookCamera(LookView view, int width, int height, float rangeLeft,
-                          float rangeRight) {
+LookCamera makeLookCamera(LookView view, int width, int height, float rangeLeft, float rangeRight) {
     LookCamera camera;
     camera.width = std::max(1, width);
     camera.height = std::max(1, height);
@@ -95,8 +94,8 @@ LookCamera makeLookCamera(LookView view, int width, int height, float rangeLeft,
             for (float z : {kBackZ, kFrontZ}) {
                 const glm::vec4 p = look * glm::vec4(x, 0.15f, z, 1.0f);
                 if (p.z < -1e-4f) {
-                    most = std::max(most, std::fabs(p.x - (look * glm::vec4(target, 1.0f)).x) /
-                                              -p.z);
+                    most =
+                        std::max(most, std::fabs(p.x - (look * glm::vec4(target, 1.0f)).x) / -p.z);
                 }
             }
         }
@@ -121,8 +120,8 @@ LookCamera makeLookCamera(LookView view, int width, int height, float rangeLeft,
     const float shiftX = targetEye.x / -targetEye.z;
     float lowest = 1e9f;
     for (float x : {rangeLeft, centreX, rangeRight}) {
-        for (glm::vec3 p : {glm::vec3(x, kFrontDrop, kFrontReach), glm::vec3(x, kFrontDrop, kFrontZ),
-                            glm::vec3(x, kBackTop, kBackZ)}) {
+        for (glm::vec3 p : {glm::vec3(x, kFrontDrop, kFrontReach),
+                            glm::vec3(x, kFrontDrop, kFrontZ), glm::vec3(x, kBackTop, kBackZ)}) {
             const glm::vec4 q = camera.view * glm::vec4(p, 1.0f);
             if (q.z < -1e-4f) {
                 lowest = std::min(lowest, q.y / -q.z);

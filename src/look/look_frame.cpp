@@ -32,8 +32,8 @@ std::string textOf(const pugi::xml_node& node) {
 // The title and composer a score states, if any.
 void readTitles(const std::string& document, std::string* title, std::string* composer) {
     pugi::xml_document xml;
-    if (document.empty() ||
-        !xml.load_buffer(document.data(), document.size(), pugi::parse_default & ~pugi::parse_doctype)) {
+    if (document.empty() || !xml.load_buffer(document.data(), document.size(),
+                                             pugi::parse_default & ~pugi::parse_doctype)) {
         return;
     }
     const pugi::xml_node root = xml.document_element();
@@ -126,8 +126,9 @@ bool parsePalette(const std::string& text, LookPalette* palette, std::string* er
                               : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                                        : -1;
             if (digit < 0) {
-                *error = "--colors must be two colours RRGGBB,RRGGBB (right hand, left hand), not '" +
-                         text + "'";
+                *error =
+                    "--colors must be two colours RRGGBB,RRGGBB (right hand, left hand), not '" +
+                    text + "'";
                 return false;
             }
             value = value * 16 + static_cast<unsigned>(digit);
@@ -137,16 +138,17 @@ bool parsePalette(const std::string& text, LookPalette* palette, std::string* er
                              static_cast<float>(value & 255) / 255.0f};
         if (hand == 0) {
             if (at >= text.size() || text[at] != ',') {
-                *error = "--colors must be two colours RRGGBB,RRGGBB (right hand, left hand), not '" +
-                         text + "'";
+                *error =
+                    "--colors must be two colours RRGGBB,RRGGBB (right hand, left hand), not '" +
+                    text + "'";
                 return false;
             }
             ++at;
         }
     }
     if (at != text.size()) {
-        *error = "--colors must be two colours RRGGBB,RRGGBB (right hand, left hand), not '" + text +
-                 "'";
+        *error = "--colors must be two colours RRGGBB,RRGGBB (right hand, left hand), not '" +
+                 text + "'";
         return false;
     }
     *palette = parsed;
@@ -217,8 +219,8 @@ LookFrame lookFrameAt(const LookPerformance& performance, const LaneLayout& lane
         const double end = std::max(note.release, note.keyUp);
         bar.bottom =
             static_cast<float>(column.bottom - (std::max(note.onset, seconds) - seconds) * pps);
-        bar.top = static_cast<float>(
-            std::max<double>(lane.top, column.bottom - (end - seconds) * pps));
+        bar.top =
+            static_cast<float>(std::max<double>(lane.top, column.bottom - (end - seconds) * pps));
         if (bar.bottom <= lane.top + 1.0f) {
             continue;  // still beyond the lane's far end (a column whose floor is high)
         }
@@ -303,8 +305,8 @@ void followRange(const LookPerformance& performance, double seconds, float* left
 
 // ---- One picture ----
 
-LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width,
-                          int height, double seconds) {
+LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width, int height,
+                          double seconds) {
     LookPicture picture;
     float left = kKeyboardLeft;
     float right = kKeyboardRight;

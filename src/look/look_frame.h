@@ -33,7 +33,7 @@ struct LookMeasure {
 };
 
 struct LookPerformance {
-    std::vector<LookNote> notes;  // sorted by onset
+    std::vector<LookNote> notes;        // sorted by onset
     std::vector<LookMeasure> measures;  // sorted by start
     double duration = 0.0;
     double speed = 1.0;  // tempo factor the seconds were made at
@@ -135,8 +135,8 @@ struct LookPicture {
     HandPose hands[2];  // right, left
 };
 
-LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width,
-                          int height, double seconds);
+LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width, int height,
+                          double seconds);
 
 // The rows of the picture the keyboard and the hands can cover at that moment (the rest is lane
 // and overlay, flat colour): *top to *bottom, pixels from the top edge, within the picture.

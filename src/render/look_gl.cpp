@@ -41,10 +41,8 @@ const GLfloat kLightDiffuse[4] = {0.75f, 0.75f, 0.75f, 1.0f};
 const GLfloat kLightSpecular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
 
 // A neutral, medium skin tone, lit softly (little shine).
-const Material kSkin = {{0.55f, 0.40f, 0.33f, 1.0f},
-                        {0.80f, 0.60f, 0.50f, 1.0f},
-                        {0.10f, 0.08f, 0.07f, 1.0f},
-                        12.0f};
+const Material kSkin = {
+    {0.55f, 0.40f, 0.33f, 1.0f}, {0.80f, 0.60f, 0.50f, 1.0f}, {0.10f, 0.08f, 0.07f, 1.0f}, 12.0f};
 
 // A box; `front`, when given, is the front face's own colour.
 void box(float x0, float x1, float y0, float y1, float z0, float z1,
@@ -153,8 +151,8 @@ void drawLane(const LookCamera& camera, const LaneLayout& lane, const LookFrame&
         }
         const float x = (bar.left + bar.right) / 2.0f;
         const float y = bar.bottom - numberSize * 0.75f;
-        drawText(std::to_string(bar.finger + 1), x, y, numberSize, TextAlign::Centre, 0.04f,
-                 0.04f, 0.06f, 1.0f);
+        drawText(std::to_string(bar.finger + 1), x, y, numberSize, TextAlign::Centre, 0.04f, 0.04f,
+                 0.06f, 1.0f);
     }
     // Where the bars meet the keys: a thin bright line along the keyboard's back.
     glColor3f(0.45f, 0.45f, 0.5f);
@@ -358,8 +356,8 @@ void drawOverlay(const LookCamera& camera, const LookFrame& frame) {
     glColor3f(0.85f, 0.85f, 0.9f);
     rect(0.0f, 0.0f, w * static_cast<float>(frame.progress), thick);
     if (!frame.measure.empty()) {
-        drawText("m. " + frame.measure, small * 0.6f, thick + small * 1.1f, small,
-                 TextAlign::Left, 0.8f, 0.8f, 0.85f, 0.9f);
+        drawText("m. " + frame.measure, small * 0.6f, thick + small * 1.1f, small, TextAlign::Left,
+                 0.8f, 0.8f, 0.85f, 0.9f);
     }
 }
 }  // namespace

@@ -13,8 +13,8 @@
 // a multisampled framebuffer and resolved into the picture, and the lane and overlay, which
 // are flat, are drawn into the picture directly: smooth edges for the cost of a strip.
 struct LookTargets {
-    void (*samples)();  // bind the multisampled framebuffer
-    void (*picture)();  // bind the picture's framebuffer
+    void (*samples)();                                     // bind the multisampled framebuffer
+    void (*picture)();                                     // bind the picture's framebuffer
     void (*resolve)(int x, int y, int width, int height);  // samples -> picture (GL's corner)
 };
 void drawLookFrame(const LookPicture& picture, const LookPerformance& performance,

@@ -261,10 +261,11 @@ TEST_F(LookStills, KeysHeldByBothHandsAreLitInTheirHandsHues) {
     };
     // White keys (measure 1) and black keys (measure 2).
     for (const Moment& m : {Moment{1, kC5, kC3}, Moment{7, kFSharp5, kBFlat2}}) {
-        for (LookView view : {LookView::Player, LookView::Above, LookView::Side, LookView::Follow}) {
+        for (LookView view :
+             {LookView::Player, LookView::Above, LookView::Side, LookView::Follow}) {
             const Still s = still(m.quarters, 1280, 720, view);
-            const std::string where =
-                "at " + std::to_string(m.quarters) + ", view " + std::to_string(static_cast<int>(view));
+            const std::string where = "at " + std::to_string(m.quarters) + ", view " +
+                                      std::to_string(static_cast<int>(view));
             EXPECT_EQ(litHand(s, m.right, palette), 0) << where;
             EXPECT_EQ(litHand(s, m.left, palette), 1) << where;
             // Every other key stays unlit (its neighbours may be hidden behind a lit key).
@@ -316,10 +317,10 @@ TEST_F(LookStills, NoKeyIsLitWhileNoneIsHeldAndTheComingNoteIsAboveItsColumn) {
     EXPECT_EQ(handOfPixel(s.at(column.right + 1.5 * width, oneSecond - 20), palette), -1);
     // The column is over E5 itself: between the projected sides of its key.
     double left = 0.0, right = 0.0, row = 0.0;
-    ASSERT_TRUE(projectLook(s.picture.camera, {KeyLayout[kE5].x - 0.15f, 0.275f, -0.83f}, &left,
-                            &row));
-    ASSERT_TRUE(projectLook(s.picture.camera, {KeyLayout[kE5].x + 0.15f, 0.275f, -0.83f}, &right,
-                            &row));
+    ASSERT_TRUE(
+        projectLook(s.picture.camera, {KeyLayout[kE5].x - 0.15f, 0.275f, -0.83f}, &left, &row));
+    ASSERT_TRUE(
+        projectLook(s.picture.camera, {KeyLayout[kE5].x + 0.15f, 0.275f, -0.83f}, &right, &row));
     EXPECT_GT(centre, left);
     EXPECT_LT(centre, right);
 }

@@ -114,9 +114,10 @@ TEST(LookHands, EveryFingertipIsOnItsKeyAtItsOnsetWithinItsJointLimits) {
             const FingerPose& finger = pose.fingers[note.finger];
             const glm::vec3 tip = finger.joint[3];
             const glm::vec3 key = fingerKeyTarget(note.key);
-            const bool over = std::fabs(tip.x - key.x) <= keyHalfWidth(note.key) &&
-                              std::fabs(tip.y - kTipRadius - (key.y - keyPressDrop(tip.z))) < 0.02f &&
-                              tip.z > -0.825f && tip.z < (isBlackKey(note.key) ? 0.2f : 0.825f);
+            const bool over =
+                std::fabs(tip.x - key.x) <= keyHalfWidth(note.key) &&
+                std::fabs(tip.y - kTipRadius - (key.y - keyPressDrop(tip.z))) < 0.02f &&
+                tip.z > -0.825f && tip.z < (isBlackKey(note.key) ? 0.2f : 0.825f);
             if (!over) {
                 ++missed;
                 ADD_FAILURE() << m.name << ": hand " << note.hand << " finger " << note.finger
@@ -167,19 +168,20 @@ TEST(LookHands, NoFingerGoesThroughAKeyAndTheHandsKeepApart) {
                     // sinks, and its finger with it).
                     for (int bone = 0; bone < 3; ++bone) {
                         for (float s : {0.0f, 0.5f, 1.0f}) {
-                            const glm::vec3 p =
-                                finger.joint[bone] + (finger.joint[bone + 1] - finger.joint[bone]) * s;
+                            const glm::vec3 p = finger.joint[bone] +
+                                                (finger.joint[bone + 1] - finger.joint[bone]) * s;
                             const int key = keyUnder(p);
                             if (key < 0) {
                                 continue;
                             }
                             const float floor = keyTopHeight(key) - keyPressDrop(p.z) - 0.01f;
-                            if (p.y - (bone == 2 && s == 1.0f ? kTipRadius : 0.0f) < floor - 0.005f) {
+                            if (p.y - (bone == 2 && s == 1.0f ? kTipRadius : 0.0f) <
+                                floor - 0.005f) {
                                 ++through;
-                                ADD_FAILURE() << m.name << " at " << t << ": finger " << f
-                                              << " of hand " << pose.hand << " is inside key "
-                                              << key << " (bone " << bone << ", " << p.y
-                                              << " under " << floor << ")";
+                                ADD_FAILURE()
+                                    << m.name << " at " << t << ": finger " << f << " of hand "
+                                    << pose.hand << " is inside key " << key << " (bone " << bone
+                                    << ", " << p.y << " under " << floor << ")";
                             }
                         }
                     }
@@ -232,7 +234,8 @@ TEST(LookHands, FingertipsMoveNoFasterThanTheBoundWhereTheMusicLeavesTheTime) {
                     const HandPose now = handPoseAt(motion, t);
                     for (int f = 0; f < 5; ++f) {
                         const double speed =
-                            glm::length(now.fingers[f].joint[3] - before.fingers[f].joint[3]) / step;
+                            glm::length(now.fingers[f].joint[3] - before.fingers[f].joint[3]) /
+                            step;
                         fastest = std::max(fastest, speed);
                         ASSERT_LE(speed, kFastestTip * 1.02)
                             << m.name << ", hand " << hand << ", finger " << f << " at " << t

@@ -2,6 +2,8 @@
 // a lane whose bars meet their keys exactly at their onsets over a whole real performance, lit
 // keys exactly while held, and the colours option.
 
+#include "look/look_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <string>
 
 #include "look/look_camera.h"
-#include "look/look_frame.h"
 #include "render/key_layout.h"
 
 namespace {
@@ -36,8 +37,8 @@ LookPerformance scales() {
 
 TEST(LookCamera, TheFramedStretchSpansTheWidthOfEveryPicture) {
     buildKeyLayout();
-    const int sizes[][2] = {{1280, 720}, {1920, 1080}, {1080, 1920}, {640, 480}, {500, 500},
-                            {2560, 1080}, {16, 16}};
+    const int sizes[][2] = {{1280, 720}, {1920, 1080}, {1080, 1920}, {640, 480},
+                            {500, 500},  {2560, 1080}, {16, 16}};
     for (LookView view : {LookView::Player, LookView::Above, LookView::Follow}) {
         for (const auto& size : sizes) {
             const LookCamera camera = makeLookCamera(view, size[0], size[1]);
@@ -114,8 +115,8 @@ TEST(LookLane, BarsMeetTheirKeysAtTheirOnsetsAndKeysLightWhileHeld) {
                         EXPECT_EQ(bar.printed, n.printed);
                     }
                 }
-                ASSERT_TRUE(found) << "note on key " << n.key << " at " << n.onset
-                                   << " seen from " << t;
+                ASSERT_TRUE(found)
+                    << "note on key " << n.key << " at " << n.onset << " seen from " << t;
             }
         }
     }
