@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kLongOptions[] = {"help",     "version", "prepare", "part",      "fingering",
                                         "realtime", "play",    "mute",    "soundfont", "speed",
                                         "from",     "to",      "export",  "still",     "at",
-                                        "size",     "fps",     "camera",  "colors"};
+                                        "size",     "fps",     "camera",  "colors",    "skin"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -121,6 +121,7 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     app.add_option("--camera", o.camera, "player, above, side or follow (default player)");
     app.add_option("--colors", o.colors,
                    "right and left hand colours RRGGBB,RRGGBB (default 3899F5,FA941A)");
+    app.add_option("--skin", o.skin, "the hands' skin tone RRGGBB (default CC9980)");
 
     try {
         app.parse(argc, argv);
@@ -169,7 +170,8 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     }
     LookPalette palette;
     std::string colorError;
-    if (!o.colors.empty() && !parsePalette(o.colors, &palette, &colorError)) {
+    if ((!o.colors.empty() && !parsePalette(o.colors, &palette, &colorError)) ||
+        (!o.skin.empty() && !parseSkin(o.skin, &palette, &colorError))) {
         usageError(colorError);
         return ParseOutcome::Exit1;
     }
@@ -200,8 +202,8 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         usageError("--at goes with --still");
         return ParseOutcome::Exit1;
     }
-    if (o.mode == RunMode::Classic && !o.colors.empty()) {
-        usageError("--colors goes with --realtime, --play, --export or --still");
+    if (o.mode == RunMode::Classic && (!o.colors.empty() || !o.skin.empty())) {
+        usageError("--colors and --skin go with --realtime, --play, --export or --still");
         return ParseOutcome::Exit1;
     }
     if (o.mode == RunMode::Classic && (o.mute || !o.soundfont.empty() || speed != 1.0 ||

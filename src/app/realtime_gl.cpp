@@ -126,6 +126,9 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     if (!options.colors.empty()) {
         parsePalette(options.colors, &palette, &error);
     }
+    if (!options.skin.empty()) {
+        parseSkin(options.skin, &palette, &error);
+    }
 
     createGlutWindow(argc, argv, kRealtimeWidth, kRealtimeHeight, kRealtimeLeft, kRealtimeTop,
                      kRealtimeTitle, GLUT_MULTISAMPLE);

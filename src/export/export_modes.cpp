@@ -31,6 +31,9 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     if (!options.colors.empty()) {
         parsePalette(options.colors, &request.palette, &unused);
     }
+    if (!options.skin.empty()) {
+        parseSkin(options.skin, &request.palette, &unused);
+    }
     return request;
 }
 }  // namespace

@@ -155,6 +155,19 @@ bool parsePalette(const std::string& text, LookPalette* palette, std::string* er
     return true;
 }
 
+bool parseSkin(const std::string& text, LookPalette* palette, std::string* error) {
+    // The same reading as a pair of colours, of this one colour twice.
+    LookPalette parsed;
+    const std::string bare = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+    if (bare.size() != 6 || bare.find(',') != std::string::npos ||
+        !parsePalette(bare + "," + bare, &parsed, error)) {
+        *error = "--skin must be a colour RRGGBB, not '" + text + "'";
+        return false;
+    }
+    palette->skin = parsed.hand[0];
+    return true;
+}
+
 // ---- The lane ----
 
 LaneLayout layLane(const LookCamera& camera, double speed) {

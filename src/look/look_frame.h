@@ -61,11 +61,15 @@ struct LookPalette {
     // Blue and orange: apart in hue and in lightness, told apart with every common kind of
     // colour blindness.
     LookColour hand[2] = {{0.22f, 0.60f, 0.96f}, {0.98f, 0.58f, 0.10f}};
+    // A neutral, medium skin tone.
+    LookColour skin = {0.80f, 0.60f, 0.50f};
 };
 
 // "RRGGBB,RRGGBB" (right hand, left hand; a leading # allowed on each). False with a one-line
 // reason in *error for anything else.
 bool parsePalette(const std::string& text, LookPalette* palette, std::string* error);
+// "RRGGBB" (a leading # allowed): the hands' skin. False with a one-line reason otherwise.
+bool parseSkin(const std::string& text, LookPalette* palette, std::string* error);
 
 // ---- The lane ----
 

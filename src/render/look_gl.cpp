@@ -40,9 +40,13 @@ const GLfloat kLightAmbient[4] = {0.35f, 0.35f, 0.35f, 1.0f};
 const GLfloat kLightDiffuse[4] = {0.75f, 0.75f, 0.75f, 1.0f};
 const GLfloat kLightSpecular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
 
-// A neutral, medium skin tone, lit softly (little shine).
-const Material kSkin = {
-    {0.55f, 0.40f, 0.33f, 1.0f}, {0.80f, 0.60f, 0.50f, 1.0f}, {0.10f, 0.08f, 0.07f, 1.0f}, 12.0f};
+// Skin of the palette's tone, lit softly (little shine).
+Material skinOf(LookColour c) {
+    return {{c.r * 0.69f, c.g * 0.67f, c.b * 0.66f, 1.0f},
+            {c.r, c.g, c.b, 1.0f},
+            {0.10f, 0.08f, 0.07f, 1.0f},
+            12.0f};
+}
 
 // A box; `front`, when given, is the front face's own colour.
 void box(float x0, float x1, float y0, float y1, float z0, float z1,
@@ -293,9 +297,9 @@ void limb(glm::vec3 a, glm::vec3 b, float radiusA, float radiusB) {
 constexpr float kFingerRoot[5] = {0.15f, 0.12f, 0.125f, 0.115f, 0.1f};
 constexpr float kFingerTip[5] = {0.1f, 0.085f, 0.088f, 0.083f, 0.075f};
 
-void drawHand(const HandPose& hand) {
+void drawHand(const HandPose& hand, const LookPalette& palette) {
     makeSolids();
-    setMaterial(kSkin);
+    setMaterial(skinOf(palette.skin));
     // The forearm and the wrist, leading out of the picture towards the player.
     limb(hand.elbowward, hand.wrist, 0.36f, 0.27f);
     ellipsoid(hand.wrist, {0.36f, 0.17f, 0.3f});
@@ -408,8 +412,8 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawKeys(frame, palette);
-    drawHand(picture.hands[0]);
-    drawHand(picture.hands[1]);
+    drawHand(picture.hands[0], palette);
+    drawHand(picture.hands[1], palette);
     glDisable(GL_NORMALIZE);
 
     if (targets != nullptr) {

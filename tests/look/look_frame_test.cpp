@@ -144,4 +144,12 @@ TEST(LookColours, TwoColoursOrAClearRefusal) {
         EXPECT_NE(error.find("--colors"), std::string::npos) << bad;
         EXPECT_FLOAT_EQ(untouched.hand[0].r, LookPalette().hand[0].r) << bad;
     }
+    ASSERT_TRUE(parseSkin("#8D5524", &palette, &error)) << error;
+    EXPECT_NEAR(palette.skin.r, 0x8D / 255.0f, 1e-6);
+    EXPECT_NEAR(palette.skin.b, 0x24 / 255.0f, 1e-6);
+    for (const char* bad : {"", "8D552", "8D5524,8D5524", "#8D55244", "skin"}) {
+        error.clear();
+        EXPECT_FALSE(parseSkin(bad, &palette, &error)) << bad;
+        EXPECT_NE(error.find("--skin"), std::string::npos) << bad;
+    }
 }
