@@ -17,6 +17,7 @@ packages=(
     libegl-dev libegl1-mesa-dev libgbm-dev
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
     sox
+    libglm-dev libfreetype-dev fonts-dejavu-core
 )
 
 missing=()

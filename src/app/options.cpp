@@ -7,12 +7,15 @@
 #include <iostream>
 #include <sstream>
 
+#include "look/look_frame.h"
+
 namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
 // handling, so an old invocation with stray extra words keeps working as before.
-constexpr const char* kLongOptions[] = {
-    "help",  "version", "prepare", "part",   "fingering", "realtime", "play", "mute", "soundfont",
-    "speed", "from",    "to",      "export", "still",     "at",       "size", "fps",  "camera"};
+constexpr const char* kLongOptions[] = {"help",     "version", "prepare", "part",      "fingering",
+                                        "realtime", "play",    "mute",    "soundfont", "speed",
+                                        "from",     "to",      "export",  "still",     "at",
+                                        "size",     "fps",     "camera",  "colors",    "skin"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -150,7 +153,10 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     app.add_option("--at", o.at, "position of the --still picture (see below)");
     app.add_option("--size", size, "frame size of --export and --still, WxH (default 1280x720)");
     app.add_option("--fps", fps, "frames per second of --export (default 60)");
-    app.add_option("--camera", o.camera, "player, above or side (default player)");
+    app.add_option("--camera", o.camera, "player, above, side or follow (default player)");
+    app.add_option("--colors", o.colors,
+                   "right and left hand colours RRGGBB,RRGGBB (default 3899F5,FA941A)");
+    app.add_option("--skin", o.skin, "the hands' skin tone RRGGBB (default CC9980)");
 
     try {
         app.parse(argc, argv);
@@ -193,8 +199,15 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         return ParseOutcome::Exit1;
     }
     o.fps = fps;
-    if (o.camera != "player" && o.camera != "above" && o.camera != "side") {
-        usageError("--camera must be player, above or side, not '" + o.camera + "'");
+    if (o.camera != "player" && o.camera != "above" && o.camera != "side" && o.camera != "follow") {
+        usageError("--camera must be player, above, side or follow, not '" + o.camera + "'");
+        return ParseOutcome::Exit1;
+    }
+    LookPalette palette;
+    std::string colorError;
+    if ((!o.colors.empty() && !parsePalette(o.colors, &palette, &colorError)) ||
+        (!o.skin.empty() && !parseSkin(o.skin, &palette, &colorError))) {
+        usageError(colorError);
         return ParseOutcome::Exit1;
     }
 
@@ -222,6 +235,10 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     }
     if (!o.at.empty() && o.mode != RunMode::Still) {
         usageError("--at goes with --still");
+        return ParseOutcome::Exit1;
+    }
+    if (o.mode == RunMode::Classic && (!o.colors.empty() || !o.skin.empty())) {
+        usageError("--colors and --skin go with --realtime, --play, --export or --still");
         return ParseOutcome::Exit1;
     }
     if (o.mode == RunMode::Classic && (o.mute || !o.soundfont.empty() || speed != 1.0 ||

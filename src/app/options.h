@@ -41,7 +41,9 @@ struct ProgramOptions {
     int height = 720;
     int fps = 60;                   // --fps: frames per second of an export
     std::string at;                 // --at: the position of a still (see the help text)
-    std::string camera = "player";  // --camera: player, above or side
+    std::string camera = "player";  // --camera: player, above, side or follow
+    std::string colors;             // --colors: the hands' colours; empty: the defaults
+    std::string skin;               // --skin: the hands' skin tone; empty: the default
 };
 
 // Outcome of reading the command line.

@@ -13,6 +13,8 @@
 #include "app/window_gl.h"
 #include "audio/live_sound.h"
 #include "audio/synth.h"
+#include "look/look_frame.h"
+#include "render/look_gl.h"
 #include "render/scene_gl.h"
 #include "render/view_gl.h"
 
@@ -24,6 +26,10 @@ constexpr int kRealtimeTop = 0;
 constexpr const char* kRealtimeTitle = "Quorvel";
 
 bool playWhenShown = false;
+
+// The window draws the new look: the performance as it reads it, and the hands' colours.
+LookPerformance look;
+LookPalette palette;
 
 // A frame is on screen from its swap until the next one. It shows the performance as it stands
 // halfway through that stretch, so a key goes down on the frame nearest its onset rather than on
@@ -44,8 +50,12 @@ void onRealtimeDisplay() {
         playWhenShown = false;
         realtimePlay(wall);
     }
-    bool playing = realtimeFrame(wall, wall + drawSeconds + periodSeconds / 2);
-    drawFrame();
+    const double shownAt = wall + drawSeconds + periodSeconds / 2;
+    bool playing = realtimeFrame(wall, shownAt);
+    const double seconds = clockTime(realtime.clock, shownAt);
+    const LookPicture picture =
+        lookPictureAt(look, LookView::Player, windowWidth, windowHeight, seconds);
+    drawLookFrame(picture, look, palette);
     glutSwapBuffers();
     double swapped = wallNow();
     drawSeconds += kSmoothing * (swapped - wall - drawSeconds);
@@ -112,9 +122,16 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     }
     openSound(options);
     playWhenShown = options.startPlaying;
+    look = lookPerformanceOf(realtime.timeline, document);
+    if (!options.colors.empty()) {
+        parsePalette(options.colors, &palette, &error);
+    }
+    if (!options.skin.empty()) {
+        parseSkin(options.skin, &palette, &error);
+    }
 
     createGlutWindow(argc, argv, kRealtimeWidth, kRealtimeHeight, kRealtimeLeft, kRealtimeTop,
-                     kRealtimeTitle);
+                     kRealtimeTitle, GLUT_MULTISAMPLE);
 
     setPlayerView(CameraView::Player, static_cast<double>(kRealtimeWidth) / kRealtimeHeight);
     glutDisplayFunc(onRealtimeDisplay);

@@ -23,9 +23,9 @@ void armGlutTimer(int delayMs, void (*callback)(int), int value) {
 }  // namespace
 
 void createGlutWindow(int argc, char** argv, int width, int height, int left, int top,
-                      const char* title) {
+                      const char* title, unsigned extraMode) {
     glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH | extraMode);
     glutInitWindowSize(width, height);
     windowWidth = width;
     windowHeight = height;

@@ -3,8 +3,9 @@
 // glutInit, a double-buffered RGB window with a depth buffer of this size, place and title on a
 // black background, and the window system's timer and redisplay installed into the platform
 // seam. The caller registers its callbacks next.
+// `extraMode` is or-ed into the display mode (GLUT_MULTISAMPLE for smooth edges).
 void createGlutWindow(int argc, char** argv, int width, int height, int left, int top,
-                      const char* title);
+                      const char* title, unsigned extraMode = 0);
 // Depth test, light 0 and lighting, and the frame memory kept: the GL state every frame needs.
 void enableSceneState();
 

@@ -102,7 +102,7 @@ bool openVideo(VideoEncoder* e, const EncoderSettings& s, std::string* error) {
     if (e->format->oformat->flags & AVFMT_GLOBALHEADER) {
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    av_opt_set(c->priv_data, "preset", kVideoPreset, 0);
+    av_opt_set(c->priv_data, "preset", s.preset.empty() ? kVideoPreset : s.preset.c_str(), 0);
     av_opt_set(c->priv_data, "crf", kVideoQuality, 0);
     int status = exportCallFails() ? injected() : avcodec_open2(c, codec, nullptr);
     if (status < 0) {

@@ -14,6 +14,7 @@ struct EncoderSettings {
     int height = 0;
     int fps = 0;         // frames per second, 1..240
     int sampleRate = 0;  // sound samples per second; 0: no sound track
+    std::string preset;  // the H.264 encoder's speed preset; "": superfast
 };
 
 struct VideoEncoder;

@@ -2,11 +2,16 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/state.h"
@@ -16,6 +21,7 @@
 #include "export/headless_gl.h"
 #include "export/output_file.h"
 #include "export/png_file.h"
+#include "render/look_gl.h"
 #include "score/score_model.h"
 
 ExportFigures lastExportFigures;
@@ -142,18 +148,99 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
     return true;
 }
 
-// Puts the performance at `seconds` into the globals the drawing reads, and draws it.
-void drawMoment(const Timeline& timeline, double seconds) {
+// Puts the performance at `seconds` into the globals the drawing reads, and draws it: the
+// classic scene, or the new look of `look` when the request asks for it.
+void drawMoment(const ExportRequest& request, const Timeline& timeline, const LookPerformance& look,
+                double seconds) {
     PerformanceFrame frame{};
     performanceAt(timeline, seconds, &frame);
     applyFrame(frame);
-    drawHeadlessFrame();
+    if (!request.newLook) {
+        drawHeadlessFrame();
+        return;
+    }
+    const LookPicture picture =
+        lookPictureAt(look, request.lookView, request.width, request.height, seconds);
+    static const LookTargets targets = {headlessBindSamples, headlessBindPicture, headlessResolve};
+    drawLookFrame(picture, look, request.palette, &targets);
 }
 
 bool openPicture(const ExportRequest& request, std::string* error) {
+    if (request.newLook) {
+        return openHeadlessSampled(request.width, request.height, kLookSamples, error);
+    }
     setPlayerView(request.camera, static_cast<double>(request.width) / request.height);
     return openHeadless(request.width, request.height, error);
 }
+
+// Pictures handed from the drawing to the encoding thread. A few buffers go round: the drawing
+// fills a free one while the encoder works on the last, so neither waits for the other unless
+// one is slower throughout.
+class FramePipe {
+public:
+    explicit FramePipe(size_t buffers) {
+        for (size_t i = 0; i < buffers; ++i) {
+            free_.emplace_back();
+        }
+    }
+
+    // A buffer to draw into; false once the encoder has stopped (it failed).
+    bool take(std::vector<uint8_t>* buffer) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !free_.empty() || stopped_; });
+        if (stopped_) {
+            return false;
+        }
+        buffer->swap(free_.front());
+        free_.pop_front();
+        return true;
+    }
+    void push(long index, std::vector<uint8_t>* buffer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        full_.emplace_back(index, std::move(*buffer));
+        changed_.notify_all();
+    }
+    // No more pictures come.
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    // The next picture for the encoder; false when closed and empty.
+    bool next(long* index, std::vector<uint8_t>* buffer) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !full_.empty() || closed_; });
+        if (full_.empty()) {
+            return false;
+        }
+        *index = full_.front().first;
+        buffer->swap(full_.front().second);
+        full_.pop_front();
+        return true;
+    }
+    void giveBack(std::vector<uint8_t>* buffer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(std::move(*buffer));
+        changed_.notify_all();
+    }
+    // The encoder failed: the drawing stops at its next take.
+    void stop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<uint8_t>> free_;
+    std::deque<std::pair<long, std::vector<uint8_t>>> full_;
+    bool closed_ = false;
+    bool stopped_ = false;
+};
+
+// Buffers in the pipe: one being drawn, one being encoded, one waiting.
+constexpr size_t kPipeBuffers = 3;
 
 // The sound track, whole, before the first frame: the synthesiser renders in order from the
 // start, and the encoder takes it frame by frame beside the pictures.
@@ -271,6 +358,11 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     settings.height = request.height;
     settings.fps = request.fps;
     settings.sampleRate = request.sound ? kExportSampleRate : 0;
+    if (request.newLook) {
+        // Most of the new look's picture is flat colour, which the fastest preset still codes
+        // well; it leaves the processor to the drawing.
+        settings.preset = kLookPreset;
+    }
     VideoEncoder* encoder = openEncoder(settings, &error);
     if (encoder == nullptr) {
         discardOutput(settings.path.c_str());
@@ -281,11 +373,48 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
 
     const long frames =
         std::max(1L, static_cast<long>(std::ceil(timeline.duration * request.fps - 1e-9)));
+    const LookPerformance look =
+        request.newLook ? lookPerformanceOf(timeline, document) : LookPerformance{};
     const size_t soundFrames = sound.size() / 2;
-    size_t soundDone = 0;
-    std::vector<uint8_t> pixels;
     Progress progress(frames);
+
+    // The encoding thread: the sound up to the end of each frame goes in beside it, so the file
+    // interleaves both tracks closely. Only it touches the encoder until it has finished.
+    FramePipe pipe(kPipeBuffers);
+    std::string encodeError;
+    bool encodeOk = true;
+    std::atomic<bool> abandoned{false};  // the drawing failed: the file is not finished
+    std::thread encoding([&] {
+        size_t soundDone = 0;
+        long index = 0;
+        std::vector<uint8_t> picture;
+        while (pipe.next(&index, &picture)) {
+            const Clock::time_point step = Clock::now();
+            const size_t soundUntil =
+                std::min(soundFrames, static_cast<size_t>(static_cast<double>(index + 1) *
+                                                          kExportSampleRate / request.fps));
+            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone,
+                                   &encodeError) &&
+                       encodeFrame(encoder, picture.data(), &encodeError);
+            soundDone = soundUntil;
+            lastExportFigures.encodeSeconds += secondsSince(step);
+            pipe.giveBack(&picture);
+            if (!encodeOk) {
+                pipe.stop();
+                return;
+            }
+        }
+        const Clock::time_point step = Clock::now();
+        if (!interrupted && !abandoned) {
+            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundFrames - soundDone,
+                                   &encodeError) &&
+                       finishEncoder(encoder, &encodeError);
+        }
+        lastExportFigures.encodeSeconds += secondsSince(step);
+    });
+
     bool ok = true;
+    std::vector<uint8_t> pixels;
     for (long i = 0; i < frames && ok; ++i) {
         if (interrupted) {
             error = "interrupted";
@@ -293,34 +422,30 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
             break;
         }
         Clock::time_point step = Clock::now();
-        drawMoment(timeline, static_cast<double>(i) / request.fps);
+        if (!pipe.take(&pixels)) {
+            break;  // the encoder failed; its reason is reported below
+        }
+        lastExportFigures.waitSeconds += secondsSince(step);
+        step = Clock::now();
+        drawMoment(request, timeline, look, static_cast<double>(i) / request.fps);
         ok = readHeadlessPixels(&pixels, &error);
         lastExportFigures.drawSeconds += secondsSince(step);
         if (!ok) {
+            pipe.giveBack(&pixels);
             break;
         }
-        step = Clock::now();
-        // The sound up to the end of this frame goes in beside it, so the file interleaves
-        // both tracks closely.
-        const size_t soundUntil = std::min(
-            soundFrames,
-            static_cast<size_t>(static_cast<double>(i + 1) * kExportSampleRate / request.fps));
-        ok = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone, &error) &&
-             encodeFrame(encoder, pixels.data(), &error);
-        soundDone = soundUntil;
-        lastExportFigures.encodeSeconds += secondsSince(step);
-        if (ok) {
-            progress.frameDone(i + 1, secondsSince(started));
-            if (exportFrameDone != nullptr) {
-                exportFrameDone(static_cast<double>(i + 1) / frames);
-            }
+        pipe.push(i, &pixels);
+        progress.frameDone(i + 1, secondsSince(started));
+        if (exportFrameDone != nullptr) {
+            exportFrameDone(static_cast<double>(i + 1) / frames);
         }
     }
-    if (ok) {
-        const Clock::time_point step = Clock::now();
-        ok = encodeSound(encoder, sound.data() + soundDone * 2, soundFrames - soundDone, &error) &&
-             finishEncoder(encoder, &error);
-        lastExportFigures.encodeSeconds += secondsSince(step);
+    abandoned = !ok;
+    pipe.close();
+    encoding.join();
+    if (ok && !encodeOk) {
+        error = encodeError;
+        ok = false;
     }
     if (ok && interrupted) {
         error = "interrupted";
@@ -374,8 +499,10 @@ int exportStill(const std::string& document, const ExportRequest& request) {
         return 1;
     }
     std::vector<uint8_t> pixels;
+    const LookPerformance look =
+        request.newLook ? lookPerformanceOf(timeline, document) : LookPerformance{};
     // The video's moment of the position, exactly: the still is the frame an export shows then.
-    drawMoment(timeline, timeOfTick(timeline, exactTick));
+    drawMoment(request, timeline, look, timeOfTick(timeline, exactTick));
     const bool ok = readHeadlessPixels(&pixels, &error) &&
                     writePng(target.path, request.width, request.height, pixels, &error);
     closeHeadless();

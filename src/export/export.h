@@ -7,6 +7,8 @@
 #include "app/player_view.h"
 #include "audio/loudness.h"
 #include "export/output_file.h"
+#include "look/look_camera.h"
+#include "look/look_frame.h"
 #include "timeline/timeline.h"
 
 // Videos and pictures of the performance drawn without any window or X display: the planned
@@ -34,7 +36,16 @@ struct ExportRequest {
     std::string soundfont;    // "": the packaged General MIDI SoundFont
     std::string at;           // a still's position (see stillTick)
     std::vector<std::string> inputs;  // the files the run reads: the output may be none of them
+    // The new look (note lane, lit keys, overlay, smooth edges) instead of the classic scene;
+    // the program's --export and --still always ask for it.
+    bool newLook = false;
+    LookView lookView = LookView::Player;
+    LookPalette palette;
 };
+
+// Samples per pixel of the new look's pictures, and the H.264 preset of its videos.
+constexpr int kLookSamples = 4;
+constexpr const char* kLookPreset = "ultrafast";
 
 // What --export and --still write, for their refusal of a score's name.
 constexpr const char* kVideoWritten = "an MP4 video (name it .mp4)";
@@ -78,7 +89,8 @@ struct ExportFigures {
     double wallSeconds = 0.0;    // the whole export
     double drawSeconds = 0.0;    // drawing and reading the pictures back
     double soundSeconds = 0.0;   // synthesising the sound track
-    double encodeSeconds = 0.0;  // colour conversion, encoding and writing
+    double encodeSeconds = 0.0;  // colour conversion, encoding and writing (its own thread)
+    double waitSeconds = 0.0;    // drawing waiting for a free picture buffer
     Loudness loudnessBefore;     // the sound track as synthesised
     Loudness loudnessAfter;      // as written, after the normalising gain
 };

@@ -25,6 +25,18 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     request.soundfont = options.soundfont;
     request.at = options.at;
     request.inputs = {options.score.empty() ? kDefaultScorePath : options.score, options.soundfont};
+    // The program always draws the new look; the classic scene stays for the classic window.
+    request.newLook = true;
+    if (!lookViewFromName(options.camera.c_str(), &request.lookView)) {
+        request.lookView = LookView::Player;
+    }
+    std::string unused;
+    if (!options.colors.empty()) {
+        parsePalette(options.colors, &request.palette, &unused);
+    }
+    if (!options.skin.empty()) {
+        parseSkin(options.skin, &request.palette, &unused);
+    }
     return request;
 }
 }  // namespace

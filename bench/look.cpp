@@ -1,0 +1,164 @@
+// The new look's speed: the bundled sonata exported at 1280 x 720 and 60 frames a second
+// (video seconds per wall second; drawing, encoding on its own thread, and the drawing's waits
+// for it), then the same performance drawn in a 1920 x 1080 window with multisampling (frames
+// a second, split into the pure frame computation, the GL drawing and the swap).
+//
+//   xvfb-run -a -s "-screen 0 1920x1080x24" bench_look [MEASURES [WINDOW_FRAMES]]
+// MEASURES (default 16) is the last measure exported; WINDOW_FRAMES defaults to 300.
+
+#include <GL/freeglut.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/state.h"
+#include "app/window_gl.h"
+#include "export/export.h"
+#include "fingering/planner.h"
+#include "look/look_frame.h"
+#include "render/look_gl.h"
+#include "score/musicxml_reader.h"
+#include "score/score_model.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool loadAndPlan(const std::string& document) {
+    setStartValues();
+    rightNotes.clear();
+    leftNotes.clear();
+    if (loadScoreFromBuffer(document.data(), document.size(), nullptr) != 0) {
+        return false;
+    }
+    createKeyStates();
+    planRightHand();
+    planLeftHand();
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string measures = argc > 1 ? argv[1] : "16";
+    const int windowFrames = argc > 2 ? std::atoi(argv[2]) : 300;
+    std::ifstream in(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string document = text.str();
+    if (!loadAndPlan(document)) {
+        std::fprintf(stderr, "bench_look: the bundled score does not load\n");
+        return 1;
+    }
+    // The window's GLX context and the exporter's EGL one do not share a process: the window
+    // is measured in a child made before any GL exists, after the export.
+    const bool hasDisplay = std::getenv("DISPLAY") != nullptr;
+    int pipeEnds[2] = {-1, -1};
+    pid_t child = -1;
+    if (hasDisplay && pipe(pipeEnds) == 0) {
+        child = fork();
+        if (child == 0) {
+            char go = 0;
+            close(pipeEnds[1]);
+            if (read(pipeEnds[0], &go, 1) != 1) {
+                _exit(1);
+            }
+            goto window;
+        }
+        close(pipeEnds[0]);
+    }
+    {
+        // ---- Export ----
+        ExportRequest request;
+        request.outputPath = "/tmp/bench_look.mp4";
+        request.width = 1280;
+        request.height = 720;
+        request.fps = 60;
+        request.toMeasure = measures;
+        request.newLook = true;
+        if (exportVideo(document, request) != 0) {
+            return 1;
+        }
+        std::remove(request.outputPath.c_str());
+        const ExportFigures& f = lastExportFigures;
+        std::printf(
+            "export 1280x720 at 60 frames/s, measures 1-%s: %ld frames, %.1f s of video in "
+            "%.1f s: %.2fx real time, %.1f frames/s\n",
+            measures.c_str(), f.frames, f.videoSeconds, f.wallSeconds,
+            f.videoSeconds / f.wallSeconds, f.frames / f.wallSeconds);
+        std::printf(
+            "  drawing and read-back %.1f ms a frame; encoding (own thread) %.1f ms a frame; "
+            "drawing waited %.1f ms a frame for a free buffer; sound synthesis %.1f s\n",
+            1000.0 * f.drawSeconds / f.frames, 1000.0 * f.encodeSeconds / f.frames,
+            1000.0 * f.waitSeconds / f.frames, f.soundSeconds);
+        std::fflush(stdout);
+    }
+    if (!hasDisplay || child < 0) {
+        std::printf("window: no X display (run under xvfb-run); skipped\n");
+        return 0;
+    }
+    {
+        const char go = 1;
+        int status = 0;
+        if (write(pipeEnds[1], &go, 1) != 1 || waitpid(child, &status, 0) != child) {
+            return 1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+
+window:
+    // ---- Window ----
+    constexpr int kWidth = 1920;
+    constexpr int kHeight = 1080;
+    createGlutWindow(argc, argv, kWidth, kHeight, 0, 0, "bench_look", GLUT_MULTISAMPLE);
+    glutDisplayFunc([] {});
+    int samples = 0;
+    glGetIntegerv(GL_SAMPLES, &samples);
+    loadAndPlan(document);
+    ScoreTiming timing;
+    std::string error;
+    readScoreTiming(document.data(), document.size(), &timing, &error);
+    TimelineOptions options;
+    options.toTick = measureEndTick(timing, measures);
+    const Timeline timeline = buildTimeline(timing, options);
+    const LookPerformance look = lookPerformanceOf(timeline, document);
+    const LookPalette palette;
+    double pure = 0.0;
+    double draw = 0.0;
+    double swap = 0.0;
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < windowFrames; ++i) {
+        const double seconds = timeline.duration * i / windowFrames;
+        Clock::time_point step = Clock::now();
+        PerformanceFrame frame{};
+        performanceAt(timeline, seconds, &frame);
+        applyFrame(frame);
+        const LookPicture picture = lookPictureAt(look, LookView::Player, kWidth, kHeight, seconds);
+        pure += since(step);
+        step = Clock::now();
+        drawLookFrame(picture, look, palette);
+        glFinish();
+        draw += since(step);
+        step = Clock::now();
+        glutSwapBuffers();
+        glFinish();
+        swap += since(step);
+        glutMainLoopEvent();
+    }
+    const double wall = since(start);
+    std::printf("window 1920x1080, %d samples a pixel: %d frames in %.2f s: %.1f frames/s\n",
+                samples, windowFrames, wall, windowFrames / wall);
+    std::printf("  frame computation %.2f ms, GL drawing %.2f ms, swap %.2f ms a frame\n",
+                1000.0 * pure / windowFrames, 1000.0 * draw / windowFrames,
+                1000.0 * swap / windowFrames);
+    std::fflush(stdout);
+    return 0;
+}

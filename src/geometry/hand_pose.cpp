@@ -1,0 +1,351 @@
+#include "geometry/hand_pose.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/key_layout.h"
+
+// Sections: keys; the model's numbers; the motion plan; the finger solver; the pose.
+
+namespace {
+constexpr float kPi = 3.14159265f;
+constexpr float kDegrees = 180.0f / kPi;
+
+// ---- Keys ----
+constexpr float kWhiteTop = 0.15f;
+constexpr float kBlackTop = 0.275f;
+constexpr float kHingeZ = -0.825f;
+// Where along a key a fingertip plays: a white key a little in from its front, a black key
+// just behind its front.
+constexpr float kWhitePlayZ = 0.45f;
+constexpr float kBlackPlayZ = -0.05f;
+constexpr float kThumbWhitePlayZ = 0.58f;
+constexpr float kThumbBlackPlayZ = 0.05f;
+// A held key's turn about its hinge, as drawn (render/look_gl.cpp).
+constexpr float kPressTilt = 2.5f;
+
+// ---- The model's numbers (scene units) ----
+// Knuckles across the hand, right hand (the left is mirrored): from the palm's centre towards
+// the little finger. The thumb's entry is its base at the wrist's side.
+constexpr float kKnuckleX[5] = {-0.36f, -0.42f, -0.13f, 0.15f, 0.42f};
+// Knuckles along the hand: the middle finger's the furthest out, the little finger's back.
+constexpr float kKnuckleZ[5] = {0.62f, 0.0f, -0.04f, 0.0f, 0.1f};
+constexpr float kKnuckleDrop[5] = {0.2f, 0.0f, -0.02f, 0.0f, 0.04f};
+// Knuckles' height above the white keys' top, and where the knuckle line stands over white
+// keys; playing black keys brings it in.
+constexpr float kKnuckleHeight = 0.56f;
+constexpr float kKnuckleLineZ = 1.0f;
+constexpr float kBlackInward = 0.35f;
+// The wrist's place behind the knuckles, and the forearm's way out towards the player.
+constexpr float kWristBack = 1.05f;
+constexpr float kWristDrop = 0.08f;
+constexpr float kPalmWidth = 1.2f;  // across the knuckles: about four white keys
+// The end joint bends this much for every degree of the middle one (tendons couple them).
+constexpr float kFingerCoupling = 0.7f;
+constexpr float kThumbCoupling = 0.8f;
+// Fingers not playing hover this high over the white keys, curved.
+constexpr float kRestLift = 0.22f;
+constexpr float kRestZ = 0.55f;
+// How far a stretched finger's knuckle may give towards its key.
+constexpr float kSpread = 0.27f;
+// The arc between positions rises this much at its middle.
+constexpr float kArcLift = 0.3f;
+
+float mirror(int hand, float x) {
+    return hand == 0 ? x : -x;
+}
+
+float smooth(float s) {
+    s = std::clamp(s, 0.0f, 1.0f);
+    return s * s * (3.0f - 2.0f * s);
+}
+
+// ---- The finger solver ----
+
+// Tip of a planar chain whose first bone points at `phi` below the horizontal and whose later
+// joints bend by theta and coupling * theta: (along, down).
+glm::vec2 chainTip(const float* lengths, float phi, float theta, float coupling) {
+    const float a[3] = {phi, phi + theta, phi + theta + coupling * theta};
+    glm::vec2 tip(0.0f);
+    for (int i = 0; i < 3; ++i) {
+        tip += lengths[i] * glm::vec2(std::cos(a[i]), std::sin(a[i]));
+    }
+    return tip;
+}
+
+// Places the chain from `base` so that its tip reaches `target`, within the joints' limits;
+// when the target is out of reach the tip gets as near as the limits allow.
+void solveFinger(const float* lengths, const JointLimit* limits, float coupling, glm::vec3 base,
+                 glm::vec3 target, FingerPose* pose) {
+    glm::vec3 toward = target - base;
+    glm::vec3 flat(toward.x, 0.0f, toward.z);
+    if (glm::length(flat) < 1e-4f) {
+        flat = glm::vec3(0.0f, 0.0f, -1.0f);
+    }
+    const glm::vec3 along = glm::normalize(flat);
+    const glm::vec2 wanted(glm::dot(toward, along), -toward.y);  // (along, down)
+    const float distance = glm::length(wanted);
+    // The distance from the base to the tip shrinks as the finger bends: find the bend.
+    const float thetaHigh = std::min(limits[1].high, limits[2].high / coupling) / kDegrees;
+    const float thetaLow = std::max(limits[1].low, 0.0f) / kDegrees;
+    float low = thetaLow;
+    float high = thetaHigh;
+    for (int i = 0; i < 40; ++i) {
+        const float mid = (low + high) / 2.0f;
+        if (glm::length(chainTip(lengths, 0.0f, mid, coupling)) > distance) {
+            low = mid;
+        } else {
+            high = mid;
+        }
+    }
+    const float theta = (low + high) / 2.0f;
+    const glm::vec2 bent = chainTip(lengths, 0.0f, theta, coupling);
+    float phi = std::atan2(wanted.y, wanted.x) - std::atan2(bent.y, bent.x);
+    phi = std::clamp(phi, limits[0].low / kDegrees, limits[0].high / kDegrees);
+    const float a[3] = {phi, phi + theta, phi + theta + coupling * theta};
+    pose->joint[0] = base;
+    glm::vec3 at = base;
+    for (int i = 0; i < 3; ++i) {
+        at += lengths[i] * (std::cos(a[i]) * along - std::sin(a[i]) * glm::vec3(0, 1, 0));
+        pose->joint[i + 1] = at;
+    }
+    pose->angle[0] = phi * kDegrees;
+    pose->angle[1] = theta * kDegrees;
+    pose->angle[2] = coupling * theta * kDegrees;
+}
+}  // namespace
+
+const JointLimit kFingerLimits[kFingerJoints] = {{-20.0f, 90.0f}, {0.0f, 110.0f}, {0.0f, 90.0f}};
+const JointLimit kThumbLimits[kFingerJoints] = {{-45.0f, 80.0f}, {0.0f, 80.0f}, {0.0f, 80.0f}};
+
+// An adult's bones (mm: thumb 46/32/25, index 40/23/17, middle 45/27/18, ring 42/26/18,
+// little 33/19/16), in scene units.
+const float kBoneLength[5][3] = {{0.617f, 0.429f, 0.335f},
+                                 {0.536f, 0.308f, 0.228f},
+                                 {0.603f, 0.362f, 0.241f},
+                                 {0.563f, 0.349f, 0.241f},
+                                 {0.442f, 0.255f, 0.214f}};
+
+// ---- Keys ----
+
+float keyTopHeight(int key) {
+    return isBlackKey(key) ? kBlackTop : kWhiteTop;
+}
+
+float keyPressDrop(float z) {
+    return (z - kHingeZ) * std::sin(kPressTilt / kDegrees);
+}
+
+glm::vec3 fingerKeyTarget(int key) {
+    buildKeyLayout();
+    key = std::clamp(key, 0, 87);
+    return {KeyLayout[key].x, keyTopHeight(key), isBlackKey(key) ? kBlackPlayZ : kWhitePlayZ};
+}
+
+namespace {
+glm::vec3 playPoint(int finger, int key, bool down) {
+    glm::vec3 p = fingerKeyTarget(key);
+    if (finger == 0) {
+        p.z = isBlackKey(key) ? kThumbBlackPlayZ : kThumbWhitePlayZ;
+    }
+    p.y += kTipRadius - (down ? keyPressDrop(p.z) : 0.0f);
+    return p;
+}
+
+// Where finger `finger`'s tip would be with the palm's centre at x: its knuckle's place.
+float naturalX(int hand, int finger, float palmX) {
+    const float thumbReach = -0.3f;
+    return palmX + mirror(hand, kKnuckleX[finger] + (finger == 0 ? thumbReach : 0.0f));
+}
+
+// ---- The motion plan ----
+
+// The palm's centre for the notes held at `t`: each finger's key, less its knuckle's offset.
+bool anchorAt(int hand, const std::vector<HandNote>& notes, double t, float* x, float* depth) {
+    float sum = 0.0f;
+    int count = 0;
+    int black = 0;
+    for (const HandNote& n : notes) {
+        if (n.onset > t + 1e-9) {
+            break;
+        }
+        if (t < n.keyUp || n.onset >= t - 1e-9) {
+            sum += fingerKeyTarget(n.key).x - (naturalX(hand, n.finger, 0.0f));
+            ++count;
+            black += isBlackKey(n.key) ? 1 : 0;
+        }
+    }
+    if (count == 0) {
+        return false;
+    }
+    *x = sum / count;
+    *depth = kKnuckleLineZ - kBlackInward * static_cast<float>(black) / count;
+    return true;
+}
+}  // namespace
+
+double moveTime(double distance) {
+    const double arc = distance > 0.6 ? 1.3 : 1.0;
+    constexpr double kFingersOwn = 1.5;
+    return std::max(kShortestMove, 1.5 * arc * kFingersOwn * distance / kFastestTip);
+}
+
+HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
+    HandMotion motion;
+    motion.hand = hand;
+    std::stable_sort(notes.begin(), notes.end(),
+                     [](const HandNote& a, const HandNote& b) { return a.onset < b.onset; });
+    for (HandNote& n : notes) {
+        n.finger = std::clamp(n.finger, 0, 4);
+        n.key = std::clamp(n.key, 0, 87);
+        n.keyUp = std::max(n.keyUp, n.onset);
+    }
+    motion.notes = notes;
+    for (size_t i = 0; i < notes.size();) {
+        size_t j = i;
+        while (j < notes.size() && notes[j].onset - notes[i].onset < 1e-6) {
+            ++j;
+        }
+        HandMotion::Anchor anchor;
+        anchor.start = notes[i].onset;
+        anchor.leave = anchor.start;
+        anchor.arrive = anchor.start;
+        anchorAt(hand, notes, anchor.start, &anchor.x, &anchor.depth);
+        // The group's keys come up when the last of them does.
+        double up = anchor.start;
+        for (size_t k = i; k < j; ++k) {
+            up = std::max(up, notes[k].keyUp);
+        }
+        anchor.leave = up;
+        motion.anchors.push_back(anchor);
+        i = j;
+    }
+    // Each move leaves as late as the notes allow and takes the time its distance needs at the
+    // bounded speed; a move the music leaves less time for takes what there is.
+    for (size_t k = 0; k + 1 < motion.anchors.size(); ++k) {
+        HandMotion::Anchor& a = motion.anchors[k];
+        const HandMotion::Anchor& b = motion.anchors[k + 1];
+        // The palm lands a finger's stroke before the note, so that the finger comes down
+        // from a hand at rest.
+        a.arrive = b.start - std::min(kStrike, 0.3 * (b.start - a.start));
+        const double distance = std::fabs(b.x - a.x) + std::fabs(b.depth - a.depth);
+        const double needed = moveTime(distance);
+        const double latest = a.arrive - needed;
+        a.leave = std::clamp(std::min(a.leave, latest), a.start, a.arrive);
+        if (a.arrive - a.leave < needed) {
+            a.leave = std::max(a.start, a.arrive - needed);
+        }
+    }
+    if (!motion.anchors.empty()) {
+        motion.anchors.back().arrive = motion.anchors.back().leave;
+    }
+    return motion;
+}
+
+HandPose handPoseAt(const HandMotion& motion, double seconds) {
+    HandPose pose;
+    pose.hand = motion.hand;
+    pose.palmWidth = kPalmWidth;
+    const int hand = motion.hand;
+    // The palm's place along the keyboard and its lift on the way between positions.
+    float x = hand == 0 ? 2.0f : -2.0f;  // a hand with nothing to play waits at its side
+    float depth = kKnuckleLineZ;
+    float lift = 0.0f;
+    const auto& anchors = motion.anchors;
+    if (!anchors.empty()) {
+        size_t k = 0;
+        while (k + 1 < anchors.size() && anchors[k + 1].start <= seconds) {
+            ++k;
+        }
+        const HandMotion::Anchor& a = anchors[k];
+        x = a.x;
+        depth = a.depth;
+        if (seconds < anchors.front().start) {
+            x = anchors.front().x;
+            depth = anchors.front().depth;
+        } else if (k + 1 < anchors.size() && seconds > a.leave) {
+            const HandMotion::Anchor& b = anchors[k + 1];
+            const float s = a.arrive > a.leave
+                                ? static_cast<float>((seconds - a.leave) / (a.arrive - a.leave))
+                                : 1.0f;
+            const float e = smooth(s);
+            x = a.x + (b.x - a.x) * e;
+            depth = a.depth + (b.depth - a.depth) * e;
+            if (std::fabs(b.x - a.x) > 0.6f) {
+                lift = kArcLift * std::sin(kPi * std::clamp(s, 0.0f, 1.0f));
+            }
+        }
+    }
+    const float knuckleY = kWhiteTop + kKnuckleHeight + lift;
+    pose.palm = {x, knuckleY - 0.12f, depth + 0.45f};
+    pose.wrist = {x + mirror(hand, -0.05f), knuckleY - kWristDrop, depth + kWristBack};
+    // The forearm runs back towards the player and in towards the body's middle.
+    pose.elbowward = {mirror(hand, 1.6f) + 0.3f * x, pose.wrist.y - 0.35f, pose.wrist.z + 3.5f};
+
+    for (int f = 0; f < 5; ++f) {
+        FingerPose& finger = pose.fingers[f];
+        finger.playing = false;
+        finger.key = -1;
+        glm::vec3 base(x + mirror(hand, kKnuckleX[f]), knuckleY - kKnuckleDrop[f],
+                       depth + kKnuckleZ[f]);
+        // Held, coming down onto its next key, or resting.
+        const HandNote* held = nullptr;
+        const HandNote* next = nullptr;
+        const HandNote* last = nullptr;
+        for (const HandNote& n : motion.notes) {
+            if (n.finger != f) {
+                continue;
+            }
+            if (n.onset <= seconds && seconds < n.keyUp) {
+                held = &n;
+            } else if (n.onset > seconds) {
+                next = &n;
+                break;
+            } else {
+                last = &n;
+            }
+        }
+        glm::vec3 rest(naturalX(hand, f, x), kWhiteTop + kRestLift + lift,
+                       f == 0 ? kThumbWhitePlayZ : kRestZ);
+        glm::vec3 target = rest;
+        if (held != nullptr) {
+            target = playPoint(f, held->key, true);
+            finger.playing = true;
+            finger.key = held->key;
+        } else {
+            // Up from the last key towards the resting place, then across and down onto the
+            // next key in time for its onset: never sliding through the neighbours.
+            glm::vec3 from = rest;
+            if (last != nullptr && seconds - last->keyUp < kStrike) {
+                glm::vec3 up = playPoint(f, last->key, false);
+                const float away = smooth(static_cast<float>((seconds - last->keyUp) / kStrike));
+                from = up + (rest - up) * away;
+                from.y = up.y + (rest.y - up.y) * smooth(std::min(1.0f, away * 2.0f));
+            }
+            target = from;
+            if (next != nullptr && next->onset - seconds < kStrike) {
+                const float w = 1.0f - static_cast<float>((next->onset - seconds) / kStrike);
+                const glm::vec3 over = playPoint(f, next->key, false);
+                const float across = smooth(std::min(1.0f, w * 2.0f));
+                const float down = smooth(std::max(0.0f, w * 2.0f - 1.0f));
+                const float high = std::max(from.y, over.y + 0.12f);
+                target = glm::vec3(
+                    from.x + (over.x - from.x) * across,
+                    down > 0.0f ? high + (over.y - high) * down : from.y + (high - from.y) * across,
+                    from.z + (over.z - from.z) * across);
+            }
+        }
+        // A finger stretching beyond its length spreads the hand: its knuckle gives towards the
+        // key, as far as a stretched hand's knuckles spread (about 20 mm).
+        const float reach = (kBoneLength[f][0] + kBoneLength[f][1] + kBoneLength[f][2]) * 0.98f;
+        const glm::vec3 toward = target - base;
+        const float shortfall = glm::length(toward) - reach;
+        if (shortfall > 0.0f) {
+            base += glm::normalize(toward) * std::min(shortfall, kSpread);
+        }
+        const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
+        solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base, target,
+                    &finger);
+    }
+    return pose;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <glm/glm.hpp>
+
+// The cameras of the new look (every mode but the classic window). Pure maths: the matrices are
+// computed here and loaded as they are by the drawing, so that a pixel the tests compute is the
+// pixel GL fills.
+//
+// Scene frame: x along the keyboard (bass at -x), y up, z towards the player; the keys' tops are
+// near y = 0.15 (white) and 0.275 (black), their hinge at z = -0.825 and their front at 0.825.
+
+enum class LookView {
+    Player,  // from behind and slightly above the player's seat: all 88 keys across the width
+    Above,   // from above, the player's side at the bottom of the picture
+    Side,    // from the treble end, in front of the keyboard and above it
+    Follow   // the player's view closed in on the range the hands play in now
+};
+
+// "player", "above", "side" or "follow" (exactly). False for any other name.
+bool lookViewFromName(const char* name, LookView* view);
+
+struct LookCamera {
+    glm::mat4 view{1.0f};        // scene -> eye
+    glm::mat4 projection{1.0f};  // eye -> clip (an off-axis frustum)
+    int width = 1;               // picture size the projection was made for, pixels
+    int height = 1;
+};
+
+// Where the keyboard's ends lie along x: the outer edges of A0 and C8.
+constexpr float kKeyboardLeft = -8.34f;
+constexpr float kKeyboardRight = 8.355f;
+
+// The camera for a picture of width x height pixels. `rangeLeft`..`rangeRight` is the stretch of
+// the keyboard to frame (the whole keyboard for every view but Follow, which passes the hands'
+// range). The keyboard's stretch spans kFrameShare of the width; the keyboard sits at the bottom
+// of the picture and the space above it is the note lane's. Sizes below one pixel count as one.
+LookCamera makeLookCamera(LookView view, int width, int height, float rangeLeft = kKeyboardLeft,
+                          float rangeRight = kKeyboardRight);
+
+// Share of the picture's width the framed stretch of keyboard takes.
+constexpr float kFrameShare = 0.96f;
+
+// Where a scene point lands: *column from the left edge, *row from the top edge, in pixels (a
+// pixel's centre is at +0.5). False when the point is behind the eye.
+bool projectLook(const LookCamera& camera, glm::vec3 point, double* column, double* row);

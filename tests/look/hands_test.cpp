@@ -1,0 +1,252 @@
+// The new look's hands on the bundled score and on the real exports: every note's fingertip is
+// on its key at its onset (the thumb's too), no joint bends past its limits or backwards, no
+// finger goes through a key, the hands keep apart, and fingertips stay within the speed bound
+// wherever the notes leave the time for the move.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "fingering/optimal_planner.h"
+#include "fingering/optimal_printed.h"
+#include "geometry/hand_pose.h"
+#include "look/look_frame.h"
+#include "prepare/prepare.h"
+#include "render/key_layout.h"
+#include "score/musicxml_reader.h"
+#include "score/score_model.h"
+#include "timeline/timeline.h"
+
+namespace {
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The performance of a strict-form document as the program's other modes plan it.
+bool performanceOf(const std::string& document, LookPerformance* performance) {
+    setStartValues();
+    rightNotes.clear();
+    leftNotes.clear();
+    if (loadScoreFromBuffer(document.data(), document.size(), nullptr) != 0) {
+        return false;
+    }
+    createKeyStates();
+    std::vector<PrintedFinger> printed;
+    std::string error;
+    readPrintedFingers(document, &printed, &error);
+    planHandsOptimal(printed);
+    ScoreTiming timing;
+    if (!readScoreTiming(document.data(), document.size(), &timing, &error)) {
+        return false;
+    }
+    TimelineOptions options;
+    options.leadIn = 1.0;
+    const Timeline timeline = buildTimeline(timing, options);
+    *performance = lookPerformanceOf(timeline, document);
+    return true;
+}
+
+struct Material {
+    std::string name;
+    std::string document;
+};
+
+std::vector<Material> material() {
+    std::vector<Material> all;
+    all.push_back({"bundled sonata", slurp(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml")});
+    for (const char* name : {"chords", "clefchange", "divisions", "pickup", "scales", "ties",
+                             "tuplets", "twoparts", "twovoices"}) {
+        PrepareResult prepared;
+        const std::string path =
+            std::string(QUORVEL_SOURCE_DIR "/tests/data/real/") + name + ".musicxml";
+        if (prepareScore(path, {}, &prepared)) {
+            all.push_back({name, prepared.xml});
+        } else {
+            ADD_FAILURE() << name << ": " << prepared.error;
+        }
+    }
+    return all;
+}
+
+// Half the width of the part of a key a fingertip can stand on.
+float keyHalfWidth(int key) {
+    return isBlackKey(key) ? 0.075f : 0.15f;
+}
+
+// The key whose top is under point p (a black key where one stands), or -1.
+int keyUnder(glm::vec3 p) {
+    if (p.z < -0.825f || p.z > 0.825f) {
+        return -1;
+    }
+    int best = -1;
+    for (int key = 0; key < 88; ++key) {
+        const bool black = isBlackKey(key);
+        if (std::fabs(p.x - KeyLayout[key].x) > keyHalfWidth(key) || (black && p.z > 0.2f)) {
+            continue;
+        }
+        if (best < 0 || black) {
+            best = key;
+        }
+    }
+    return best;
+}
+}  // namespace
+
+TEST(LookHands, EveryFingertipIsOnItsKeyAtItsOnsetWithinItsJointLimits) {
+    buildKeyLayout();
+    for (const Material& m : material()) {
+        LookPerformance performance;
+        ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
+        ASSERT_FALSE(performance.notes.empty()) << m.name;
+        int thumbs = 0;
+        int missed = 0;
+        for (const LookNote& note : performance.notes) {
+            const HandPose pose = handPoseAt(performance.hands[note.hand], note.onset + 1e-6);
+            const FingerPose& finger = pose.fingers[note.finger];
+            const glm::vec3 tip = finger.joint[3];
+            const glm::vec3 key = fingerKeyTarget(note.key);
+            const bool over =
+                std::fabs(tip.x - key.x) <= keyHalfWidth(note.key) &&
+                std::fabs(tip.y - kTipRadius - (key.y - keyPressDrop(tip.z))) < 0.02f &&
+                tip.z > -0.825f && tip.z < (isBlackKey(note.key) ? 0.2f : 0.825f);
+            if (!over) {
+                ++missed;
+                ADD_FAILURE() << m.name << ": hand " << note.hand << " finger " << note.finger
+                              << " misses key " << note.key << " at " << note.onset << " (tip "
+                              << tip.x << ", " << tip.y << ", " << tip.z << "; key at " << key.x
+                              << ")";
+            }
+            EXPECT_TRUE(finger.playing) << m.name;
+            thumbs += note.finger == 0 ? 1 : 0;
+            if (missed > 5) {
+                break;
+            }
+        }
+        EXPECT_GT(thumbs, 0) << m.name << ": the thumb plays somewhere";
+        // Joints over the whole performance, 30 times a second.
+        for (double t = 0.0; t < performance.duration; t += 1.0 / 30.0) {
+            for (int hand = 0; hand < 2; ++hand) {
+                const HandPose pose = handPoseAt(performance.hands[hand], t);
+                for (int f = 0; f < 5; ++f) {
+                    const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
+                    for (int j = 0; j < kFingerJoints; ++j) {
+                        const float a = pose.fingers[f].angle[j];
+                        ASSERT_GE(a, limits[j].low - 1e-3f) << m.name << " at " << t;
+                        ASSERT_LE(a, limits[j].high + 1e-3f) << m.name << " at " << t;
+                    }
+                    // Never bent backwards past straight beyond the knuckle.
+                    ASSERT_GE(pose.fingers[f].angle[1], 0.0f);
+                    ASSERT_GE(pose.fingers[f].angle[2], 0.0f);
+                }
+            }
+        }
+    }
+}
+
+TEST(LookHands, NoFingerGoesThroughAKeyAndTheHandsKeepApart) {
+    buildKeyLayout();
+    for (const Material& m : material()) {
+        LookPerformance performance;
+        ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
+        int through = 0;
+        for (double t = 0.0; t < performance.duration && through < 5; t += 1.0 / 60.0) {
+            HandPose poses[2] = {handPoseAt(performance.hands[0], t),
+                                 handPoseAt(performance.hands[1], t)};
+            for (const HandPose& pose : poses) {
+                for (int f = 0; f < 5; ++f) {
+                    const FingerPose& finger = pose.fingers[f];
+                    // Along each bone, its underside stays above the key below it (a held key
+                    // sinks, and its finger with it).
+                    for (int bone = 0; bone < 3; ++bone) {
+                        for (float s : {0.0f, 0.5f, 1.0f}) {
+                            const glm::vec3 p = finger.joint[bone] +
+                                                (finger.joint[bone + 1] - finger.joint[bone]) * s;
+                            const int key = keyUnder(p);
+                            if (key < 0) {
+                                continue;
+                            }
+                            const float floor = keyTopHeight(key) - keyPressDrop(p.z) - 0.01f;
+                            if (p.y - (bone == 2 && s == 1.0f ? kTipRadius : 0.0f) <
+                                floor - 0.005f) {
+                                ++through;
+                                ADD_FAILURE()
+                                    << m.name << " at " << t << ": finger " << f << " of hand "
+                                    << pose.hand << " is inside key " << key << " (bone " << bone
+                                    << ", " << p.y << " under " << floor << ")";
+                            }
+                        }
+                    }
+                }
+            }
+            // The right hand stays to the right of the left: its leftmost joint is right of the
+            // left hand's rightmost by more than a finger's width.
+            float rightLowest = 1e9f;
+            float leftHighest = -1e9f;
+            for (const FingerPose& f : poses[0].fingers) {
+                for (const glm::vec3& j : f.joint) {
+                    rightLowest = std::min(rightLowest, j.x);
+                }
+            }
+            for (const FingerPose& f : poses[1].fingers) {
+                for (const glm::vec3& j : f.joint) {
+                    leftHighest = std::max(leftHighest, j.x);
+                }
+            }
+            EXPECT_GT(rightLowest - leftHighest, 0.17f) << m.name << " at " << t;
+            if (rightLowest - leftHighest <= 0.17f) {
+                break;
+            }
+        }
+    }
+}
+
+TEST(LookHands, FingertipsMoveNoFasterThanTheBoundWhereTheMusicLeavesTheTime) {
+    buildKeyLayout();
+    int checkedMoves = 0;
+    double fastest = 0.0;
+    for (const Material& m : material()) {
+        LookPerformance performance;
+        ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
+        for (int hand = 0; hand < 2; ++hand) {
+            const HandMotion& motion = performance.hands[hand];
+            for (size_t k = 0; k + 1 < motion.anchors.size(); ++k) {
+                const HandMotion::Anchor& a = motion.anchors[k];
+                const HandMotion::Anchor& b = motion.anchors[k + 1];
+                const double distance = std::fabs(b.x - a.x) + std::fabs(b.depth - a.depth);
+                const double needed = moveTime(distance);
+                if (b.start - a.start < needed + kStrike || distance < 0.3) {
+                    continue;  // the music leaves less time than the move needs, or no leap
+                }
+                ++checkedMoves;
+                // Through the move, 480 times a second, every fingertip of the hand.
+                const double step = 1.0 / 480.0;
+                HandPose before = handPoseAt(motion, a.leave);
+                for (double t = a.leave + step; t <= b.start; t += step) {
+                    const HandPose now = handPoseAt(motion, t);
+                    for (int f = 0; f < 5; ++f) {
+                        const double speed =
+                            glm::length(now.fingers[f].joint[3] - before.fingers[f].joint[3]) /
+                            step;
+                        fastest = std::max(fastest, speed);
+                        ASSERT_LE(speed, kFastestTip * 1.02)
+                            << m.name << ", hand " << hand << ", finger " << f << " at " << t
+                            << " moving " << distance << " units in " << b.start - a.leave << " s";
+                    }
+                    before = now;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checkedMoves, 20);
+    std::printf("leaps checked: %d, fastest fingertip %.2f m/s\n", checkedMoves,
+                fastest * 74.6 / 1000.0);
+}
