@@ -25,10 +25,12 @@ int main(int argc, char** argv) {
             break;
     }
     const bool windowed = options.mode == RunMode::Classic || options.mode == RunMode::Realtime;
-    if (startUpSession(options) != 0) {
+    const int started = startUpSession(options);
+    if (started != 0) {
         // The window modes end as the classic program does after a score it cannot load; the
-        // file-writing modes tell scripts that nothing was written.
-        return windowed ? 0 : 1;
+        // file-writing modes tell scripts that nothing was written, and so does every mode on a
+        // file refused outright (a bad MIDI file).
+        return windowed && started == kSessionNotLoaded ? 0 : 1;
     }
     // GLUT reads its own options (-display, -geometry) from the command line; ours are not for it.
     int glutArgc = 1;
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
             return runExport(options);
         case RunMode::Still:
             return runStill(options);
+        case RunMode::MidiFile:
+            return runMidiExport(options);
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
+
+#include "midi/midi_file.h"
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -11,7 +13,8 @@ namespace {
 // handling, so an old invocation with stray extra words keeps working as before.
 constexpr const char* kLongOptions[] = {
     "help",  "version", "prepare", "part",   "fingering", "realtime", "play", "mute", "soundfont",
-    "speed", "from",    "to",      "export", "still",     "at",       "size", "fps",  "camera"};
+    "speed", "from",    "to",      "export", "still",     "at",       "size", "fps",  "camera",
+    "split", "export-midi"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -92,6 +95,8 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     int fps = o.fps;
     std::string exportPath;
     std::string stillPath;
+    std::string midiPath;
+    std::string split;
 
     app.add_option("SCORE", o.score, "MusicXML (.xml, .musicxml) or compressed (.mxl) score");
     app.add_flag("--prepare", o.prepare,
@@ -116,6 +121,9 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     app.add_option("--size", size, "frame size of --export and --still, WxH (default 1280x720)");
     app.add_option("--fps", fps, "frames per second of --export (default 60)");
     app.add_option("--camera", o.camera, "player, above or side (default player)");
+    app.add_option("--export-midi", midiPath, "write the performance as a MIDI file");
+    app.add_option("--split", split,
+                   "MIDI files: this key (C4, F#3 or 60) and above to the right hand");
 
     try {
         app.parse(argc, argv);
@@ -163,12 +171,33 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         return ParseOutcome::Exit1;
     }
 
+    if (!split.empty()) {
+        o.splitKey = parseKeyName(split);
+        if (o.splitKey < 0) {
+            usageError("--split must be a key from A0 to C8 or a MIDI note number from 21 to 108, not '" +
+                       split + "'");
+            return ParseOutcome::Exit1;
+        }
+    }
     const int outputs = (exportPath.empty() ? 0 : 1) + (stillPath.empty() ? 0 : 1);
+    if (!midiPath.empty() && (outputs > 0 || realtime || play)) {
+        usageError("choose one of --realtime, --play, --export, --still and --export-midi");
+        return ParseOutcome::Exit1;
+    }
     if (outputs > 1 || (outputs == 1 && (realtime || play))) {
         usageError("choose one of --realtime, --play, --export and --still");
         return ParseOutcome::Exit1;
     }
-    if (!exportPath.empty()) {
+    if (!midiPath.empty()) {
+        o.mode = RunMode::MidiFile;
+        o.outputPath = midiPath;
+        if (o.mute || !o.soundfont.empty() || speed != 1.0 || !o.fromMeasure.empty() ||
+            !o.toMeasure.empty() || !size.empty() || fps != 60 || o.camera != "player") {
+            usageError("--export-midi writes the whole piece as it is played; it takes --prepare, "
+                       "--part, --split and --fingering");
+            return ParseOutcome::Exit1;
+        }
+    } else if (!exportPath.empty()) {
         o.mode = RunMode::Export;
         o.outputPath = exportPath;
     } else if (!stillPath.empty()) {

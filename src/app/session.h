@@ -3,7 +3,9 @@
 #include <string>
 
 #include "app/options.h"
+#include "music/piece.h"
 #include "prepare/prepare.h"
+#include "timeline/timeline.h"
 
 // Start-up of the long-option modes: the classic start-up's steps with the score prepared in
 // memory when asked for, and the planner the options choose.
@@ -11,10 +13,19 @@
 // ---- Written once by startUpSession; read by the real-time window and the exporter. ----
 extern std::string sessionDocument;    // the XML text the reader loaded (prepared or as read)
 extern PrepareResult sessionPrepared;  // the preparation's notes and changes, with --prepare
+extern bool sessionFromMidi;           // the score is a MIDI file: no document, the piece below
+extern Piece sessionPiece;             // the MIDI file's piece, as read
+extern ScoreTiming sessionTiming;      // its tempo and measures, as the timeline takes them
 
-// Key table and start values, the score (prepared when options.prepare or a --part is given),
-// key states, reset, and the chosen planner. Returns 0 when the score is loaded and planned, -1
-// when it could not be loaded (the reason has been printed).
+// startUpSession's failures: the classic one (a score the reader cannot load; the window modes
+// end with 0 as the classic program does) and one that always ends with status 1.
+constexpr int kSessionNotLoaded = -1;
+constexpr int kSessionRefused = -2;
+
+// Key table and start values, the score (prepared when options.prepare or a --part is given;
+// a MIDI file read into sessionPiece and the grids), key states, reset, and the chosen planner.
+// Returns 0 when the score is loaded and planned, else kSessionNotLoaded or kSessionRefused
+// (the reason has been printed).
 int startUpSession(const ProgramOptions& options);
 
 // The planner the options choose for their mode.

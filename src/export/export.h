@@ -30,6 +30,8 @@ struct ExportRequest {
     bool sound = true;        // false: no sound track (--mute)
     std::string soundfont;    // "": the packaged General MIDI SoundFont
     std::string at;           // a still's position (see stillTick)
+    const ScoreTiming* timing = nullptr;  // tempo and measures given (a MIDI file's); null:
+                                          // read from the document
 };
 
 // Writes the video of the performance. `document` is the XML text the reader loaded (tempo and
@@ -49,6 +51,8 @@ bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick, 
 // document the session loaded.
 int runExport(const ProgramOptions& options);
 int runStill(const ProgramOptions& options);
+// --export-midi: the performance as the session planned it, as a MIDI file (midi_export.h).
+int runMidiExport(const ProgramOptions& options);
 
 // ---- Figures of the last exportVideo, for the benchmark. ----
 struct ExportFigures {

@@ -1,10 +1,14 @@
 // The --export and --still modes of the program: the command line's request and the document
 // the session loaded, handed to the exporter.
 
+#include <cstdio>
 #include <string>
 
 #include "app/session.h"
 #include "export/export.h"
+#include "export/midi_export.h"
+#include "score/musicxml_reader.h"
+#include "timeline/piece_timing.h"
 
 namespace {
 ExportRequest requestFrom(const ProgramOptions& options) {
@@ -22,6 +26,7 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     request.sound = !options.mute;
     request.soundfont = options.soundfont;
     request.at = options.at;
+    request.timing = sessionFromMidi ? &sessionTiming : nullptr;
     return request;
 }
 }  // namespace
@@ -32,4 +37,22 @@ int runExport(const ProgramOptions& options) {
 
 int runStill(const ProgramOptions& options) {
     return exportStill(sessionDocument, requestFrom(options));
+}
+
+int runMidiExport(const ProgramOptions& options) {
+    const std::string input = options.score.empty() ? kDefaultScorePath : options.score;
+    if (sessionFromMidi) {
+        return exportMidiFile(sessionPiece, input, options.outputPath);
+    }
+    ScoreTiming timing;
+    std::string error;
+    if (!readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error)) {
+        std::fprintf(stderr, "Could not write the MIDI file %s: %s; nothing was written\n",
+                     options.outputPath.c_str(), error.c_str());
+        std::fflush(stderr);
+        return 1;
+    }
+    const Piece played =
+        pieceFromClassicGrids(tempoOfTiming(timing), measuresOfTiming(timing), true);
+    return exportMidiFile(played, input, options.outputPath);
 }
