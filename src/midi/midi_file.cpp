@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -719,8 +721,11 @@ bool writeMidi(const Piece& piece, const std::string& path, std::string* error) 
             return false;
         }
     }
+    errno = 0;
     if (smf_save(smf.get(), path.c_str()) != 0) {
-        *error = messages.first.empty() ? "cannot write the MIDI file" : messages.reason();
+        // The system's reason when there is one (libsmf words a failed open as of an input).
+        *error = errno != 0 ? std::strerror(errno)
+                 : messages.first.empty() ? "cannot write the MIDI file" : messages.reason();
         return false;
     }
     return true;
