@@ -98,7 +98,8 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     std::string midiPath;
     std::string split;
 
-    app.add_option("SCORE", o.score, "MusicXML (.xml, .musicxml) or compressed (.mxl) score");
+    app.add_option("SCORE", o.score,
+                   "MusicXML (.xml, .musicxml), compressed (.mxl) score or MIDI file (.mid)");
     app.add_flag("--prepare", o.prepare,
                  "normalise the score first (notation-program exports, .mxl files)");
     app.add_option("--part", o.parts,
