@@ -75,6 +75,26 @@ void settlePiece(Piece* piece) {
     }
 }
 
+void signaturesFromLengths(Piece* piece) {
+    const int64_t perQuarter = std::max<int32_t>(piece->divisions, 1);
+    std::vector<PieceMeasure>& measures = piece->measures;
+    for (size_t i = 0; i < measures.size(); ++i) {
+        PieceMeasure& measure = measures[i];
+        const int32_t end = i + 1 < measures.size() ? measures[i + 1].tick : piece->endTick;
+        const int64_t length = std::max<int64_t>(end - measure.tick, 0);
+        measure.beats = 4;
+        measure.beatType = 4;
+        for (int type : {4, 8, 16}) {
+            const int64_t beats = length * type / (4 * perQuarter);
+            if (length > 0 && (length * type) % (4 * perQuarter) == 0 && beats <= 255) {
+                measure.beats = static_cast<int>(beats);
+                measure.beatType = type;
+                break;
+            }
+        }
+    }
+}
+
 // ---- The piece into the classic grids ----
 
 void fillClassicGrids(const Piece& piece, GridReport* report) {

@@ -72,6 +72,11 @@ double pieceSeconds(const Piece& piece, double tick);
 // without measures a single measure "1" of 4/4 at tick 0.
 void settlePiece(Piece* piece);
 
+// Gives every measure the time signature of its length (the next measure's start, the last one
+// up to endTick): whole quarters as n/4, else n/8 or n/16; 4/4 when none fits. For sources that
+// state measures but no signatures, so that a MIDI file shows the same bars.
+void signaturesFromLengths(Piece* piece);
+
 // ---- The piece and the classic grids (score/score_model.h) ----
 
 // What making the grids changed, one line per kind with a count; empty when nothing.
