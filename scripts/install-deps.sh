@@ -18,6 +18,7 @@ packages=(
     libegl-dev libegl1-mesa-dev libgbm-dev
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
     sox
+    python3
 )
 
 missing=()
