@@ -59,8 +59,27 @@ struct LibraryMessages {
     }
 };
 
+// libsmf deletes a track's events one by one, each found by a scan of the track's array from
+// its start: quadratic, minutes for a long file. The events (a malloc'ed record holding a
+// malloc'ed message) are freed here in one pass and the arrays emptied before smf_delete.
 struct SmfDeleter {
-    void operator()(smf_t* smf) const { smf_delete(smf); }
+    void operator()(smf_t* smf) const {
+        for (int t = 1; t <= smf->number_of_tracks; ++t) {
+            smf_track_t* track = smf_get_track_by_number(smf, t);
+            if (track == nullptr || track->events_array == nullptr) {
+                continue;
+            }
+            for (guint i = 0; i < track->events_array->len; ++i) {
+                smf_event_t* event =
+                    static_cast<smf_event_t*>(g_ptr_array_index(track->events_array, i));
+                free(event->midi_buffer);
+                free(event);
+            }
+            g_ptr_array_set_size(track->events_array, 0);
+            track->number_of_events = 0;
+        }
+        smf_delete(smf);
+    }
 };
 using SmfHandle = std::unique_ptr<smf_t, SmfDeleter>;
 
@@ -345,9 +364,20 @@ bool readMidi(const std::string& bytes, const MidiReadOptions& options, Piece* p
     int64_t lastPulse = 0;
     {
         LibraryMessages messages;
-        smf_rewind(smf.get());
-        smf_event_t* event = nullptr;
-        while ((event = smf_get_next_event(smf.get())) != nullptr) {
+        // Track by track, each in its own order (notes pair within their track, and the pedal
+        // is put in time order below): libsmf's merged walk over all tracks slows down on long
+        // files, its arrays of events do not.
+        std::vector<smf_event_t*> events;
+        for (int t = 1; t <= smf->number_of_tracks; ++t) {
+            smf_track_t* track = smf_get_track_by_number(smf.get(), t);
+            for (int e = 1; track != nullptr && e <= track->number_of_events; ++e) {
+                smf_event_t* event = smf_track_get_event_by_number(track, e);
+                if (event != nullptr) {
+                    events.push_back(event);
+                }
+            }
+        }
+        for (smf_event_t* event : events) {
             const unsigned char* data = event->midi_buffer;
             const int length = event->midi_buffer_length;
             const int64_t pulse = event->time_pulses;
