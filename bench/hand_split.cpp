@@ -6,6 +6,8 @@
 //   bench_hand_split [FILE or FOLDER ...]   (default: tests/data/real/*.mid, the bundled sonata
 //                                            and the fingered exercises)
 
+#include "midi/hand_split.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "midi/hand_split.h"
 #include "midi/midi_file.h"
 #include "prepare/container.h"
 #include "prepare/prepare.h"
@@ -60,7 +61,8 @@ void addFiles(const std::string& where, std::vector<std::string>* files) {
     std::vector<std::string> found;
     for (const fs::directory_entry& entry : fs::directory_iterator(where)) {
         const std::string ext = entry.path().extension().string();
-        if (ext == ".mid" || ext == ".midi" || ext == ".xml" || ext == ".musicxml" || ext == ".mxl") {
+        if (ext == ".mid" || ext == ".midi" || ext == ".xml" || ext == ".musicxml" ||
+            ext == ".mxl") {
             found.push_back(entry.path().string());
         }
     }
@@ -115,7 +117,8 @@ int main(int argc, char** argv) {
         }
         const auto start = std::chrono::steady_clock::now();
         splitHands(&merged, all);
-        allSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        allSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         size_t right = 0;
         for (size_t i = 0; i < notes.size(); ++i) {
             right += merged[i].hand == notes[i].hand ? 1 : 0;

@@ -50,9 +50,8 @@ double secondsToRead(const std::string& bytes, size_t* notes) {
             std::printf("failed: %s\n", error.c_str());
             return 0.0;
         }
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                            start)
-                                  .count());
+        best = std::min(
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         *notes = piece.notes.size();
     }
     return best;

@@ -1,20 +1,20 @@
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
-
-#include "midi/midi_file.h"
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 
+#include "midi/midi_file.h"
+
 namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
 // handling, so an old invocation with stray extra words keeps working as before.
 constexpr const char* kLongOptions[] = {
-    "help",  "version", "prepare", "part",   "fingering", "realtime", "play", "mute", "soundfont",
-    "speed", "from",    "to",      "export", "still",     "at",       "size", "fps",  "camera",
-    "split", "export-midi"};
+    "help", "version",   "prepare", "part",   "fingering", "realtime",   "play",
+    "mute", "soundfont", "speed",   "from",   "to",        "export",     "still",
+    "at",   "size",      "fps",     "camera", "split",     "export-midi"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -175,8 +175,9 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     if (!split.empty()) {
         o.splitKey = parseKeyName(split);
         if (o.splitKey < 0) {
-            usageError("--split must be a key from A0 to C8 or a MIDI note number from 21 to 108, not '" +
-                       split + "'");
+            usageError(
+                "--split must be a key from A0 to C8 or a MIDI note number from 21 to 108, not '" +
+                split + "'");
             return ParseOutcome::Exit1;
         }
     }
@@ -194,8 +195,9 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         o.outputPath = midiPath;
         if (o.mute || !o.soundfont.empty() || speed != 1.0 || !o.fromMeasure.empty() ||
             !o.toMeasure.empty() || !size.empty() || fps != 60 || o.camera != "player") {
-            usageError("--export-midi writes the whole piece as it is played; it takes --prepare, "
-                       "--part, --split and --fingering");
+            usageError(
+                "--export-midi writes the whole piece as it is played; it takes --prepare, "
+                "--part, --split and --fingering");
             return ParseOutcome::Exit1;
         }
     } else if (!exportPath.empty()) {

@@ -9,7 +9,7 @@ namespace {
 // staves were merged into one track.
 constexpr double kMoveWeight = 1.0;       // per semitone a key lies beyond the hand's reach ...
 constexpr double kReach = 2.0;            // ... of this many semitones around where it was,
-constexpr double kLeap = 12.0;  // up to a leap, which costs the same however far
+constexpr double kLeap = 12.0;            // up to a leap, which costs the same however far
 constexpr double kRegisterWeight = 0.15;  // per semitone from the hand's usual register
 constexpr int kEasySpan = 12;             // semitones a hand covers without stretching
 constexpr double kStretchWeight = 4.0;    // per semitone beyond the easy span
@@ -28,8 +28,8 @@ struct Held {
 
 // What a hand looks like after the best way of playing the chords so far.
 struct HandPlace {
-    double centre = -1.0;     // mean key of its last chord; -1 before it plays
-    std::vector<Held> held;   // its notes still sounding
+    double centre = -1.0;    // mean key of its last chord; -1 before it plays
+    std::vector<Held> held;  // its notes still sounding
 };
 
 struct Path {
@@ -72,8 +72,8 @@ double handCost(const HandPlace& place, const std::vector<PieceNote>& notes,
     // around that place; before it has played, it is at its usual register.
     const double from = place.centre >= 0.0 ? place.centre : kRegister[hand];
     for (size_t i : part) {
-        cost += kMoveWeight *
-                std::min(kLeap, std::max(0.0, std::fabs(notes[i].key - from) - kReach));
+        cost +=
+            kMoveWeight * std::min(kLeap, std::max(0.0, std::fabs(notes[i].key - from) - kReach));
     }
     const double centre = sum / static_cast<double>(part.size());
     cost += kRegisterWeight * std::fabs(centre - kRegister[hand]);
@@ -99,8 +99,8 @@ double crossCost(const Path& path, const std::vector<PieceNote>& notes,
     return cost;
 }
 
-void advance(HandPlace* place, const std::vector<PieceNote>& notes,
-             const std::vector<size_t>& part, int32_t tick) {
+void advance(HandPlace* place, const std::vector<PieceNote>& notes, const std::vector<size_t>& part,
+             int32_t tick) {
     place->held.erase(std::remove_if(place->held.begin(), place->held.end(),
                                      [&](const Held& h) { return h.endTick <= tick; }),
                       place->held.end());

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -316,7 +316,8 @@ bool readMidi(const std::string& bytes, const MidiReadOptions& options, Piece* p
         *error = "not a Standard MIDI File (no MThd header)";
         return false;
     }
-    const int format = (static_cast<unsigned char>(bytes[8]) << 8) | static_cast<unsigned char>(bytes[9]);
+    const int format =
+        (static_cast<unsigned char>(bytes[8]) << 8) | static_cast<unsigned char>(bytes[9]);
     const int division =
         (static_cast<unsigned char>(bytes[12]) << 8) | static_cast<unsigned char>(bytes[13]);
     if (format == 2) {
@@ -412,8 +413,8 @@ bool readMidi(const std::string& bytes, const MidiReadOptions& options, Piece* p
             const auto where = std::make_tuple(event->track_number, channel, data[1] & 0x7F);
             if (on) {
                 sounding[where].push_back(raw.size());
-                raw.push_back(RawNote{event->track_number, channel, data[1] & 0x7F, data[2], pulse,
-                                      -1});
+                raw.push_back(
+                    RawNote{event->track_number, channel, data[1] & 0x7F, data[2], pulse, -1});
             } else {
                 std::vector<size_t>& open = sounding[where];
                 if (!open.empty()) {
@@ -468,12 +469,13 @@ bool readMidi(const std::string& bytes, const MidiReadOptions& options, Piece* p
         if (tempo->numerator > 0 && tempo->denominator > 0 &&
             (signatures.empty() || signatures.back().beats != tempo->numerator ||
              signatures.back().beatType != tempo->denominator)) {
-            signatures.push_back(RawSignature{tempo->time_pulses, tempo->numerator,
-                                              tempo->denominator});
+            signatures.push_back(
+                RawSignature{tempo->time_pulses, tempo->numerator, tempo->denominator});
         }
     }
     if (tempi.empty() || tempi.front().pulse != 0) {
-        tempi.insert(tempi.begin(), RawTempo{0, tempi.empty() ? 500000 : tempi.front().microsPerQuarter});
+        tempi.insert(tempi.begin(),
+                     RawTempo{0, tempi.empty() ? 500000 : tempi.front().microsPerQuarter});
     }
     if (signatures.empty() || signatures.front().pulse != 0) {
         signatures.insert(signatures.begin(), RawSignature{0, 4, 4});
@@ -522,8 +524,8 @@ bool readMidi(const std::string& bytes, const MidiReadOptions& options, Piece* p
         double qpm = 60.0e6 / tempi[i].microsPerQuarter;
         if (!exactTicks && i + 1 < tempi.size()) {
             // The segment keeps its length in seconds on the rounded ticks.
-            const double seconds = static_cast<double>(tempi[i + 1].pulse - tempi[i].pulse) /
-                                   ppqn * tempi[i].microsPerQuarter / 1.0e6;
+            const double seconds = static_cast<double>(tempi[i + 1].pulse - tempi[i].pulse) / ppqn *
+                                   tempi[i].microsPerQuarter / 1.0e6;
             const int64_t ticks = tick(tempi[i + 1].pulse) - at;
             if (ticks <= 0) {
                 continue;
@@ -644,9 +646,10 @@ bool readMidi(const std::string& bytes, const MidiReadOptions& options, Piece* p
                                   " notes never let go, held to the end of the file");
     }
     if (!exactTicks) {
-        report->changes.push_back("times rounded to ticks of " +
-                                  std::to_string(smallestMicros / 1000.0 / perQuarter).substr(0, 5) +
-                                  " ms at the fastest tempo");
+        report->changes.push_back(
+            "times rounded to ticks of " +
+            std::to_string(smallestMicros / 1000.0 / perQuarter).substr(0, 5) +
+            " ms at the fastest tempo");
     }
     settlePiece(piece);
     return true;
@@ -693,7 +696,8 @@ bool writeMidi(const Piece& piece, const std::string& path, std::string* error) 
     }
     LibraryMessages messages;
     SmfHandle smf(smf_new());
-    if (!smf || smf_set_format(smf.get(), 1) != 0 || smf_set_ppqn(smf.get(), piece.divisions) != 0) {
+    if (!smf || smf_set_format(smf.get(), 1) != 0 ||
+        smf_set_ppqn(smf.get(), piece.divisions) != 0) {
         *error = "cannot start the MIDI file: " + messages.reason();
         return false;
     }
@@ -702,10 +706,11 @@ bool writeMidi(const Piece& piece, const std::string& path, std::string* error) 
     for (const PieceTempo& tempo : piece.tempo) {
         const long micros = std::lround(60.0e6 / std::max(tempo.quartersPerMinute, 1e-3));
         const long value = std::clamp<long>(micros, 1, 0xFFFFFF);
-        conductor.push_back(OutEvent{std::max(tempo.tick, 0), 0,
-                                     {0xFF, 0x51, 0x03, static_cast<unsigned char>(value >> 16),
-                                      static_cast<unsigned char>(value >> 8),
-                                      static_cast<unsigned char>(value)}});
+        conductor.push_back(
+            OutEvent{std::max(tempo.tick, 0),
+                     0,
+                     {0xFF, 0x51, 0x03, static_cast<unsigned char>(value >> 16),
+                      static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)}});
     }
     int lastBeats = 0;
     int lastType = 0;
@@ -717,10 +722,11 @@ bool writeMidi(const Piece& piece, const std::string& path, std::string* error) 
         while ((1 << power) < measure.beatType && power < 7) {
             ++power;
         }
-        conductor.push_back(OutEvent{std::max(measure.tick, 0), 1,
-                                     {0xFF, 0x58, 0x04,
-                                      static_cast<unsigned char>(std::clamp(measure.beats, 1, 255)),
-                                      static_cast<unsigned char>(power), 24, 8}});
+        conductor.push_back(OutEvent{
+            std::max(measure.tick, 0),
+            1,
+            {0xFF, 0x58, 0x04, static_cast<unsigned char>(std::clamp(measure.beats, 1, 255)),
+             static_cast<unsigned char>(power), 24, 8}});
         lastBeats = measure.beats;
         lastType = measure.beatType;
     }
@@ -730,14 +736,16 @@ bool writeMidi(const Piece& piece, const std::string& path, std::string* error) 
     for (const PieceNote& note : piece.notes) {
         const int hand = note.hand == 1 ? 1 : 0;
         const unsigned char key = static_cast<unsigned char>(note.key + kLowestMidiNote);
-        const unsigned char velocity = static_cast<unsigned char>(std::clamp(note.velocity, 1, 127));
+        const unsigned char velocity =
+            static_cast<unsigned char>(std::clamp(note.velocity, 1, 127));
         hands[hand].push_back(OutEvent{note.tick, 2, {0x90, key, velocity}});
         hands[hand].push_back(OutEvent{note.endTick, 0, {0x80, key, 0}});
     }
     for (const PiecePedal& event : piece.pedal) {
-        hands[0].push_back(OutEvent{
-            event.tick, 1,
-            {0xB0, kSustainController, static_cast<unsigned char>(std::clamp(event.value, 0, 127))}});
+        hands[0].push_back(OutEvent{event.tick,
+                                    1,
+                                    {0xB0, kSustainController,
+                                     static_cast<unsigned char>(std::clamp(event.value, 0, 127))}});
     }
     for (std::vector<OutEvent>* events : {&conductor, &hands[0], &hands[1]}) {
         smf_track_t* track = smf_track_new();
@@ -754,8 +762,9 @@ bool writeMidi(const Piece& piece, const std::string& path, std::string* error) 
     errno = 0;
     if (smf_save(smf.get(), path.c_str()) != 0) {
         // The system's reason when there is one (libsmf words a failed open as of an input).
-        *error = errno != 0 ? std::strerror(errno)
-                 : messages.first.empty() ? "cannot write the MIDI file" : messages.reason();
+        *error = errno != 0               ? std::strerror(errno)
+                 : messages.first.empty() ? "cannot write the MIDI file"
+                                          : messages.reason();
         return false;
     }
     return true;
@@ -767,7 +776,8 @@ int parseKeyName(const std::string& text) {
     if (text.empty()) {
         return -1;
     }
-    if (std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         if (text.size() > 3) {
             return -1;
         }
@@ -788,7 +798,8 @@ int parseKeyName(const std::string& text) {
     }
     const std::string octave = text.substr(at);
     if (octave.empty() || octave.size() > 2 ||
-        !std::all_of(octave.begin(), octave.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        !std::all_of(octave.begin(), octave.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         return -1;
     }
     const int number = (std::stoi(octave) + 1) * 12 + semitone;

@@ -183,9 +183,8 @@ void fillClassicGrids(const Piece& piece, GridReport* report) {
                                           "notes struck again on their key at once left out"));
     }
     if (shortened > 0) {
-        report->changes.push_back(
-            counted(shortened, "note let go where its key is struck again",
-                    "notes let go where their key is struck again"));
+        report->changes.push_back(counted(shortened, "note let go where its key is struck again",
+                                          "notes let go where their key is struck again"));
     }
     if (moved > 0) {
         report->changes.push_back(counted(moved, "note moved to the other hand (six at once)",

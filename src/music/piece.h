@@ -12,18 +12,18 @@
 constexpr int kDefaultVelocity = 80;
 
 struct PieceNote {
-    int hand = 0;           // 0 right, 1 left
-    int32_t key = 0;        // 0 (A0) .. 87 (C8)
-    int32_t tick = 0;       // onset
-    int32_t endTick = 0;    // one past its last tick (> tick)
-    double onset = 0.0;     // seconds (from the tempo map)
-    double end = 0.0;       // seconds
+    int hand = 0;                     // 0 right, 1 left
+    int32_t key = 0;                  // 0 (A0) .. 87 (C8)
+    int32_t tick = 0;                 // onset
+    int32_t endTick = 0;              // one past its last tick (> tick)
+    double onset = 0.0;               // seconds (from the tempo map)
+    double end = 0.0;                 // seconds
     int velocity = kDefaultVelocity;  // 1..127
-    int printedFinger = 0;  // 1 thumb .. 5 little finger as printed; 0 none
-    int plannedFinger = 0;  // 1..5 as planned; 0 not planned
-    int staff = 0;          // 1-based staff of a score; 0 none (MIDI)
-    int voice = 0;          // voice of a score, or the MIDI channel plus one; 0 none
-    int measure = 0;        // index into Piece::measures of the measure holding the onset
+    int printedFinger = 0;            // 1 thumb .. 5 little finger as printed; 0 none
+    int plannedFinger = 0;            // 1..5 as planned; 0 not planned
+    int staff = 0;                    // 1-based staff of a score; 0 none (MIDI)
+    int voice = 0;                    // voice of a score, or the MIDI channel plus one; 0 none
+    int measure = 0;                  // index into Piece::measures of the measure holding the onset
 };
 
 struct PieceTempo {
@@ -55,8 +55,8 @@ struct PieceDynamic {
 struct Piece {
     std::string title;
     std::string composer;
-    int32_t divisions = 0;  // ticks per quarter note
-    int32_t endTick = 0;    // one past the last tick of the music
+    int32_t divisions = 0;               // ticks per quarter note
+    int32_t endTick = 0;                 // one past the last tick of the music
     std::vector<PieceNote> notes;        // by tick, then hand, then key
     std::vector<PieceTempo> tempo;       // sorted, the first at tick 0
     std::vector<PieceMeasure> measures;  // in order, the first at tick 0

@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 
 const std::string kReal = QUORVEL_SOURCE_DIR "/tests/data/real/";
 constexpr auto kGuard = std::chrono::seconds(120);
-const char* const kPieces[] = {"chords",  "clefchange", "divisions", "pickup",   "scales",
-                               "ties",    "tuplets",    "twoparts",  "twovoices"};
+const char* const kPieces[] = {"chords", "clefchange", "divisions", "pickup",   "scales",
+                               "ties",   "tuplets",    "twoparts",  "twovoices"};
 
 ProgramRun quorvel(const std::vector<std::string>& args) {
     return runProgramWith(QUORVEL_EXE, args, kGuard);
@@ -135,8 +135,8 @@ TEST(MidiProgram, MidiInThenOutIsTheIdentity) {
 TEST(MidiProgram, AStillOfAMidiFileAndBadFilesEndWithOneLine) {
     const std::string dir = folder();
     const std::string png = dir + "still.png";
-    ProgramRun run = quorvel({"--still", png, "--at", "m2", "--size", "320x180", "--from", "2",
-                              kReal + "scales.mid"});
+    ProgramRun run = quorvel(
+        {"--still", png, "--at", "m2", "--size", "320x180", "--from", "2", kReal + "scales.mid"});
     ASSERT_TRUE(run.ended) << run.err;
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(slurpFile(png).substr(1, 3), "PNG");
@@ -166,8 +166,7 @@ TEST(MidiProgram, AStillOfAMidiFileAndBadFilesEndWithOneLine) {
     run = quorvel({"--export-midi", dir + "out.mid", "--split", "H9", kReal + "chords.mid"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--split must be a key"), std::string::npos) << run.err;
-    run = quorvel({"--export-midi", dir + "out.mid", "--split", "C4",
-                   kReal + "chords.musicxml"});
+    run = quorvel({"--export-midi", dir + "out.mid", "--split", "C4", kReal + "chords.musicxml"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("--split goes with a MIDI file"), std::string::npos) << run.err;
     std::remove(cut.c_str());

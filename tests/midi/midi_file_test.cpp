@@ -3,6 +3,8 @@
 // the way back out (read, write, read again), files the reader must refuse, and the hand planner
 // on real two-staff music merged into one track.
 
+#include "midi/midi_file.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "midi/midi_file.h"
 #include "prepare/container.h"
 #include "score/score_model.h"
 #include "support/midi_notes.h"
@@ -162,18 +163,18 @@ TEST(MidiIn, KeepsTempoSignaturesVelocitiesPedalAndOverlapsAndNeverPlaysDrums) {
     ASSERT_EQ(piece.divisions, 2);
     ASSERT_EQ(piece.tempo.size(), 2u);
     EXPECT_DOUBLE_EQ(piece.tempo[1].quartersPerMinute, 60.0);
-    EXPECT_DOUBLE_EQ(pieceSeconds(piece, 6), 1.5);        // end of the first 3/4 measure
-    EXPECT_DOUBLE_EQ(pieceSeconds(piece, 12), 4.5);       // three quarters at 60 more
-    ASSERT_EQ(piece.measures.size(), 3u);                 // 3/4, 3/4, 6/8 (the piece's end)
+    EXPECT_DOUBLE_EQ(pieceSeconds(piece, 6), 1.5);   // end of the first 3/4 measure
+    EXPECT_DOUBLE_EQ(pieceSeconds(piece, 12), 4.5);  // three quarters at 60 more
+    ASSERT_EQ(piece.measures.size(), 3u);            // 3/4, 3/4, 6/8 (the piece's end)
     EXPECT_EQ(piece.measures[1].tick, 6);
     EXPECT_EQ(piece.measures[2].tick, 12);
     EXPECT_EQ(piece.measures[2].number, "3");
     EXPECT_EQ(piece.measures[2].beats, 6);
     EXPECT_EQ(piece.measures[2].beatType, 8);
     // (tick, key, end, hand, velocity): no drum note, both middle Cs.
-    std::vector<std::vector<int>> expected = {
-        {0, 27, 6, 1, 60}, {0, 39, 2, 0, 90},   {1, 39, 3, 0, 50},
-        {6, 43, 8, 0, 100}, {12, 22, 18, 1, 40}, {12, 46, 18, 0, 70}};
+    std::vector<std::vector<int>> expected = {{0, 27, 6, 1, 60},   {0, 39, 2, 0, 90},
+                                              {1, 39, 3, 0, 50},   {6, 43, 8, 0, 100},
+                                              {12, 22, 18, 1, 40}, {12, 46, 18, 0, 70}};
     EXPECT_EQ(noteList(piece), expected);
     ASSERT_EQ(piece.pedal.size(), 2u);
     EXPECT_EQ(piece.pedal[0].value, 127);
@@ -264,11 +265,10 @@ TEST(MidiIn, OneTrackIsSplitIntoHandsByThePlannerOrAtTheKeyGiven) {
         size_t fileRight = 0;
         std::vector<MidiNote> expected = staves.notes;
         for (const MidiNote& note : expected) {
-            const auto found = std::find_if(piece.notes.begin(), piece.notes.end(),
-                                            [&](const PieceNote& p) {
-                                                return p.key == note.key &&
-                                                       p.tick == std::lround(note.onset * piece.divisions);
-                                            });
+            const auto found =
+                std::find_if(piece.notes.begin(), piece.notes.end(), [&](const PieceNote& p) {
+                    return p.key == note.key && p.tick == std::lround(note.onset * piece.divisions);
+                });
             ASSERT_NE(found, piece.notes.end()) << path;
             fileRight += found->hand == (note.track == 0 ? 0 : 1) ? 1 : 0;
         }

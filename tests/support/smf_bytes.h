@@ -23,12 +23,13 @@ struct SmfTrack {
         add(0, bytes);
     }
     void tempo(uint32_t tick, uint32_t microsPerQuarter) {
-        add(tick, {0xFF, 0x51, 0x03, static_cast<uint8_t>(microsPerQuarter >> 16),
-                   static_cast<uint8_t>(microsPerQuarter >> 8),
-                   static_cast<uint8_t>(microsPerQuarter)});
+        add(tick,
+            {0xFF, 0x51, 0x03, static_cast<uint8_t>(microsPerQuarter >> 16),
+             static_cast<uint8_t>(microsPerQuarter >> 8), static_cast<uint8_t>(microsPerQuarter)});
     }
     void signature(uint32_t tick, int beats, int power) {
-        add(tick, {0xFF, 0x58, 0x04, static_cast<uint8_t>(beats), static_cast<uint8_t>(power), 24, 8});
+        add(tick,
+            {0xFF, 0x58, 0x04, static_cast<uint8_t>(beats), static_cast<uint8_t>(power), 24, 8});
     }
 };
 
