@@ -13,11 +13,13 @@ packages=(
     clang libclang-rt-14-dev
     libcli11-dev
     libzip-dev libexpat1-dev zip unzip
+    libsmf-dev
     libfluidsynth-dev fluid-soundfont-gm libebur128-dev
     libegl-dev libegl1-mesa-dev libgbm-dev
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
     sox
     libglm-dev libfreetype-dev fonts-dejavu-core
+    python3
 )
 
 missing=()

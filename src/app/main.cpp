@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
             break;
     }
     // A writer checks its output before any work, so that a refused name costs nothing.
-    if ((options.mode == RunMode::Export || options.mode == RunMode::Still) &&
+    if ((options.mode == RunMode::Export || options.mode == RunMode::Still ||
+         options.mode == RunMode::MidiFile) &&
         checkExportOutputOf(options) != 0) {
         return 1;
     }
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
             return runExport(options);
         case RunMode::Still:
             return runStill(options);
+        case RunMode::MidiFile:
+            return runMidiExport(options);
     }
     return 0;
 }

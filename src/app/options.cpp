@@ -8,14 +8,15 @@
 #include <sstream>
 
 #include "look/look_frame.h"
+#include "midi/midi_file.h"
 
 namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
 // handling, so an old invocation with stray extra words keeps working as before.
-constexpr const char* kLongOptions[] = {"help",     "version", "prepare", "part",      "fingering",
-                                        "realtime", "play",    "mute",    "soundfont", "speed",
-                                        "from",     "to",      "export",  "still",     "at",
-                                        "size",     "fps",     "camera",  "colors",    "skin"};
+constexpr const char* kLongOptions[] = {
+    "help",      "version", "prepare", "part", "fingering", "realtime",   "play", "mute",
+    "soundfont", "speed",   "from",    "to",   "export",    "still",      "at",   "size",
+    "fps",       "camera",  "colors",  "skin", "split",     "export-midi"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -128,8 +129,11 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     int fps = o.fps;
     std::string exportPath;
     std::string stillPath;
+    std::string midiPath;
+    std::string split;
 
-    app.add_option("SCORE", o.score, "MusicXML (.xml, .musicxml) or compressed (.mxl) score");
+    app.add_option("SCORE", o.score,
+                   "MusicXML (.xml, .musicxml), compressed (.mxl) score or MIDI file (.mid)");
     app.add_flag("--prepare", o.prepare,
                  "normalise the score first (notation-program exports, .mxl files)");
     app.add_option("--part", o.parts,
@@ -157,6 +161,9 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     app.add_option("--colors", o.colors,
                    "right and left hand colours RRGGBB,RRGGBB (default 3899F5,FA941A)");
     app.add_option("--skin", o.skin, "the hands' skin tone RRGGBB (default CC9980)");
+    app.add_option("--export-midi", midiPath, "write the performance as a MIDI file");
+    app.add_option("--split", split,
+                   "MIDI files: this key (C4, F#3 or 60) and above to the right hand");
 
     try {
         app.parse(argc, argv);
@@ -211,12 +218,35 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         return ParseOutcome::Exit1;
     }
 
+    if (!split.empty()) {
+        o.splitKey = parseKeyName(split);
+        if (o.splitKey < 0) {
+            usageError(
+                "--split must be a key from A0 to C8 or a MIDI note number from 21 to 108, not '" +
+                split + "'");
+            return ParseOutcome::Exit1;
+        }
+    }
     const int outputs = (exportPath.empty() ? 0 : 1) + (stillPath.empty() ? 0 : 1);
+    if (!midiPath.empty() && (outputs > 0 || realtime || play)) {
+        usageError("choose one of --realtime, --play, --export, --still and --export-midi");
+        return ParseOutcome::Exit1;
+    }
     if (outputs > 1 || (outputs == 1 && (realtime || play))) {
         usageError("choose one of --realtime, --play, --export and --still");
         return ParseOutcome::Exit1;
     }
-    if (!exportPath.empty()) {
+    if (!midiPath.empty()) {
+        o.mode = RunMode::MidiFile;
+        o.outputPath = midiPath;
+        if (o.mute || !o.soundfont.empty() || speed != 1.0 || !o.fromMeasure.empty() ||
+            !o.toMeasure.empty() || !size.empty() || fps != 60 || o.camera != "player") {
+            usageError(
+                "--export-midi writes the whole piece as it is played; it takes --prepare, "
+                "--part, --split and --fingering");
+            return ParseOutcome::Exit1;
+        }
+    } else if (!exportPath.empty()) {
         o.mode = RunMode::Export;
         o.outputPath = exportPath;
     } else if (!stillPath.empty()) {

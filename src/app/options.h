@@ -12,7 +12,8 @@ enum class RunMode {
     Classic,   // the classic window: tick clock, the eight-phase step, its commands
     Realtime,  // a window that plays in time with the score's tempo, with sound
     Export,    // a video file, drawn without a display
-    Still      // one picture, drawn without a display
+    Still,     // one picture, drawn without a display
+    MidiFile   // the performance written as a Standard MIDI File
 };
 
 // Which planner places the hands and fingers.
@@ -44,6 +45,7 @@ struct ProgramOptions {
     std::string camera = "player";  // --camera: player, above, side or follow
     std::string colors;             // --colors: the hands' colours; empty: the defaults
     std::string skin;               // --skin: the hands' skin tone; empty: the default
+    int splitKey = -1;  // --split: a MIDI file's notes from this key (0..87) up to the right hand
 };
 
 // Outcome of reading the command line.

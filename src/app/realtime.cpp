@@ -45,6 +45,10 @@ bool prepareRealtime(const ProgramOptions& options, const std::string& document,
         *error = "cannot read the score's tempo: " + *error;
         return false;
     }
+    return prepareRealtime(options, timing, error);
+}
+
+bool prepareRealtime(const ProgramOptions& options, const ScoreTiming& timing, std::string* error) {
     if (!(options.speed >= kMinClockRate && options.speed <= kMaxClockRate)) {
         *error = "the speed must lie between 0.25 and 4";
         return false;

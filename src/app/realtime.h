@@ -53,6 +53,8 @@ extern RealtimeState realtime;
 // one-line reason (no newline) for measures the score does not have or an unreadable document.
 bool prepareRealtime(const ProgramOptions& options, const std::string& document,
                      std::string* error);
+// The same with the tempo and measures given (a MIDI file's).
+bool prepareRealtime(const ProgramOptions& options, const ScoreTiming& timing, std::string* error);
 
 // Play from the start of the range at wall time `wall` (steady seconds).
 void realtimePlay(double wall);

@@ -115,7 +115,9 @@ void (*realtimeFrameShown)(double wall) = nullptr;
 int openRealtimeWindow(const ProgramOptions& options, const std::string& document, int argc,
                        char** argv) {
     std::string error;
-    if (!prepareRealtime(options, document, &error)) {
+    const bool prepared = sessionFromMidi ? prepareRealtime(options, sessionTiming, &error)
+                                          : prepareRealtime(options, document, &error);
+    if (!prepared) {
         std::fprintf(stderr, "quorvel: %s\n", error.c_str());
         std::fflush(stderr);
         return 1;

@@ -1,17 +1,25 @@
 #include "app/session.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "app/state.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
 #include "fingering/planner.h"
+#include "midi/midi_file.h"
 #include "prepare/container.h"
 #include "score/musicxml_reader.h"
+#include "score/score_model.h"
+#include "timeline/piece_timing.h"
 
 std::string sessionDocument;
 PrepareResult sessionPrepared;
+bool sessionFromMidi = false;
+Piece sessionPiece;
+ScoreTiming sessionTiming;
 
 namespace {
 // ---- Written once by startUpSession; read by every replanning. ----
@@ -108,11 +116,68 @@ int loadAsIs(const char* path, const char* shownPath) {
     }
     return loaded;
 }
+// The first bytes of the file, enough to recognise a MIDI file ("" when it cannot be read).
+std::string fileStart(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    char start[4] = {};
+    in.read(start, sizeof start);
+    return std::string(start, static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+}
+
+void sayRefusal(const std::string& reason) {
+    std::fprintf(stderr, "%s\n", reason.c_str());
+    std::fflush(stderr);
+}
+
+// A MIDI file read into the piece and the grids, reported as the reader reports a score.
+int loadMidi(const ProgramOptions& options, const char* path, const char* shownPath) {
+    std::printf("Loading MIDI file...\n");
+    std::fflush(stdout);
+    if (shownPath != nullptr) {
+        std::printf("File : %s\n", shownPath);
+        std::fflush(stdout);
+    }
+    if (!options.parts.empty()) {
+        sayRefusal(std::string("Could not load the MIDI file ") + path +
+                   ": --part chooses a part of a MusicXML score");
+        return kSessionRefused;
+    }
+    std::string bytes;
+    std::string error;
+    MidiReadOptions midiOptions;
+    midiOptions.splitKey = options.splitKey;
+    MidiReadReport report;
+    if (!readScoreBytes(path, &bytes, &error) ||
+        !readMidi(bytes, midiOptions, &sessionPiece, &report, &error)) {
+        sayRefusal(std::string("Could not load the MIDI file ") + path + ": " + error);
+        return kSessionRefused;
+    }
+    GridReport grids;
+    fillClassicGrids(sessionPiece, &grids);
+    for (const std::vector<std::string>* lines : {&report.changes, &grids.changes}) {
+        for (const std::string& line : *lines) {
+            sayRefusal(line);
+        }
+    }
+    sessionFromMidi = true;
+    sessionTiming = timingOfPiece(sessionPiece);
+    sessionTiming.endTick = static_cast<int32_t>(rightNotes.size());
+    std::printf("\n");
+    std::printf("Total duration: %d\n", currentTick);
+    std::printf("Divisions : %d\n", divisions);
+    std::printf("Quarter Note Count : %f\n",
+                static_cast<double>(currentTick) / static_cast<double>(divisions));
+    std::fflush(stdout);
+    return 0;
+}
 }  // namespace
 
 bool preparationReads(const char* path) {
     if (path == nullptr) {
         return false;
+    }
+    if (fileStart(path) == "MThd") {
+        return true;  // a MIDI file: --play reads those too
     }
     PrepareResult prepared;
     return prepareScore(path, PrepareOptions{}, &prepared);
@@ -130,13 +195,24 @@ int startUpSession(const ProgramOptions& options) {
     const char* path = options.score.empty() ? kDefaultScorePath : options.score.c_str();
     const char* shownPath = options.score.empty() ? nullptr : options.score.c_str();
     const bool prepare = options.prepare || !options.parts.empty();
-    const int loaded = prepare ? loadPrepared(options, path, shownPath) : loadAsIs(path, shownPath);
+    const bool midi = looksLikeMidi(path, fileStart(path));
+    if (!midi && options.splitKey >= 0) {
+        sayRefusal("quorvel: --split goes with a MIDI file (.mid, .midi)");
+        return kSessionRefused;
+    }
+    const int loaded = midi      ? loadMidi(options, path, shownPath)
+                       : prepare ? loadPrepared(options, path, shownPath)
+                                 : loadAsIs(path, shownPath);
     if (loaded != 0) {
-        return -1;
+        return loaded == kSessionRefused ? kSessionRefused : kSessionNotLoaded;
     }
     createKeyStates();
     if (chosenFingering(options) == FingeringChoice::Optimal) {
-        collectPrintedFingers(prepare);
+        if (midi) {
+            sessionPrinted.clear();  // a MIDI file prints no fingering
+        } else {
+            collectPrintedFingers(prepare);
+        }
         planOptimalWithPrintedFingers();
         replanHands = planOptimalWithPrintedFingers;
     } else {

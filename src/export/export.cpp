@@ -116,7 +116,9 @@ void sayFailure(const std::string& what, const std::string& path, const std::str
 bool makeTimeline(const std::string& document, const ExportRequest& request, Timeline* timeline,
                   std::string* error) {
     ScoreTiming timing;
-    if (!readScoreTiming(document.data(), document.size(), &timing, error)) {
+    if (request.timing != nullptr) {
+        timing = *request.timing;
+    } else if (!readScoreTiming(document.data(), document.size(), &timing, error)) {
         return false;
     }
     TimelineOptions options;

@@ -41,6 +41,8 @@ struct ExportRequest {
     bool newLook = false;
     LookView lookView = LookView::Player;
     LookPalette palette;
+    const ScoreTiming* timing = nullptr;  // tempo and measures given (a MIDI file's); null:
+                                          // read from the document
 };
 
 // Samples per pixel of the new look's pictures, and the H.264 preset of its videos.
@@ -77,9 +79,11 @@ bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick, 
 // document the session loaded.
 int runExport(const ProgramOptions& options);
 int runStill(const ProgramOptions& options);
+// --export-midi: the performance as the session planned it, as a MIDI file (midi_export.h).
+int runMidiExport(const ProgramOptions& options);
 
-// The output rule for the --export or --still of the options, before any work: 0 when the
-// output may be written, 1 after one line on standard error.
+// The output rule for the --export, --still or --export-midi of the options, before any work:
+// 0 when the output may be written, 1 after one line on standard error.
 int checkExportOutputOf(const ProgramOptions& options);
 
 // ---- Figures of the last exportVideo, for the benchmark. ----

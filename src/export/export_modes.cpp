@@ -6,7 +6,9 @@
 
 #include "app/session.h"
 #include "export/export.h"
+#include "export/midi_export.h"
 #include "score/musicxml_reader.h"
+#include "timeline/piece_timing.h"
 
 namespace {
 ExportRequest requestFrom(const ProgramOptions& options) {
@@ -37,6 +39,7 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     if (!options.skin.empty()) {
         parseSkin(options.skin, &request.palette, &unused);
     }
+    request.timing = sessionFromMidi ? &sessionTiming : nullptr;
     return request;
 }
 }  // namespace
@@ -44,6 +47,17 @@ ExportRequest requestFrom(const ProgramOptions& options) {
 int checkExportOutputOf(const ProgramOptions& options) {
     OutputTarget target;
     std::string error;
+    if (options.mode == RunMode::MidiFile) {
+        if (checkMidiOutput(options.outputPath,
+                            options.score.empty() ? kDefaultScorePath : options.score, &target,
+                            &error)) {
+            return 0;
+        }
+        std::fprintf(stderr, "Could not write the MIDI file %s: %s; nothing was written\n",
+                     options.outputPath.c_str(), error.c_str());
+        std::fflush(stderr);
+        return 1;
+    }
     if (checkExportOutput(requestFrom(options), options.mode == RunMode::Export, &target, &error)) {
         return 0;
     }
@@ -61,4 +75,22 @@ int runExport(const ProgramOptions& options) {
 
 int runStill(const ProgramOptions& options) {
     return exportStill(sessionDocument, requestFrom(options));
+}
+
+int runMidiExport(const ProgramOptions& options) {
+    const std::string input = options.score.empty() ? kDefaultScorePath : options.score;
+    if (sessionFromMidi) {
+        return exportMidiFile(sessionPiece, input, options.outputPath);
+    }
+    ScoreTiming timing;
+    std::string error;
+    if (!readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error)) {
+        std::fprintf(stderr, "Could not write the MIDI file %s: %s; nothing was written\n",
+                     options.outputPath.c_str(), error.c_str());
+        std::fflush(stderr);
+        return 1;
+    }
+    const Piece played =
+        pieceFromClassicGrids(tempoOfTiming(timing), measuresOfTiming(timing), true);
+    return exportMidiFile(played, input, options.outputPath);
 }

@@ -181,10 +181,12 @@ bool checkOutput(const std::string& output, const std::vector<std::string>& inpu
 }
 
 bool checkNotScoreName(const std::string& output, const std::string& option,
-                       const std::string& writes, std::string* error) {
+                       const std::string& writes, std::string* error,
+                       const std::vector<std::string>& own) {
     const std::string name = lowerCase(output);
     for (const char* extension : kScoreExtensions) {
-        if (endsWith(name, extension)) {
+        const bool isOwn = std::find(own.begin(), own.end(), extension) != own.end();
+        if (!isOwn && endsWith(name, extension)) {
             *error = std::string("the name is a score's (") + extension + "); " + option +
                      " writes " + writes;
             return false;

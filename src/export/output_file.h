@@ -35,8 +35,11 @@ bool checkOutput(const std::string& output, const std::vector<std::string>& inpu
 // .mxl, .mid, .midi, any case), the usual sign of a forgotten output name (`--export song.xml`).
 // `option` is the writer's option ("--export"), `writes` what it writes ("an MP4 video
 // (.mp4)").
+// `own` lists the writer's own extensions among them ({".mid", ".midi"} for a MIDI writer),
+// which are not refused.
 bool checkNotScoreName(const std::string& output, const std::string& option,
-                       const std::string& writes, std::string* error);
+                       const std::string& writes, std::string* error,
+                       const std::vector<std::string>& own = {});
 
 // Steps 2 and 3 for `bytes` held in memory: written to target.temporary and published. SIGINT
 // and SIGTERM while writing remove the temporary before the process ends. false with a

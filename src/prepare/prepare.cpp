@@ -1105,6 +1105,34 @@ struct Tempo {
     double quartersPerMinute;
 };
 
+// The prepared music as a Piece, from what the document is written from.
+Piece preparedPiece(const std::vector<Note>& notes, const std::vector<int64_t>& starts,
+                    const std::vector<std::string>& numbers, const std::vector<Tempo>& tempo,
+                    int64_t divisionsOut) {
+    Piece piece;
+    piece.divisions = static_cast<int32_t>(divisionsOut);
+    for (const Tempo& t : tempo) {
+        piece.tempo.push_back(PieceTempo{static_cast<int32_t>(t.tick), t.quartersPerMinute});
+    }
+    for (size_t m = 0; m < numbers.size() && m + 1 < starts.size(); ++m) {
+        piece.measures.push_back(PieceMeasure{numbers[m], static_cast<int32_t>(starts[m]), 4, 4});
+    }
+    piece.endTick = starts.empty() ? 0 : static_cast<int32_t>(starts.back());
+    for (const Note& n : notes) {
+        PieceNote note;
+        note.hand = n.hand;
+        note.key = static_cast<int32_t>(n.key);
+        note.tick = static_cast<int32_t>(n.onset);
+        note.endTick = static_cast<int32_t>(n.end);
+        note.printedFinger = n.finger;
+        note.staff = n.hand + 1;
+        piece.notes.push_back(note);
+    }
+    signaturesFromLengths(&piece);
+    settlePiece(&piece);
+    return piece;
+}
+
 std::string writeDocument(const std::vector<Note>& notes, const std::vector<int64_t>& starts,
                           const std::vector<std::string>& numbers, const std::vector<Tempo>& tempo,
                           int64_t divisionsOut) {
@@ -1597,6 +1625,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         result->notes.push_back({n.sourceIndex, n.hand, static_cast<int32_t>(n.onset),
                                  static_cast<int32_t>(n.end - n.onset), n.key, n.finger});
     }
+    result->piece = preparedPiece(final, starts, numbers, tempo, divisionsOut);
 
     // The report: the part chosen, then one line per kind of change.
     std::vector<std::string>& lines = result->changes;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "music/piece.h"
+
 struct PrepareOptions {
     std::vector<std::string> parts;  // --part values: part ids or 1-based positions;
                                      // one: the piano part; two: right hand part, left hand part
@@ -30,6 +32,8 @@ struct PrepareResult {
     std::string sourceXml;             // the source's MusicXML text (root file of an .mxl)
     std::vector<std::string> changes;  // one line per kind of change (counts, first measures)
     std::vector<PreparedNote> notes;   // every note the grids will play, by (tick, hand, key)
+    Piece piece;  // the same music as a Piece: these notes, the tempo map and the measures of the
+                  // prepared document, in its ticks
     std::string error;                 // why it failed (one line, no newline)
 };
 

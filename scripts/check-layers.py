@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""Fails when a source file includes a header of a layer above its own.
+
+Layers, lowest first; a file may include its own layer and those listed for it. The pure code
+that still lives in render/ and app/ (hand model, solvers, key layout, projection, point type,
+player's view) counts as geometry, wherever it sits today.
+
+  scripts/check-layers.py [--root SRC]   check SRC (default: src/ of this repository)
+  scripts/check-layers.py --plant        prove the check fails on planted wrong-way includes
+"""
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+CORE = ["score", "music", "midi", "prepare", "animation", "geometry", "fingering", "timeline",
+        "look"]
+ALLOWED = {
+    "score": [],
+    "music": ["score"],
+    "midi": ["music", "score"],
+    "prepare": ["music", "score"],
+    "animation": ["geometry", "score"],
+    "geometry": ["score"],
+    "fingering": ["music", "geometry", "animation", "score"],
+    "timeline": ["music", "fingering", "geometry", "animation", "score"],
+    # The new look's pure part: the frame of a moment (lane, lit keys, poses) and its cameras.
+    "look": ["timeline", "music", "fingering", "geometry", "animation", "score"],
+    "render": ["look", "geometry", "animation", "music", "score"],
+    "audio": CORE,
+    "export": CORE + ["render", "audio"],
+    "app": CORE + ["render", "audio", "export"],
+    "entry": CORE + ["render", "audio", "export", "app"],  # main.cpp, *_main.cpp
+}
+
+# Pure geometry not yet in its own folder.
+GEOMETRY = re.compile(
+    r"^(render/(hand_model|solvers|key_layout|projection|material)|app/(point3|player_view))\.(h|cpp)$|^app/camera\.h$")
+
+# Wrong-way includes that exist today, each to go when its code moves; nothing may be added.
+KNOWN = {
+    ("animation/animation.cpp", "app/state.h"),         # the tick step reads the play mode
+    ("animation/animation.cpp", "fingering/planner.h"),  # the tick step follows the plans
+    ("render/hand_model.h", "fingering/planner.h"),      # the hand model's finger constants
+    ("render/hand_model.h", "animation/animation.h"),    # the hand pose it solves
+    ("render/scene_gl.cpp", "app/state.h"),              # the window size
+    ("fingering/optimal_annotate.cpp", "app/state.h"),   # the writer's start-up of the model
+    ("fingering/optimal_annotate.h", "prepare/prepare.h"),  # the writer reads prepared notes
+    ("export/export.h", "app/options.h"),                # the modes take the command line
+    ("export/export.cpp", "app/state.h"),                # the performance reset
+    ("export/export_modes.cpp", "app/session.h"),        # the modes read the session
+}
+
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+/[^"]+)"', re.M)
+
+
+def layer_of(relative):
+    if GEOMETRY.match(relative):
+        return "geometry"
+    name = os.path.basename(relative)
+    if name == "main.cpp" or name.endswith("_main.cpp"):
+        return "entry"
+    return relative.split("/", 1)[0]
+
+
+def check(root):
+    faults = []
+    for folder, _, files in os.walk(root):
+        for name in sorted(files):
+            if not name.endswith((".h", ".cpp")):
+                continue
+            path = os.path.join(folder, name)
+            relative = os.path.relpath(path, root).replace(os.sep, "/")
+            own = layer_of(relative)
+            if own not in ALLOWED:
+                faults.append(f"{relative}: folder of no known layer")
+                continue
+            with open(path, encoding="utf-8", errors="replace") as source:
+                text = source.read()
+            for header in INCLUDE.findall(text):
+                other = layer_of(header)
+                if other == own or other in ALLOWED[own] or (relative, header) in KNOWN:
+                    continue
+                faults.append(f"{relative}: includes {header} ({own} may not include {other})")
+    for fault in faults:
+        print(f"check-layers: {fault}", flush=True)
+    return not faults
+
+
+def plant(root):
+    """The check passes on a copy of the sources and fails on each planted wrong-way include."""
+    plants = [
+        ("score/score_model.h", '#include "prepare/prepare.h"\n'),
+        ("timeline/timeline.h", '#include "render/scene_gl.h"\n'),
+        ("fingering/planner.h", '#include "app/session.h"\n'),
+        ("render/keyboard_gl.h", '#include "app/options.h"\n'),
+        ("render/solvers.h", '#include "render/scene_gl.h"\n'),
+    ]
+    ok = True
+    with tempfile.TemporaryDirectory() as scratch:
+        copy = os.path.join(scratch, "src")
+        shutil.copytree(root, copy)
+        if not check(copy):
+            print("check-layers --plant: the unplanted copy fails", flush=True)
+            return False
+        for relative, line in plants:
+            target = os.path.normpath(os.path.join(copy, relative))
+            with open(target, encoding="utf-8") as f:
+                before = f.read()
+            with open(target, "w", encoding="utf-8") as f:
+                f.write(before + line)
+            if check(copy):
+                print(f"check-layers --plant: {relative} + {line.strip()} was not caught", flush=True)
+                ok = False
+            with open(target, "w", encoding="utf-8") as f:
+                f.write(before)
+    if ok:
+        print(f"check-layers --plant: all {len(plants)} planted includes caught", flush=True)
+    return ok
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = os.path.join(here, "..", "src")
+    args = sys.argv[1:]
+    if "--root" in args:
+        root = args[args.index("--root") + 1]
+    if "--plant" in args:
+        return 0 if plant(root) else 1
+    if check(root):
+        print("check-layers: every include runs down the layers", flush=True)
+        return 0
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

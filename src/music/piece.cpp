@@ -1,0 +1,248 @@
+#include "music/piece.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "score/score_model.h"
+
+// Sections: seconds over the tempo map; settling a piece; the piece into the classic grids;
+// the classic grids into a piece.
+
+namespace {
+bool noteOrder(const PieceNote& a, const PieceNote& b) {
+    if (a.tick != b.tick) {
+        return a.tick < b.tick;
+    }
+    if (a.hand != b.hand) {
+        return a.hand < b.hand;
+    }
+    if (a.key != b.key) {
+        return a.key < b.key;
+    }
+    return a.endTick < b.endTick;
+}
+
+std::string counted(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+}  // namespace
+
+// ---- Seconds over the tempo map ----
+
+double pieceSeconds(const Piece& piece, double tick) {
+    const double perQuarter = piece.divisions > 0 ? piece.divisions : 1.0;
+    double seconds = 0.0;
+    double at = 0.0;
+    double qpm = piece.tempo.empty() ? 120.0 : piece.tempo.front().quartersPerMinute;
+    if (tick < 0.0) {
+        return tick / perQuarter * 60.0 / qpm;
+    }
+    for (size_t i = 1; i < piece.tempo.size() && piece.tempo[i].tick < tick; ++i) {
+        seconds += (piece.tempo[i].tick - at) / perQuarter * 60.0 / qpm;
+        at = piece.tempo[i].tick;
+        qpm = piece.tempo[i].quartersPerMinute;
+    }
+    return seconds + (tick - at) / perQuarter * 60.0 / qpm;
+}
+
+// ---- Settling a piece ----
+
+void settlePiece(Piece* piece) {
+    if (piece->tempo.empty() || piece->tempo.front().tick != 0) {
+        const double first = piece->tempo.empty() ? 120.0 : piece->tempo.front().quartersPerMinute;
+        piece->tempo.insert(piece->tempo.begin(), PieceTempo{0, first});
+    }
+    if (piece->measures.empty()) {
+        piece->measures.push_back(PieceMeasure{"1", 0, 4, 4});
+    }
+    std::stable_sort(piece->notes.begin(), piece->notes.end(), noteOrder);
+    size_t measure = 0;
+    for (PieceNote& note : piece->notes) {
+        while (measure + 1 < piece->measures.size() &&
+               piece->measures[measure + 1].tick <= note.tick) {
+            ++measure;
+        }
+        note.measure = static_cast<int>(measure);
+        note.onset = pieceSeconds(*piece, note.tick);
+        note.end = pieceSeconds(*piece, note.endTick);
+        piece->endTick = std::max(piece->endTick, note.endTick);
+    }
+    for (PiecePedal& pedal : piece->pedal) {
+        pedal.seconds = pieceSeconds(*piece, pedal.tick);
+    }
+}
+
+void signaturesFromLengths(Piece* piece) {
+    const int64_t perQuarter = std::max<int32_t>(piece->divisions, 1);
+    std::vector<PieceMeasure>& measures = piece->measures;
+    for (size_t i = 0; i < measures.size(); ++i) {
+        PieceMeasure& measure = measures[i];
+        const int32_t end = i + 1 < measures.size() ? measures[i + 1].tick : piece->endTick;
+        const int64_t length = std::max<int64_t>(end - measure.tick, 0);
+        measure.beats = 4;
+        measure.beatType = 4;
+        for (int type : {4, 8, 16}) {
+            const int64_t beats = length * type / (4 * perQuarter);
+            if (length > 0 && (length * type) % (4 * perQuarter) == 0 && beats <= 255) {
+                measure.beats = static_cast<int>(beats);
+                measure.beatType = type;
+                break;
+            }
+        }
+    }
+}
+
+// ---- The piece into the classic grids ----
+
+void fillClassicGrids(const Piece& piece, GridReport* report) {
+    // Per key, every note ends before the next onset on that key, whichever hand plays it.
+    std::vector<PieceNote> notes = piece.notes;
+    std::stable_sort(notes.begin(), notes.end(), noteOrder);
+    std::array<std::vector<size_t>, kKeyCount> byKey;
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (notes[i].key >= 0 && notes[i].key < kKeyCount) {
+            byKey[notes[i].key].push_back(i);
+        }
+    }
+    std::vector<bool> dropped(notes.size(), false);
+    size_t shortened = 0;
+    size_t doubled = 0;
+    for (const std::vector<size_t>& onKey : byKey) {
+        std::vector<size_t> sorted = onKey;
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [&](size_t a, size_t b) { return notes[a].tick < notes[b].tick; });
+        for (size_t n = 0; n + 1 < sorted.size(); ++n) {
+            PieceNote& note = notes[sorted[n]];
+            const PieceNote& next = notes[sorted[n + 1]];
+            if (next.tick == note.tick) {
+                dropped[sorted[n]] = true;  // the same key struck twice at once sounds once
+                ++doubled;
+            } else if (note.endTick > next.tick) {
+                note.endTick = next.tick;
+                ++shortened;
+            }
+        }
+    }
+
+    int32_t length = std::max<int32_t>(piece.endTick, 1);
+    for (const PieceNote& note : notes) {
+        length = std::max(length, note.endTick);
+    }
+    rightNotes.assign(static_cast<size_t>(length), kEmptyEvent);
+    leftNotes.assign(static_cast<size_t>(length), kEmptyEvent);
+    std::vector<NoteEvent>* grids[2] = {&rightNotes, &leftNotes};
+    auto freeSlots = [](const std::vector<NoteEvent>& grid, int32_t from, int32_t to) {
+        int fewest = kSlotCount;
+        for (int32_t t = from; t < to; ++t) {
+            int free = 0;
+            for (const NoteSlot& slot : grid[static_cast<size_t>(t)].slot) {
+                free += slot.key == kNoKey ? 1 : 0;
+            }
+            fewest = std::min(fewest, free);
+        }
+        return fewest;
+    };
+    size_t moved = 0;
+    size_t crowded = 0;
+    size_t outside = 0;
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const PieceNote& note = notes[i];
+        if (dropped[i]) {
+            continue;
+        }
+        if (note.key < 0 || note.key >= kKeyCount || note.tick < 0) {
+            ++outside;
+            continue;
+        }
+        const int32_t end = std::max(note.endTick, note.tick + 1);
+        int hand = note.hand == 1 ? 1 : 0;
+        if (freeSlots(*grids[hand], note.tick, end) == 0) {
+            if (freeSlots(*grids[1 - hand], note.tick, end) == 0) {
+                ++crowded;
+                continue;
+            }
+            hand = 1 - hand;
+            ++moved;
+        }
+        std::vector<NoteEvent>& grid = *grids[hand];
+        for (int32_t t = note.tick; t < end; ++t) {
+            for (NoteSlot& slot : grid[static_cast<size_t>(t)].slot) {
+                if (slot.key == kNoKey) {
+                    slot.key = note.key;
+                    slot.lastTick = t + 1 == end ? 1 : 0;
+                    break;
+                }
+            }
+        }
+    }
+    if (doubled > 0) {
+        report->changes.push_back(counted(doubled, "note struck again on its key at once left out",
+                                          "notes struck again on their key at once left out"));
+    }
+    if (shortened > 0) {
+        report->changes.push_back(counted(shortened, "note let go where its key is struck again",
+                                          "notes let go where their key is struck again"));
+    }
+    if (moved > 0) {
+        report->changes.push_back(counted(moved, "note moved to the other hand (six at once)",
+                                          "notes moved to the other hand (six at once)"));
+    }
+    if (crowded > 0) {
+        report->changes.push_back(counted(crowded, "note left out: both hands hold five",
+                                          "notes left out: both hands hold five"));
+    }
+    if (outside > 0) {
+        report->changes.push_back(counted(outside, "note outside the keyboard left out",
+                                          "notes outside the keyboard left out"));
+    }
+    divisions = std::max<int32_t>(piece.divisions, 1);
+    scanLength = 4 * divisions;
+    currentTick = length;
+}
+
+// ---- The classic grids into a piece ----
+
+Piece pieceFromClassicGrids(const std::vector<PieceTempo>& tempo,
+                            const std::vector<PieceMeasure>& measures, bool planned) {
+    Piece piece;
+    piece.divisions = divisions;
+    piece.tempo = tempo;
+    piece.measures = measures;
+    const std::vector<NoteEvent>* grids[2] = {&rightNotes, &leftNotes};
+    for (int hand = 0; hand < 2; ++hand) {
+        const std::vector<NoteEvent>& grid = *grids[hand];
+        // A key held on from the tick before continues its note; anything else starts one.
+        std::array<int32_t, kKeyCount> heldSince;
+        heldSince.fill(-1);
+        std::array<int, kKeyCount> finger{};
+        for (size_t t = 0; t < grid.size(); ++t) {
+            for (int s = 0; s < kSlotCount; ++s) {
+                const NoteSlot& slot = grid[t].slot[s];
+                if (slot.key < 0 || slot.key >= kKeyCount) {
+                    continue;
+                }
+                if (heldSince[slot.key] < 0) {
+                    heldSince[slot.key] = static_cast<int32_t>(t);
+                    finger[slot.key] = planned ? s + 1 : 0;
+                }
+                if (slot.lastTick != 0 || t + 1 == grid.size()) {
+                    PieceNote note;
+                    note.hand = hand;
+                    note.key = slot.key;
+                    note.tick = heldSince[slot.key];
+                    note.endTick = static_cast<int32_t>(t) + 1;
+                    note.plannedFinger = finger[slot.key];
+                    note.staff = hand + 1;
+                    piece.notes.push_back(note);
+                    heldSince[slot.key] = -1;
+                }
+            }
+        }
+    }
+    piece.endTick = static_cast<int32_t>(rightNotes.size());
+    settlePiece(&piece);
+    return piece;
+}
