@@ -867,6 +867,10 @@ struct Note {
     int32_t key;
     int finger;
     bool alive;
+    // Pieces of one note longer than a duration the reader takes: tied to the next piece, tied
+    // on from the one before.
+    bool tiesOn = false;
+    bool tiedOn = false;
 };
 
 std::string measureList(const ChangeTally& t) {
@@ -1093,13 +1097,30 @@ struct Writer {
         number(midi / 12 - 1);
         out += "</octave></pitch><duration>";
         number(n.end - n.onset);
-        out += "</duration><staff>";
+        out += "</duration>";
+        if (n.tiedOn) {
+            out += "<tie type=\"stop\"/>";
+        }
+        if (n.tiesOn) {
+            out += "<tie type=\"start\"/>";
+        }
+        out += "<staff>";
         number(n.hand + 1);
         out += "</staff>";
-        if (n.finger > 0) {
-            out += "<notations><technical><fingering>";
-            number(n.finger);
-            out += "</fingering></technical></notations>";
+        if (n.finger > 0 || n.tiedOn || n.tiesOn) {
+            out += "<notations>";
+            if (n.tiedOn) {
+                out += "<tied type=\"stop\"/>";
+            }
+            if (n.tiesOn) {
+                out += "<tied type=\"start\"/>";
+            }
+            if (n.finger > 0) {
+                out += "<technical><fingering>";
+                number(n.finger);
+                out += "</fingering></technical>";
+            }
+            out += "</notations>";
         }
         out += "</note>\n";
     }
@@ -1608,7 +1629,9 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                      [](const Note& a, const Note& b) { return a.onset < b.onset; });
     keepFiveFingers(&notes, &changes, measureOf);
 
-    // Notes the reader cannot take in one duration are struck again.
+    // Notes the reader cannot take in one duration are written as pieces tied to each other:
+    // the strict grids strike each piece, the performance (and any notation program) holds one
+    // note, as written.
     std::vector<Note> final;
     final.reserve(notes.size());
     for (const Note& n : notes) {
@@ -1622,8 +1645,10 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         while (piece.end - piece.onset > kMaxValue) {
             Note first = piece;
             first.end = piece.onset + kMaxValue;
+            first.tiesOn = true;
             final.push_back(first);
             piece.onset = first.end;
+            piece.tiedOn = true;
         }
         final.push_back(piece);
     }

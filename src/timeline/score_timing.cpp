@@ -249,17 +249,51 @@ struct PianoWalk {
     int32_t divisions = 0;
 };
 
-void readPianoNote(const pugi::xml_node& note, PianoWalk* piano) {
+// Key (0 = A0) of a <pitch>; -1 when it is not a plain one.
+int32_t pitchKey(const pugi::xml_node& pitch) {
+    static const char kSteps[] = "CDEFGAB";
+    static const int kSemitones[] = {0, 2, 4, 5, 7, 9, 11};
+    int step = -1;
+    double alter = 0.0;
+    double octave = -100.0;
+    for (const pugi::xml_node& c : pitch.children()) {
+        const std::string text = textOf(c);
+        if (named(c, "step") && text.size() == 1 && std::strchr(kSteps, text[0]) != nullptr &&
+            text[0] != '\0') {
+            step = static_cast<int>(std::strchr(kSteps, text[0]) - kSteps);
+        } else if (named(c, "alter")) {
+            decimal(text, &alter);
+        } else if (named(c, "octave")) {
+            decimal(text, &octave);
+        }
+    }
+    if (step < 0 || std::fabs(alter) > 2 || octave < -1 || octave > 9) {
+        return -1;
+    }
+    return kSemitones[step] + static_cast<int32_t>(std::lround(alter)) +
+           12 * static_cast<int32_t>(std::lround(octave)) - 9;
+}
+
+void readPianoNote(const pugi::xml_node& note, PianoWalk* piano, ScoreTiming* timing) {
     bool chord = false;
+    bool tieStop = false;
     int32_t duration = 0;
+    int32_t key = -1;
     for (const pugi::xml_node& c : note.children()) {
         if (named(c, "chord")) {
             chord = true;
         } else if (named(c, "duration")) {
             duration = readerInt(textOf(c));
+        } else if (named(c, "pitch")) {
+            key = pitchKey(c);
+        } else if (named(c, "tie")) {
+            tieStop = tieStop || attribute(c, "type") == "stop";
         } else if (named(c, "staff")) {
             if (chord) {
                 piano->cursor = bounded(piano->cursor - duration);
+            }
+            if (tieStop && key >= 0 && key < 88 && duration > 0) {
+                timing->tiedOn.push_back({key, toTick(static_cast<double>(piano->cursor + 1))});
             }
             if (duration > 0) {
                 piano->cursor = bounded(piano->cursor + duration);
@@ -280,7 +314,7 @@ void readPianoPart(const pugi::xml_node& part, PianoWalk* piano, ScoreTiming* ti
         for (const pugi::xml_node& c : measure.children()) {
             const double here = static_cast<double>(piano->cursor + 1);
             if (named(c, "note")) {
-                readPianoNote(c, piano);
+                readPianoNote(c, piano, timing);
             } else if (named(c, "backup") || named(c, "forward")) {
                 const bool back = named(c, "backup");
                 for (const pugi::xml_node& d : c.children()) {
@@ -457,6 +491,7 @@ bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::str
         }
     }
     timing->divisions = piano.divisions;
+    std::sort(timing->tiedOn.begin(), timing->tiedOn.end());
     timing->endTick = toTick(static_cast<double>(piano.furthest + 1));
     // Metronome marks stand in for the tempo only where the score has no sound tempo at all.
     timing->tempo = tempoMap(walk.sounds.empty() ? walk.metronomes : walk.sounds);
