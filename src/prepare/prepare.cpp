@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "prepare/container.h"
+#include "prepare/repeats.h"
 
 namespace {
 
@@ -1286,6 +1287,37 @@ bool collectParts(pugi::xml_node root, std::vector<PartInfo>* parts, std::string
     return true;
 }
 
+// Every part's measures in the order the lead part's repeats, endings and jumps play them: the
+// rest of the preparation then reads a measure played twice as two measures, with its number.
+void playInPerformanceOrder(std::vector<PartInfo>* parts, size_t lead, Changes* changes) {
+    const size_t written = (*parts)[lead].measures.size();
+    const std::vector<size_t> order = playOrder(readRepeatMarks((*parts)[lead].measures));
+    bool asWritten = order.size() == written;
+    for (size_t i = 0; asWritten && i < order.size(); ++i) {
+        asWritten = order[i] == i;
+    }
+    if (asWritten || order.empty()) {
+        return;
+    }
+    const std::vector<std::string> leadNumbers = (*parts)[lead].numbers;
+    for (PartInfo& part : *parts) {
+        PartInfo played = part;
+        played.measures.clear();
+        played.numbers.clear();
+        played.noteBase.clear();
+        for (size_t m : order) {
+            const bool has = m < part.measures.size();
+            played.measures.push_back(has ? part.measures[m] : pugi::xml_node());
+            played.numbers.push_back(has ? part.numbers[m] : leadNumbers[m]);
+            played.noteBase.push_back(has ? part.noteBase[m] : 0);
+        }
+        part = std::move(played);
+    }
+    changes->lines.push_back("repeats: " + std::to_string(written) + " measures written, " +
+                             std::to_string(order.size()) +
+                             " played in performance order (--no-repeats plays each once)");
+}
+
 std::string joinValues(const std::vector<int64_t>& values) {
     std::string text;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -1318,6 +1350,10 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
     if (!chooseParts(parts, options, &played, &result->error)) {
         return false;
     }
+    Changes changes;
+    if (options.repeats) {
+        playInPerformanceOrder(&parts, played[0].part, &changes);
+    }
 
     // The common unit: the least common multiple of every divisions value stated anywhere.
     int64_t unit = 1;
@@ -1331,7 +1367,6 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
             }
         }
     }
-    Changes changes;
     if (fallbackDivisions == 0) {
         fallbackDivisions = 1;
         changes.add(kNoDivisions, parts[played[0].part].numbers[0]);
@@ -1439,7 +1474,8 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
             size_t best = open.size();
             int64_t bestScore = 0;
             for (size_t i = 0; i < open.size(); ++i) {
-                const int64_t miss = open[i].end > begin ? open[i].end - begin : begin - open[i].end;
+                const int64_t miss =
+                    open[i].end > begin ? open[i].end - begin : begin - open[i].end;
                 if (miss > tieSlack) {
                     continue;
                 }

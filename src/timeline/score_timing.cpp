@@ -530,25 +530,52 @@ double secondsToTick(const ScoreTiming& timing, double seconds) {
     return from + (seconds - at) * tempo * perQuarter / 60.0;
 }
 
-int32_t measureTick(const ScoreTiming& timing, const std::string& number) {
-    for (const MeasureStart& m : timing.measures) {
-        if (m.number == number) {
-            return m.tick;
+namespace {
+// The measure `text` names: a number as printed ("12", the first measure so numbered), or
+// m followed by one, with :N for the N-th time it is played where repeats play it more than
+// once ("m12", "m12:2"). timing.measures.size() when there is none.
+size_t findMeasure(const ScoreTiming& timing, const std::string& text) {
+    const size_t count = timing.measures.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (timing.measures[i].number == text) {
+            return i;
         }
     }
-    return -1;
+    std::string number = text;
+    if (number.size() > 1 && (number[0] == 'm' || number[0] == 'M')) {
+        number.erase(0, 1);
+    }
+    long pass = 1;
+    const size_t colon = number.rfind(':');
+    if (colon != std::string::npos && colon > 0 && colon + 1 < number.size() &&
+        number.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
+        number.size() - colon <= 6) {
+        pass = std::strtol(number.c_str() + colon + 1, nullptr, 10);
+        number.erase(colon);
+    }
+    for (size_t i = 0; i < count && pass >= 1; ++i) {
+        if (timing.measures[i].number == number && --pass == 0) {
+            return i;
+        }
+    }
+    return count;
+}
+}  // namespace
+
+int32_t measureTick(const ScoreTiming& timing, const std::string& number) {
+    const size_t i = findMeasure(timing, number);
+    return i < timing.measures.size() ? timing.measures[i].tick : -1;
 }
 
 int32_t measureEndTick(const ScoreTiming& timing, const std::string& number) {
-    for (size_t i = 0; i < timing.measures.size(); ++i) {
-        if (timing.measures[i].number == number) {
-            if (i + 1 < timing.measures.size()) {
-                return std::max(timing.measures[i + 1].tick, timing.measures[i].tick);
-            }
-            return std::max(timing.endTick, timing.measures[i].tick);
-        }
+    const size_t i = findMeasure(timing, number);
+    if (i >= timing.measures.size()) {
+        return -1;
     }
-    return -1;
+    if (i + 1 < timing.measures.size()) {
+        return std::max(timing.measures[i + 1].tick, timing.measures[i].tick);
+    }
+    return std::max(timing.endTick, timing.measures[i].tick);
 }
 
 std::string measureAt(const ScoreTiming& timing, int32_t tick) {

@@ -155,7 +155,7 @@ struct RawRun {
 void readHand(const std::vector<NoteEvent>& grid, int hand, int32_t from, int32_t to,
               const std::vector<TiedOn>& tiedOn, std::vector<RawNote>* notes,
               std::vector<RawRun>* runs) {
-    std::vector<long> open(kKeyCount, -1);  // note still sounding into the next tick, per key
+    std::vector<long> open(kKeyCount, -1);   // note still sounding into the next tick, per key
     std::vector<long> ended(kKeyCount, -1);  // the key's last note that ended, per key
     std::vector<long> current(kKeyCount, -1);
     std::vector<int32_t> openKeys;

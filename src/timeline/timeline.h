@@ -33,9 +33,7 @@ constexpr double kDefaultQuartersPerMinute = 120.0;
 struct TiedOn {
     int32_t key;   // 0..87
     int32_t tick;  // its first tick
-    bool operator<(const TiedOn& o) const {
-        return key != o.key ? key < o.key : tick < o.tick;
-    }
+    bool operator<(const TiedOn& o) const { return key != o.key ? key < o.key : tick < o.tick; }
 };
 
 struct ScoreTiming {

@@ -48,12 +48,9 @@ TEST(PrepareHeld, AHeldKeyStruckAgainByAnotherVoiceSoundsOnToTheEndOfTheHeldNote
     // 3/8 in eighths: F3 held a dotted quarter in one voice, struck on the second eighth by
     // another: struck again there and held to the barline, not let go after an eighth.
     const PrepareResult r = prepareHeld("held_key_struck_again.xml");
-    expectMusic(r, 2,
-                {{"C5", 0, 3, R},
-                 {"F3", 0, 1, L},
-                 {"F3", 1, 2, L},
-                 {"D5", 3, 3, R},
-                 {"G3", 3, 3, L}});
+    expectMusic(
+        r, 2,
+        {{"C5", 0, 3, R}, {"F3", 0, 1, L}, {"F3", 1, 2, L}, {"D5", 3, 3, R}, {"G3", 3, 3, L}});
     EXPECT_EQ(changeLine(r, "a key struck again"),
               "a key struck again while it sounds in the same hand is let go first: 1 "
               "(measure 1)");

@@ -20,14 +20,16 @@ std::string longNoteScore() {
                 "<sign>G</sign><line>2</line></clef><clef number=\"2\"><sign>F</sign><line>4"
                 "</line></clef></attributes>";
         }
-        measures += "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1920"
-                    "</duration>";
+        measures +=
+            "<note><pitch><step>C</step><octave>4</octave></pitch><duration>1920"
+            "</duration>";
         measures += m > 1 ? "<tie type=\"stop\"/>" : "";
         measures += m < 3 ? "<tie type=\"start\"/>" : "";
-        measures += "<staff>1</staff></note><backup><duration>1920</duration></backup>"
-                    "<note><pitch><step>C</step><octave>3</octave></pitch><duration>1</duration>"
-                    "<staff>2</staff></note><forward><duration>1919</duration></forward>"
-                    "</measure>";
+        measures +=
+            "<staff>1</staff></note><backup><duration>1920</duration></backup>"
+            "<note><pitch><step>C</step><octave>3</octave></pitch><duration>1</duration>"
+            "<staff>2</staff></note><forward><duration>1919</duration></forward>"
+            "</measure>";
     }
     return "<?xml version=\"1.0\"?><score-partwise version=\"3.1\"><part-list><score-part "
            "id=\"P1\"><part-name>Piano</part-name></score-part></part-list><part id=\"P1\">" +
@@ -49,12 +51,11 @@ TEST(HeldNotes, ANoteLongerThanTheStrictFormTakesIsHeldAsOneNote) {
     int gridStrokes = 0;
     for (size_t t = 0; t < rightNotes.size(); ++t) {
         for (const NoteSlot& s : rightNotes[t].slot) {
-            gridStrokes += s.key == c4 && (t == 0 || std::none_of(std::begin(rightNotes[t - 1].slot),
-                                                                  std::end(rightNotes[t - 1].slot),
-                                                                  [&](const NoteSlot& p) {
-                                                                      return p.key == c4 &&
-                                                                             p.lastTick == 0;
-                                                                  }));
+            gridStrokes +=
+                s.key == c4 &&
+                (t == 0 ||
+                 std::none_of(std::begin(rightNotes[t - 1].slot), std::end(rightNotes[t - 1].slot),
+                              [&](const NoteSlot& p) { return p.key == c4 && p.lastTick == 0; }));
         }
     }
     EXPECT_EQ(gridStrokes, 2);
