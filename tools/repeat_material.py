@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes our own small piano pieces with repeats (repeat barlines with and without `times`,
 first and second endings, an ending numbered "1, 2", D.C. al Fine, D.S. al Coda), then has
-musescore3 import each one and export it as MIDI, so that the tests can compare the order and
+musescore3 import each one and export it as MIDI and as compressed MusicXML, so that the tests can compare the order and
 times the preparation plays with a notation program's own playback.
 
     tools/repeat_material.py [OUTPUT_DIR]     (default: tests/data/repeats)
@@ -119,8 +119,10 @@ def main():
         path = os.path.join(out_dir, name + ".musicxml")
         with open(path, "w") as f:
             f.write(score(measures))
-        subprocess.run(["mscore3", "-o", os.path.join(out_dir, name + ".mid"), path],
-                       env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for suffix in (".mid", "_export.mxl"):
+            subprocess.run(["mscore3", "-o", os.path.join(out_dir, name + suffix), path],
+                           env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":
