@@ -14,9 +14,9 @@ namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
 // handling, so an old invocation with stray extra words keeps working as before.
 constexpr const char* kLongOptions[] = {
-    "help",      "version", "prepare", "part", "fingering", "realtime",   "play", "mute",
-    "soundfont", "speed",   "from",    "to",   "export",    "still",      "at",   "size",
-    "fps",       "camera",  "colors",  "skin", "split",     "export-midi"};
+    "help",      "version", "prepare", "part", "fingering", "realtime",    "play",      "mute",
+    "soundfont", "speed",   "from",    "to",   "export",    "still",       "at",        "size",
+    "fps",       "camera",  "colors",  "skin", "split",     "export-midi", "no-repeats"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -39,7 +39,9 @@ const char* kDescription =
 
 const char* kFooter =
     "Positions for --at: a number of quarter notes from the start (for example 12 or\n"
-    "7.5), or m followed by a measure number (for example m5) for that measure's start.\n"
+    "7.5), or m followed by a measure number (for example m5) for that measure's start;\n"
+    "m5:2 is its start on the second pass, where repeats play it twice (--from and --to\n"
+    "take the same forms, the first pass without :N).\n"
     "Companion programs: quorvel-prepare INPUT OUTPUT (write the prepared score) and\n"
     "quorvel-fingering INPUT OUTPUT (write the fingering into a copy of the score).";
 
@@ -150,8 +152,12 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     app.add_option("--soundfont", o.soundfont,
                    "SoundFont for the piano (default: the packaged one)");
     app.add_option("--speed", speed, "tempo factor, 0.25 to 4 (default 1)");
-    app.add_option("--from", o.fromMeasure, "first measure to play (its number as printed)");
-    app.add_option("--to", o.toMeasure, "last measure to play");
+    bool noRepeats = false;
+    app.add_flag("--no-repeats", noRepeats,
+                 "play every measure once (prepared modes play repeats, endings, D.C. and D.S.)");
+    app.add_option("--from", o.fromMeasure,
+                   "first measure to play: its number as printed, m12:2 for its second pass");
+    app.add_option("--to", o.toMeasure, "last measure to play (the same forms)");
     app.add_option("--export", exportPath, "write a video (H.264 and AAC in MP4) without a window");
     app.add_option("--still", stillPath, "write one picture (PNG) without a window");
     app.add_option("--at", o.at, "position of the --still picture (see below)");
@@ -259,6 +265,7 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     } else if (realtime || play) {
         o.mode = RunMode::Realtime;
     }
+    o.repeats = !noRepeats;
     if (play) {
         o.prepare = true;
         o.startPlaying = true;

@@ -35,6 +35,7 @@ struct ProgramOptions {
     bool mute = false;          // no sound
     std::string soundfont;      // SoundFont path; empty: the packaged General MIDI one
     double speed = 1.0;         // tempo factor, 0.25 .. 4
+    bool repeats = true;        // --no-repeats clears it: every measure played once
     std::string fromMeasure;    // first measure to play (its number as written); empty: start
     std::string toMeasure;      // last measure to play; empty: the end
     std::string outputPath;     // --export or --still: the file to write

@@ -65,6 +65,7 @@ void planClassic() {
 int loadPrepared(const ProgramOptions& options, const char* path, const char* shownPath) {
     PrepareOptions prepareOptions;
     prepareOptions.parts = options.parts;
+    prepareOptions.repeats = options.repeats;
     if (!prepareScore(path, prepareOptions, &sessionPrepared)) {
         std::printf("Loading MusicXML file...\n");
         std::fflush(stdout);

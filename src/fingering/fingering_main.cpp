@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     std::string output;
     bool replace = false;
     PrepareOptions options;
+    options.repeats = false;  // fingers go back onto the notes as written, each once
     app.add_option("INPUT", input, "the score to finger")->required();
     app.add_option("OUTPUT", output, "where to write the fingered score (plain MusicXML)")
         ->required();

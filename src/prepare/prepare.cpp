@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "prepare/container.h"
+#include "prepare/repeats.h"
 
 namespace {
 
@@ -369,6 +370,7 @@ struct RawNote {
     int64_t onset;
     int64_t length;
     int staff;
+    std::string voice;  // as written; "" when none
     int32_t key;
     int finger;
     bool tieStart;
@@ -528,7 +530,10 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
         *lastOnset = *pos;
         *pos = clampPosition(*pos + length);
     }
-    *extent = std::max(*extent, std::max(*pos, clampPosition(onset + length)));
+    // The measure is as long as the cursor goes. A chord note longer than the note it is stacked
+    // on sounds past the cursor, and past the barline when it is written at the end, without
+    // moving the next measure: counting its end would start every later measure late.
+    *extent = std::max(*extent, *pos);
     if (!w.played) {
         return;  // only its time matters
     }
@@ -572,6 +577,7 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     }
     // 0 tells a missing staff apart from a written 1 until the part's staves are known.
     raw.staff = parts.staff ? std::max(1, firstDigits(parts.staff.text().get())) : 0;
+    raw.voice = trimmed(note.child("voice").text().get());
     if (parts.notations) {
         for (pugi::xml_node notations : note.children("notations")) {
             for (pugi::xml_node tied : notations.children("tied")) {
@@ -862,6 +868,10 @@ struct Note {
     int32_t key;
     int finger;
     bool alive;
+    // Pieces of one note longer than a duration the reader takes: tied to the next piece, tied
+    // on from the one before.
+    bool tiesOn = false;
+    bool tiedOn = false;
 };
 
 std::string measureList(const ChangeTally& t) {
@@ -1088,13 +1098,30 @@ struct Writer {
         number(midi / 12 - 1);
         out += "</octave></pitch><duration>";
         number(n.end - n.onset);
-        out += "</duration><staff>";
+        out += "</duration>";
+        if (n.tiedOn) {
+            out += "<tie type=\"stop\"/>";
+        }
+        if (n.tiesOn) {
+            out += "<tie type=\"start\"/>";
+        }
+        out += "<staff>";
         number(n.hand + 1);
         out += "</staff>";
-        if (n.finger > 0) {
-            out += "<notations><technical><fingering>";
-            number(n.finger);
-            out += "</fingering></technical></notations>";
+        if (n.finger > 0 || n.tiedOn || n.tiesOn) {
+            out += "<notations>";
+            if (n.tiedOn) {
+                out += "<tied type=\"stop\"/>";
+            }
+            if (n.tiesOn) {
+                out += "<tied type=\"start\"/>";
+            }
+            if (n.finger > 0) {
+                out += "<technical><fingering>";
+                number(n.finger);
+                out += "</fingering></technical>";
+            }
+            out += "</notations>";
         }
         out += "</note>\n";
     }
@@ -1288,6 +1315,37 @@ bool collectParts(pugi::xml_node root, std::vector<PartInfo>* parts, std::string
     return true;
 }
 
+// Every part's measures in the order the lead part's repeats, endings and jumps play them: the
+// rest of the preparation then reads a measure played twice as two measures, with its number.
+void playInPerformanceOrder(std::vector<PartInfo>* parts, size_t lead, Changes* changes) {
+    const size_t written = (*parts)[lead].measures.size();
+    const std::vector<size_t> order = playOrder(readRepeatMarks((*parts)[lead].measures));
+    bool asWritten = order.size() == written;
+    for (size_t i = 0; asWritten && i < order.size(); ++i) {
+        asWritten = order[i] == i;
+    }
+    if (asWritten || order.empty()) {
+        return;
+    }
+    const std::vector<std::string> leadNumbers = (*parts)[lead].numbers;
+    for (PartInfo& part : *parts) {
+        PartInfo played = part;
+        played.measures.clear();
+        played.numbers.clear();
+        played.noteBase.clear();
+        for (size_t m : order) {
+            const bool has = m < part.measures.size();
+            played.measures.push_back(has ? part.measures[m] : pugi::xml_node());
+            played.numbers.push_back(has ? part.numbers[m] : leadNumbers[m]);
+            played.noteBase.push_back(has ? part.noteBase[m] : 0);
+        }
+        part = std::move(played);
+    }
+    changes->lines.push_back("repeats: " + std::to_string(written) + " measures written, " +
+                             std::to_string(order.size()) +
+                             " played in performance order (--no-repeats plays each once)");
+}
+
 std::string joinValues(const std::vector<int64_t>& values) {
     std::string text;
     for (size_t i = 0; i < values.size(); ++i) {
@@ -1320,6 +1378,10 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
     if (!chooseParts(parts, options, &played, &result->error)) {
         return false;
     }
+    Changes changes;
+    if (options.repeats) {
+        playInPerformanceOrder(&parts, played[0].part, &changes);
+    }
 
     // The common unit: the least common multiple of every divisions value stated anywhere.
     int64_t unit = 1;
@@ -1333,7 +1395,6 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
             }
         }
     }
-    Changes changes;
     if (fallbackDivisions == 0) {
         fallbackDivisions = 1;
         changes.add(kNoDivisions, parts[played[0].part].numbers[0]);
@@ -1410,6 +1471,11 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                                     (single == 1 ? "left hand (F clef)" : "right hand"));
         }
         // Ties: a note tied from an earlier one of the same key ending where it starts extends it.
+        // The same key may be tied at once in both staves or in two voices of one staff, so each
+        // continuation takes the open tie of its own staff and voice first, then of its own
+        // staff, then any. Exporters that round tuplet durations leave a voice a tick or so short
+        // of (or past) the barline, so a tie whose end misses the continuation by less than a
+        // 64th note still holds it: the tie says the key is not struck again.
         const std::vector<RawNote>& raw = pm.notes;
         std::vector<int64_t> onset(raw.size());
         for (size_t k = 0; k < raw.size(); ++k) {
@@ -1419,8 +1485,43 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t a, size_t b) { return onset[a] < onset[b]; });
-        std::unordered_map<int64_t, size_t> openTie;  // (end, key) -> note in `notes`
-        auto tieKey = [](int64_t end, int32_t key) { return end * 4096 + (key & 4095); };
+        struct OpenTie {
+            int64_t end;
+            size_t held;  // index in `notes`
+            int staff;
+            const std::string* voice;
+        };
+        std::unordered_map<int32_t, std::vector<OpenTie>> openTies;  // by key
+        const int64_t tieSlack = unit / 16;
+        auto takeTie = [&](const RawNote& r, int64_t begin, size_t* held) {
+            auto found = openTies.find(r.key);
+            if (found == openTies.end()) {
+                return false;
+            }
+            std::vector<OpenTie>& open = found->second;
+            size_t best = open.size();
+            int64_t bestScore = 0;
+            for (size_t i = 0; i < open.size(); ++i) {
+                const int64_t miss =
+                    open[i].end > begin ? open[i].end - begin : begin - open[i].end;
+                if (miss > tieSlack) {
+                    continue;
+                }
+                const bool sameStaff = open[i].staff == r.staff;
+                const int64_t rank = sameStaff ? (*open[i].voice == r.voice ? 0 : 1) : 2;
+                const int64_t score = rank * (tieSlack + 1) + miss;
+                if (best == open.size() || score < bestScore) {
+                    best = i;
+                    bestScore = score;
+                }
+            }
+            if (best == open.size()) {
+                return false;
+            }
+            *held = open[best].held;
+            open.erase(open.begin() + static_cast<long>(best));
+            return true;
+        };
         for (size_t k : order) {
             const RawNote& r = raw[k];
             if (r.staff == 0 && part.staves >= 2 && p.hand < 0) {
@@ -1428,21 +1529,17 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
             }
             const int64_t begin = onset[k];
             const int64_t end = clampPosition(begin + r.length);
-            if (r.tieStop) {
-                auto open = openTie.find(tieKey(begin, r.key));
-                if (open != openTie.end()) {
-                    const size_t held = open->second;
-                    openTie.erase(open);
-                    notes[held].end = end;
-                    if (notes[held].finger == 0) {
-                        notes[held].finger = r.finger;
-                    }
-                    if (r.tieStart) {
-                        openTie[tieKey(end, r.key)] = held;
-                    }
-                    changes.add(kTied, part.numbers[r.measure]);
-                    continue;
+            size_t held = 0;
+            if (r.tieStop && takeTie(r, begin, &held)) {
+                notes[held].end = std::max(notes[held].end, end);
+                if (notes[held].finger == 0) {
+                    notes[held].finger = r.finger;
                 }
+                if (r.tieStart) {
+                    openTies[r.key].push_back({end, held, r.staff, &r.voice});
+                }
+                changes.add(kTied, part.numbers[r.measure]);
+                continue;
             }
             int hand = single;
             if (hand < 0) {
@@ -1452,7 +1549,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
             }
             notes.push_back({r.sourceIndex, hand, begin, end, r.key, r.finger, true});
             if (r.tieStart) {
-                openTie[tieKey(end, r.key)] = notes.size() - 1;
+                openTies[r.key].push_back({end, notes.size() - 1, r.staff, &r.voice});
             }
         }
     }
@@ -1585,6 +1682,9 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         if (n.onset == before.onset) {
             n.alive = false;  // the same stroke written twice: the longer one is kept
         } else {
+            // A pianist strikes the key again and holds it on for as long as the longer note
+            // was written: another voice's short note on a held key does not silence the rest.
+            n.end = std::max(n.end, before.end);
             before.end = n.onset;
             last = k;
         }
@@ -1593,7 +1693,9 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                      [](const Note& a, const Note& b) { return a.onset < b.onset; });
     keepFiveFingers(&notes, &changes, measureOf);
 
-    // Notes the reader cannot take in one duration are struck again.
+    // Notes the reader cannot take in one duration are written as pieces tied to each other:
+    // the strict grids strike each piece, the performance (and any notation program) holds one
+    // note, as written.
     std::vector<Note> final;
     final.reserve(notes.size());
     for (const Note& n : notes) {
@@ -1607,8 +1709,10 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         while (piece.end - piece.onset > kMaxValue) {
             Note first = piece;
             first.end = piece.onset + kMaxValue;
+            first.tiesOn = true;
             final.push_back(first);
             piece.onset = first.end;
+            piece.tiedOn = true;
         }
         final.push_back(piece);
     }

@@ -14,6 +14,7 @@
 struct PrepareOptions {
     std::vector<std::string> parts;  // --part values: part ids or 1-based positions;
                                      // one: the piano part; two: right hand part, left hand part
+    bool repeats = true;  // play repeats, endings, D.C. and D.S. in order; false: each measure once
 };
 
 // One note of the prepared piano music, in prepared ticks.

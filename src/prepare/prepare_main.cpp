@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
         ->expected(1)
         ->allow_extra_args(false)
         ->type_name("ID");
+    bool noRepeats = false;
+    app.add_flag("--no-repeats", noRepeats,
+                 "write every measure once (by default repeats, endings, D.C. and D.S. are "
+                 "written out in the order they are played)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -47,6 +51,7 @@ int main(int argc, char** argv) {
         fail(std::string(e.what()) + " (see --help)");
         return 1;
     }
+    options.repeats = !noRepeats;
     if (options.parts.size() > 2) {
         fail("--part may be given at most twice (right hand, then left hand)");
         return 1;

@@ -249,17 +249,51 @@ struct PianoWalk {
     int32_t divisions = 0;
 };
 
-void readPianoNote(const pugi::xml_node& note, PianoWalk* piano) {
+// Key (0 = A0) of a <pitch>; -1 when it is not a plain one.
+int32_t pitchKey(const pugi::xml_node& pitch) {
+    static const char kSteps[] = "CDEFGAB";
+    static const int kSemitones[] = {0, 2, 4, 5, 7, 9, 11};
+    int step = -1;
+    double alter = 0.0;
+    double octave = -100.0;
+    for (const pugi::xml_node& c : pitch.children()) {
+        const std::string text = textOf(c);
+        if (named(c, "step") && text.size() == 1 && std::strchr(kSteps, text[0]) != nullptr &&
+            text[0] != '\0') {
+            step = static_cast<int>(std::strchr(kSteps, text[0]) - kSteps);
+        } else if (named(c, "alter")) {
+            decimal(text, &alter);
+        } else if (named(c, "octave")) {
+            decimal(text, &octave);
+        }
+    }
+    if (step < 0 || std::fabs(alter) > 2 || octave < -1 || octave > 9) {
+        return -1;
+    }
+    return kSemitones[step] + static_cast<int32_t>(std::lround(alter)) +
+           12 * static_cast<int32_t>(std::lround(octave)) - 9;
+}
+
+void readPianoNote(const pugi::xml_node& note, PianoWalk* piano, ScoreTiming* timing) {
     bool chord = false;
+    bool tieStop = false;
     int32_t duration = 0;
+    int32_t key = -1;
     for (const pugi::xml_node& c : note.children()) {
         if (named(c, "chord")) {
             chord = true;
         } else if (named(c, "duration")) {
             duration = readerInt(textOf(c));
+        } else if (named(c, "pitch")) {
+            key = pitchKey(c);
+        } else if (named(c, "tie")) {
+            tieStop = tieStop || attribute(c, "type") == "stop";
         } else if (named(c, "staff")) {
             if (chord) {
                 piano->cursor = bounded(piano->cursor - duration);
+            }
+            if (tieStop && key >= 0 && key < 88 && duration > 0) {
+                timing->tiedOn.push_back({key, toTick(static_cast<double>(piano->cursor + 1))});
             }
             if (duration > 0) {
                 piano->cursor = bounded(piano->cursor + duration);
@@ -280,7 +314,7 @@ void readPianoPart(const pugi::xml_node& part, PianoWalk* piano, ScoreTiming* ti
         for (const pugi::xml_node& c : measure.children()) {
             const double here = static_cast<double>(piano->cursor + 1);
             if (named(c, "note")) {
-                readPianoNote(c, piano);
+                readPianoNote(c, piano, timing);
             } else if (named(c, "backup") || named(c, "forward")) {
                 const bool back = named(c, "backup");
                 for (const pugi::xml_node& d : c.children()) {
@@ -457,6 +491,7 @@ bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::str
         }
     }
     timing->divisions = piano.divisions;
+    std::sort(timing->tiedOn.begin(), timing->tiedOn.end());
     timing->endTick = toTick(static_cast<double>(piano.furthest + 1));
     // Metronome marks stand in for the tempo only where the score has no sound tempo at all.
     timing->tempo = tempoMap(walk.sounds.empty() ? walk.metronomes : walk.sounds);
@@ -495,25 +530,52 @@ double secondsToTick(const ScoreTiming& timing, double seconds) {
     return from + (seconds - at) * tempo * perQuarter / 60.0;
 }
 
-int32_t measureTick(const ScoreTiming& timing, const std::string& number) {
-    for (const MeasureStart& m : timing.measures) {
-        if (m.number == number) {
-            return m.tick;
+namespace {
+// The measure `text` names: a number as printed ("12", the first measure so numbered), or
+// m followed by one, with :N for the N-th time it is played where repeats play it more than
+// once ("m12", "m12:2"). timing.measures.size() when there is none.
+size_t findMeasure(const ScoreTiming& timing, const std::string& text) {
+    const size_t count = timing.measures.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (timing.measures[i].number == text) {
+            return i;
         }
     }
-    return -1;
+    std::string number = text;
+    if (number.size() > 1 && (number[0] == 'm' || number[0] == 'M')) {
+        number.erase(0, 1);
+    }
+    long pass = 1;
+    const size_t colon = number.rfind(':');
+    if (colon != std::string::npos && colon > 0 && colon + 1 < number.size() &&
+        number.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
+        number.size() - colon <= 6) {
+        pass = std::strtol(number.c_str() + colon + 1, nullptr, 10);
+        number.erase(colon);
+    }
+    for (size_t i = 0; i < count && pass >= 1; ++i) {
+        if (timing.measures[i].number == number && --pass == 0) {
+            return i;
+        }
+    }
+    return count;
+}
+}  // namespace
+
+int32_t measureTick(const ScoreTiming& timing, const std::string& number) {
+    const size_t i = findMeasure(timing, number);
+    return i < timing.measures.size() ? timing.measures[i].tick : -1;
 }
 
 int32_t measureEndTick(const ScoreTiming& timing, const std::string& number) {
-    for (size_t i = 0; i < timing.measures.size(); ++i) {
-        if (timing.measures[i].number == number) {
-            if (i + 1 < timing.measures.size()) {
-                return std::max(timing.measures[i + 1].tick, timing.measures[i].tick);
-            }
-            return std::max(timing.endTick, timing.measures[i].tick);
-        }
+    const size_t i = findMeasure(timing, number);
+    if (i >= timing.measures.size()) {
+        return -1;
     }
-    return -1;
+    if (i + 1 < timing.measures.size()) {
+        return std::max(timing.measures[i + 1].tick, timing.measures[i].tick);
+    }
+    return std::max(timing.endTick, timing.measures[i].tick);
 }
 
 std::string measureAt(const ScoreTiming& timing, int32_t tick) {

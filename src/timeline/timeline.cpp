@@ -148,10 +148,15 @@ struct RawRun {
 };
 
 // Reads the notes and finger runs of one hand's grid over [from, to). A note is a run of ticks
-// holding its key, ended by a slot whose lastTick is 1 or by a tick without the key.
+// holding its key, ended by a slot whose lastTick is 1 or by a tick without the key. A note the
+// document ties on from the one of its key that ends where it starts continues that one: the
+// grids strike a note longer than a duration can say once more for each piece, the performance
+// holds it as written.
 void readHand(const std::vector<NoteEvent>& grid, int hand, int32_t from, int32_t to,
-              std::vector<RawNote>* notes, std::vector<RawRun>* runs) {
-    std::vector<long> open(kKeyCount, -1);  // note still sounding into the next tick, per key
+              const std::vector<TiedOn>& tiedOn, std::vector<RawNote>* notes,
+              std::vector<RawRun>* runs) {
+    std::vector<long> open(kKeyCount, -1);   // note still sounding into the next tick, per key
+    std::vector<long> ended(kKeyCount, -1);  // the key's last note that ended, per key
     std::vector<long> current(kKeyCount, -1);
     std::vector<int32_t> openKeys;
     std::vector<int32_t> seenKeys;
@@ -170,6 +175,10 @@ void readHand(const std::vector<NoteEvent>& grid, int hand, int32_t from, int32_
                 seenKeys.push_back(key);
                 if (open[key] >= 0) {
                     current[key] = open[key];
+                    (*notes)[current[key]].endTick = t + 1;
+                } else if (t > from && ended[key] >= 0 && (*notes)[ended[key]].endTick == t &&
+                           std::binary_search(tiedOn.begin(), tiedOn.end(), TiedOn{key, t})) {
+                    current[key] = ended[key];
                     (*notes)[current[key]].endTick = t + 1;
                 } else {
                     current[key] = static_cast<long>(notes->size());
@@ -199,6 +208,8 @@ void readHand(const std::vector<NoteEvent>& grid, int hand, int32_t from, int32_
             if (std::find(closing.begin(), closing.end(), key) == closing.end()) {
                 open[key] = current[key];
                 openKeys.push_back(key);
+            } else {
+                ended[key] = current[key];
             }
             current[key] = -1;
         }
@@ -367,8 +378,8 @@ Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options
 
     std::vector<RawNote> raw;
     std::vector<RawRun> rawRuns[2];
-    readHand(rightNotes, 0, from, to, &raw, &rawRuns[0]);
-    readHand(leftNotes, 1, from, to, &raw, &rawRuns[1]);
+    readHand(rightNotes, 0, from, to, tl.timing.tiedOn, &raw, &rawRuns[0]);
+    readHand(leftNotes, 1, from, to, tl.timing.tiedOn, &raw, &rawRuns[1]);
 
     // Notes in onset order.
     std::vector<size_t> order(raw.size());

@@ -29,11 +29,19 @@ struct MeasureStart {
 // Quarter notes a minute when the score states no tempo.
 constexpr double kDefaultQuartersPerMinute = 120.0;
 
+// A note written as tied on from the note of the same key before it (<tie type="stop"/>).
+struct TiedOn {
+    int32_t key;   // 0..87
+    int32_t tick;  // its first tick
+    bool operator<(const TiedOn& o) const { return key != o.key ? key < o.key : tick < o.tick; }
+};
+
 struct ScoreTiming {
     int32_t divisions = 0;               // ticks per quarter note (first divisions of the piano)
     std::vector<TempoChange> tempo;      // sorted by tick, the first at tick 0
     std::vector<MeasureStart> measures;  // the piano part's measures in order
     int32_t endTick = 0;                 // one past the piano part's last tick
+    std::vector<TiedOn> tiedOn;          // sorted; the performance holds these on, unstruck
 };
 
 // Tempo and measure starts of the document the reader loaded (strict form or prepared), placed

@@ -121,6 +121,31 @@ TEST(PrepareProgram, WritesThePreparedScoreAndReportsEachChange) {
     std::remove(output.c_str());
 }
 
+TEST(PrepareProgram, WritesRepeatsOutInTheOrderOfPlayUnlessToldNotTo) {
+    const std::string input = kData + "repeats/ds_al_coda.musicxml";
+    const std::string output = temporaryOutput("coda.xml");
+    auto numbers = [](const std::string& xml) {
+        std::string found;
+        for (size_t at = xml.find("<measure number=\""); at != std::string::npos;
+             at = xml.find("<measure number=\"", at + 1)) {
+            const size_t from = at + 17;
+            found += xml.substr(from, xml.find('"', from) - from) + " ";
+        }
+        return found;
+    };
+    PrepareRun run = runPrepare({input, output});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(numbers(slurp(output)), "1 2 3 4 2 3 5 6 ");
+    EXPECT_NE(run.err.find("repeats: 6 measures written, 8 played in performance order"),
+              std::string::npos)
+        << run.err;
+    run = runPrepare({"--no-repeats", input, output});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(numbers(slurp(output)), "1 2 3 4 5 6 ");
+    EXPECT_EQ(run.err.find("repeats:"), std::string::npos) << run.err;
+    std::remove(output.c_str());
+}
+
 TEST(PrepareProgram, RefusesWithOneLineAndStatusOne) {
     const std::string output = temporaryOutput("never.xml");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
