@@ -14,9 +14,11 @@
 #include "render/key_layout.h"
 #include "score/score_model.h"
 
-// Sections: the hand-set cost table; notes as the planner sees them; the hand-set costs; the
-// fitted costs; the dynamic programme and the consistency of repeated figures; the hand's
-// centres and writing the grids; counting fingerings for the fit; the hand model's reach.
+// Sections: the hand-set cost table (with the method books' chords); notes as the planner sees
+// them; the hand-set costs; the fitted costs; the dynamic programme and the consistency of
+// repeated figures, repeated measures and the octaves of a scale; the hand's centres and writing
+// the grids (and marking line ends, figures and book chords); counting fingerings for the fit;
+// the hand model's reach.
 
 namespace {
 
