@@ -5,9 +5,10 @@
 // Printed fingers are hidden from the planners. Both cost models of the whole-piece planner are
 // measured on the same pieces: the fitted table and the hand-set rules.
 //
-//   bench_fingering_model [--costs fitted|handset|both] [--pieces] [--data DIR]
+//   bench_fingering_model [--costs fitted|handset|both] [--pieces] [--no-measures] [--data DIR]
 //
-// --pieces prints every validation piece's figures as well.
+// --pieces prints every validation piece's figures as well. The planners are told where each
+// piece's measures start (so that repeated measures are fingered alike), unless --no-measures.
 
 #include <cstdio>
 #include <cstring>
@@ -29,10 +30,13 @@ struct Group {
     MatchTally handSet;
 };
 
+// Whether the planner is told where the pieces' measures start (--no-measures: it is not).
+bool withMeasures = true;
+
 MatchTally planAndCount(const CorpusPiece& piece, OptimalCosts costs) {
     const std::vector<PlacedNote> notes = fillGrids(piece);
     resetPerformance();
-    planHandsOptimal({}, costs);
+    planHandsOptimal({}, costs, withMeasures ? measureStarts(notes) : std::vector<int32_t>{});
     return countMatches(notes);
 }
 
@@ -67,12 +71,14 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--pieces") {
             perPiece = true;
+        } else if (a == "--no-measures") {
+            withMeasures = false;
         } else if (a == "--data" && i + 1 < argc) {
             data = argv[++i];
         } else {
             std::fprintf(stderr,
                          "usage: bench_fingering_model [--costs fitted|handset|both] [--pieces] "
-                         "[--data DIR]\n");
+                         "[--no-measures] [--data DIR]\n");
             return 2;
         }
     }

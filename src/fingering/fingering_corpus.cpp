@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <numeric>
 #include <sstream>
 
@@ -122,6 +123,21 @@ bool readSplit(const std::string& path, std::vector<SplitEntry>* split, std::str
         split->push_back({f[0], f[1]});
     }
     return true;
+}
+
+std::vector<int32_t> measureStarts(const std::vector<PlacedNote>& notes) {
+    std::map<int, int32_t> first;
+    for (const PlacedNote& n : notes) {
+        const auto it = first.emplace(n.measure, n.tick).first;
+        it->second = std::min(it->second, n.tick);
+    }
+    std::vector<int32_t> starts;
+    for (const auto& entry : first) {
+        if (starts.empty() || entry.second > starts.back()) {
+            starts.push_back(entry.second);
+        }
+    }
+    return starts;
 }
 
 std::vector<PlacedNote> fillGrids(const CorpusPiece& piece) {

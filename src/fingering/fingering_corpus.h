@@ -56,6 +56,10 @@ struct PlacedNote {
 // ends the earlier one a tick before.
 std::vector<PlacedNote> fillGrids(const CorpusPiece& piece);
 
+// Where the piece's measures start in the grids: the first onset of each measure number, either
+// hand (a measure that opens with a rest starts at its first note), rising.
+std::vector<int32_t> measureStarts(const std::vector<PlacedNote>& notes);
+
 // The placed notes' printed fingers, as the planners take them.
 std::vector<PrintedFinger> printedFingers(const std::vector<PlacedNote>& notes);
 

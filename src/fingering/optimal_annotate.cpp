@@ -11,6 +11,7 @@
 #include "fingering/optimal_planner.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "timeline/timeline.h"
 
 namespace {
 
@@ -122,7 +123,19 @@ bool annotateFingering(const std::string& path, const PrepareOptions& options, b
             printed.push_back({n.hand, n.tick, n.key, n.printedFinger - 1});
         }
     }
-    planHandsOptimal(printed);
+    // Where the measures start, so that a measure played again is fingered as before; a score
+    // whose timing cannot be read is still fingered, with repeats judged by their surroundings.
+    ScoreTiming timing;
+    std::string timingError;
+    std::vector<int32_t> measureStarts;
+    if (readScoreTiming(prepared.xml.data(), prepared.xml.size(), &timing, &timingError)) {
+        for (const MeasureStart& m : timing.measures) {
+            if (measureStarts.empty() || m.tick > measureStarts.back()) {
+                measureStarts.push_back(m.tick);
+            }
+        }
+    }
+    planHandsOptimal(printed, measureStarts);
 
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed =

@@ -14,9 +14,11 @@
 #include "render/key_layout.h"
 #include "score/score_model.h"
 
-// Sections: the hand-set cost table; notes as the planner sees them; the hand-set costs; the
-// fitted costs; the dynamic programme and the consistency of repeated figures; the hand's
-// centres and writing the grids; counting fingerings for the fit; the hand model's reach.
+// Sections: the hand-set cost table (with the method books' chords); notes as the planner sees
+// them; the hand-set costs; the fitted costs; the dynamic programme and the consistency of
+// repeated figures, repeated measures and the octaves of a scale; the hand's centres and writing
+// the grids (and marking line ends, figures and book chords); counting fingerings for the fit;
+// the hand model's reach.
 
 namespace {
 
@@ -74,9 +76,11 @@ constexpr double kCrossFromBlack = 1.0;
 // Two fingers other than the thumb crossing each other.
 constexpr double kFingersCross = 8.0;
 
-// A key struck with a finger on a black key: the short thumb lands badly on one, the little and
-// index fingers less so; the long middle finger takes black keys freely, the ring finger nearly.
-constexpr double kBlackKey[kFingers] = {3.0, 1.0, 0.0, 0.5, 1.0};
+// A key struck with a finger on a black key: the short thumb lands badly on one, the little
+// finger less so and the index finger little; the long middle finger takes black keys freely,
+// the ring finger nearly. (Editors put the index on black keys about twice as often as equal
+// costs for index and little finger did; these two were chosen on the training pieces.)
+constexpr double kBlackKey[kFingers] = {3.0, 0.75, 0.0, 0.5, 1.5};
 // The ring finger, the least independent one, is used where another does as well.
 constexpr double kRingFinger = 0.25;
 
@@ -95,6 +99,17 @@ constexpr double kChord = 2.0;
 constexpr double kOutOfReach = 10.0;
 // A note away from its printed finger: only when the notes around it leave no other way.
 constexpr double kPrintedMissed = 1000.0;
+
+// Chords of three to five keys struck together over a fifth or more (up to what thumb and little
+// finger hold) are fingered as the method books teach them: the thumb and the little finger on
+// the outer keys; in a triad the middle finger inside, the index when a fourth or more lies above
+// (E-G-C: 1-2-5), the ring finger when only a second does; in a four-key chord the index on the
+// second key and the middle finger on the third, the ring finger when a major third or a second
+// lies above it (E-G-C-E: 1-2-4-5). Any other fingering of such a chord costs kBookChord, more
+// than the spans and black keys that could tip it, less than a hand lifted between chords.
+constexpr double kBookChord = 8.0;
+constexpr int kBookChordSpan = 6;
+constexpr int kBookChordMaxSpan = 15;
 
 // Where each finger sits in a relaxed hand, from the centre towards the little finger (scene
 // units, right hand): on five neighbouring white keys with the middle finger at the centre.
@@ -139,12 +154,15 @@ struct Onset {
     int lineKind;      // line end as the fitted table counts it (fitted::kLineKinds), or -1
     int gap;           // time since the onset before, as the fitted table buckets it
     int figure;        // a single struck note's figure in the fitted table (finger 0), or -1
+    bool bookChord;    // a chord the method books finger one way, the fingers in `book`
+    uint8_t book[kFingers];
 };
 
 // Which costs a planning uses: the fitted table (blended with the hand-set rules by its
 // weights), or the hand-set rules alone when `fitted` is null.
 struct Model {
     const fitted::Costs* fitted;
+    const std::vector<int32_t>* measureStarts;  // rising first ticks of the measures, or none
 };
 
 // Transitions evaluated by the last planning.
@@ -366,6 +384,9 @@ double handSetOnsetCost(const Onset& onset, const Assignment& a) {
     if (onset.lineEnd >= 0 && a.finger[0] != onset.lineEnd) {
         cost += kLineEnd;
     }
+    if (onset.bookChord && !std::equal(onset.book, onset.book + onset.count, a.finger)) {
+        cost += kBookChord;
+    }
     return cost;
 }
 
@@ -495,7 +516,8 @@ double moveCost(const Model& model, int hand, const Onset& before, const Assignm
 // with a preferred assignment (>= 0) pays `penalty` for any other.
 std::vector<uint8_t> chooseStates(const Model& model, const HandSetup& setup,
                                   const std::vector<Onset>& onsets,
-                                  const std::vector<int>& preferred, double penalty) {
+                                  const std::vector<int>& preferred,
+                                  const std::vector<double>& penalty) {
     const size_t n = onsets.size();
     std::vector<uint8_t> from(n * kMaxStates, 0);
     double previous[kMaxStates];
@@ -519,7 +541,7 @@ std::vector<uint8_t> chooseStates(const Model& model, const HandSetup& setup,
             }
             current[b] = best + onsetCost(model, setup, onsets[s], states[b], b);
             if (!preferred.empty() && preferred[s] >= 0 && preferred[s] != static_cast<int>(b)) {
-                current[b] += penalty;
+                current[b] += penalty[s];
             }
             from[s * kMaxStates + b] = bestFrom;
         }
@@ -542,10 +564,14 @@ std::vector<uint8_t> chooseStates(const Model& model, const HandSetup& setup,
 constexpr int kFigureReach = 4;
 // Passes of the programme that carry an identical figure's fingering to its repeats.
 constexpr int kConsistencyPasses = 3;
+// In the last of them, the cost of a repeat fingered otherwise than its first occurrence: above
+// anything but a printed finger, which still wins.
+constexpr double kRepeatHeld = 100.0;
 
 // For every onset, the first earlier onset with the same figure (the same keys, held or struck,
 // at the same times relative to it, over kFigureReach onsets on either side), or -1.
-std::vector<int> figureReferences(const std::vector<Onset>& onsets) {
+std::vector<int> figureReferences(const std::vector<Onset>& onsets,
+                                  const std::vector<int32_t>& measureStarts) {
     const long n = static_cast<long>(onsets.size());
     std::vector<int> reference(n, -1);
     std::unordered_map<std::string, int> first;
@@ -570,7 +596,86 @@ std::vector<int> figureReferences(const std::vector<Onset>& onsets) {
             reference[s] = found.first->second;
         }
     }
+    // A measure played again, whatever came before it: the same keys, held or struck, at the same
+    // times from the measure's start, and the same length. Every onset of it then follows its
+    // counterpart in the measure's first occurrence, so that a measure repeated right at the start
+    // of a piece, or after different music, is fingered as before. This takes priority over the
+    // figures above: a figure may also recur inside a measure (its second half repeating its
+    // first), and following that would finger the measure unlike its first occurrence.
+    std::unordered_map<std::string, int> firstMeasure;
+    long s = 0;
+    for (size_t m = 0; m < measureStarts.size(); ++m) {
+        const int32_t begin = measureStarts[m];
+        const bool last = m + 1 >= measureStarts.size();
+        const int32_t end = last ? std::numeric_limits<int32_t>::max() : measureStarts[m + 1];
+        while (s < n && onsets[s].tick < begin) {
+            ++s;
+        }
+        long stop = s;
+        while (stop < n && onsets[stop].tick < end) {
+            ++stop;
+        }
+        if (stop == s || end <= begin) {
+            continue;
+        }
+        figure.clear();
+        auto add = [&figure](int32_t v) { figure.append(reinterpret_cast<const char*>(&v), 4); };
+        add(last ? -1 : end - begin);
+        for (long at = s; at < stop; ++at) {
+            const Onset& o = onsets[at];
+            add(o.tick - begin);
+            add(o.count * 2 + (at > s && o.afterRest ? 1 : 0));
+            for (int i = 0; i < o.count; ++i) {
+                add(o.entry[i].key * 2 + (o.entry[i].struck ? 1 : 0));
+            }
+        }
+        const auto found = firstMeasure.emplace(figure, static_cast<int>(s));
+        for (long i = 0; s + i < stop && !found.second; ++i) {
+            reference[s + i] = found.first->second + static_cast<int>(i);
+        }
+        s = stop;
+    }
     return reference;
+}
+
+// Notes in a row that make one octave of a scale.
+constexpr int kScaleOctave = 7;
+
+// For every onset of a scale running over more than one octave, the onset an octave before it
+// in the same run (the same steps from the same pitch class), or -1: the books finger every
+// octave of a scale alike, the thumb and the fourth finger on the same keys each time.
+std::vector<int> scaleOctaves(const std::vector<Onset>& onsets) {
+    const long n = static_cast<long>(onsets.size());
+    std::vector<int> octave(n, -1);
+    auto step = [&](long s) {  // the step from onset s - 1 to s in a line of single notes, or 0
+        if (s <= 0 || s >= n || onsets[s].count != 1 || onsets[s - 1].count != 1 ||
+            !onsets[s].entry[0].struck || onsets[s].afterRest) {
+            return 0;
+        }
+        const int d = onsets[s].entry[0].pos - onsets[s - 1].entry[0].pos;
+        return std::abs(d) <= 2 ? d : 0;
+    };
+    for (long s = kScaleOctave; s + kScaleOctave <= n; ++s) {
+        const long r = s - kScaleOctave;
+        bool same = (onsets[s].entry[0].key - onsets[r].entry[0].key) % 12 == 0 &&
+                    onsets[s].count == 1 && onsets[r].count == 1;
+        int span = 0;
+        for (long i = 1; i < 2 * kScaleOctave && same; ++i) {
+            const int d = step(r + i);
+            same = d != 0 && (i < kScaleOctave || d == step(r + i - kScaleOctave)) &&
+                   (d > 0) == (step(r + 1) > 0);
+            span += i <= kScaleOctave ? d : 0;
+        }
+        if (!same || std::abs(span) != 12) {
+            continue;
+        }
+        for (long i = 0; i < kScaleOctave; ++i) {
+            if (octave[s + i] < 0) {
+                octave[s + i] = static_cast<int>(r + i);
+            }
+        }
+    }
+    return octave;
 }
 
 // The fingers of every onset. With the fitted costs, a repeated figure then prefers the
@@ -578,22 +683,43 @@ std::vector<int> figureReferences(const std::vector<Onset>& onsets) {
 // change; each pass is one linear programme.
 std::vector<Assignment> chooseFingers(const Model& model, const HandSetup& setup,
                                       const std::vector<Onset>& onsets) {
-    std::vector<uint8_t> states = chooseStates(model, setup, onsets, {}, 0.0);
+    std::vector<uint8_t> states = chooseStates(model, setup, onsets, {}, {});
     const double penalty = model.fitted ? model.fitted->weight[fitted::kConsistency] : 0.0;
     if (penalty > 0.0) {
-        const std::vector<int> reference = figureReferences(onsets);
+        const std::vector<int> reference = figureReferences(onsets, *model.measureStarts);
+        const std::vector<int> octave = scaleOctaves(onsets);
         std::vector<int> preferred(onsets.size(), -1);
+        std::vector<double> cost(onsets.size(), penalty);
+        std::vector<int> root(onsets.size());  // the first occurrence a repeat goes back to
+        for (size_t s = 0; s < onsets.size(); ++s) {
+            root[s] = static_cast<int>(s);
+        }
         for (int pass = 0; pass < kConsistencyPasses; ++pass) {
+            // The last pass holds every repeat to its first occurrence: what the preference
+            // left different (a repeat whose surroundings pull the other way) now follows it,
+            // and the programme fits the music around it (a held note may change finger). An
+            // octave of a scale only ever prefers its fingering.
+            const bool last = pass + 1 == kConsistencyPasses;
             bool same = true;
             for (size_t s = 0; s < onsets.size(); ++s) {
-                const int want = reference[s] >= 0 ? states[reference[s]] : -1;
+                const int r = reference[s] >= 0 ? reference[s] : octave[s];
+                const int want = r < 0 ? -1 : preferred[r] >= 0 ? preferred[r] : states[r];
                 same = same && (want < 0 || want == states[s]);
                 preferred[s] = want;
+                cost[s] = last && reference[s] >= 0 ? kRepeatHeld : penalty;
             }
             if (same) {
                 break;
             }
-            states = chooseStates(model, setup, onsets, preferred, penalty);
+            for (size_t s = 0; s < onsets.size() && last; ++s) {
+                if (reference[s] >= 0) {
+                    root[s] = root[reference[s]];
+                    preferred[s] = states[root[s]];
+                    preferred[root[s]] = states[root[s]];  // the first occurrence stays
+                    cost[root[s]] = kRepeatHeld;
+                }
+            }
+            states = chooseStates(model, setup, onsets, preferred, cost);
         }
     }
     std::vector<Assignment> chosen(onsets.size());
@@ -726,6 +852,39 @@ void markLineEnds(std::vector<Onset>& onsets) {
     }
 }
 
+// Marks the chords whose fingering the method books give (see kBookChord) with that fingering.
+void markBookChords(std::vector<Onset>& onsets) {
+    for (Onset& o : onsets) {
+        const int n = o.count;
+        o.bookChord = false;
+        if (n < 3) {
+            continue;
+        }
+        bool struck = true;
+        for (int i = 0; i < n; ++i) {
+            struck = struck && o.entry[i].struck;
+        }
+        const int span = o.entry[n - 1].pos - o.entry[0].pos;
+        if (!struck || span < kBookChordSpan || span > kBookChordMaxSpan) {
+            continue;
+        }
+        const int top = o.entry[n - 1].pos - o.entry[n - 2].pos;
+        o.book[0] = kThumb;
+        o.book[n - 1] = kFingers - 1;
+        if (n == 3) {
+            o.book[1] = top >= 5 ? 1 : top <= 2 ? 3 : 2;
+        } else if (n == 4) {
+            o.book[1] = 1;
+            o.book[2] = top <= 2 || top == 4 ? 3 : 2;
+        } else {
+            for (int i = 1; i + 1 < n; ++i) {
+                o.book[i] = static_cast<uint8_t>(i);
+            }
+        }
+        o.bookChord = true;
+    }
+}
+
 // The figure around every single struck note: the intervals from the onset before and to the
 // onset after (none across a rest, a chord when several notes sound there).
 void markFigures(std::vector<Onset>& onsets, int hand) {
@@ -759,6 +918,7 @@ void planHand(const Model& model, const HandSetup& setup,
     applyPrinted(onsets, setup.hand, printed);
     markLineEnds(onsets);
     markFigures(onsets, setup.hand);
+    markBookChords(onsets);
     const std::vector<Assignment> fingers = chooseFingers(model, setup, onsets);
     const std::vector<float> centres = onsetCentres(setup, onsets, fingers);
     writeHand(setup, onsets, fingers, centres);
@@ -836,26 +996,41 @@ ReachInterval fingerReach(int hand, int finger, bool black) {
     return ReachInterval{bx - w, bx + w};
 }
 
-void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs) {
+void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs,
+                          const std::vector<int32_t>& measureStarts) {
     plannerSteps = 0;
-    const Model model{&costs};
+    const Model model{&costs, &measureStarts};
+    planHand(model, setupFor(0), printed);
+    planHand(model, setupFor(1), printed);
+}
+
+void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs) {
+    planHandsOptimalWith(printed, costs, {});
+}
+
+void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts costs,
+                      const std::vector<int32_t>& measureStarts) {
+    if (costs == OptimalCosts::Fitted) {
+        planHandsOptimalWith(printed, fitted::embeddedCosts(), measureStarts);
+        return;
+    }
+    plannerSteps = 0;
+    const Model model{nullptr, &measureStarts};
     planHand(model, setupFor(0), printed);
     planHand(model, setupFor(1), printed);
 }
 
 void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts costs) {
-    if (costs == OptimalCosts::Fitted) {
-        planHandsOptimalWith(printed, fitted::embeddedCosts());
-        return;
-    }
-    plannerSteps = 0;
-    const Model model{nullptr};
-    planHand(model, setupFor(0), printed);
-    planHand(model, setupFor(1), printed);
+    planHandsOptimal(printed, costs, {});
+}
+
+void planHandsOptimal(const std::vector<PrintedFinger>& printed,
+                      const std::vector<int32_t>& measureStarts) {
+    planHandsOptimal(printed, OptimalCosts::Fitted, measureStarts);
 }
 
 void planHandsOptimal(const std::vector<PrintedFinger>& printed) {
-    planHandsOptimal(printed, OptimalCosts::Fitted);
+    planHandsOptimal(printed, OptimalCosts::Fitted, {});
 }
 
 size_t optimalPlanSteps() {

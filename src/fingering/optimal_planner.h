@@ -46,6 +46,17 @@ void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts co
 // With a table other than the compiled-in one (for choosing the blend weights while fitting).
 void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs);
 
+// The same, told where the measures start (first ticks, rising; the score's timing gives them):
+// a measure played again (the same keys, held or struck, at the same times from its start) is
+// then fingered as its first occurrence was, wherever it stands, unless printed fingers or notes
+// held across its bar lines differ. Without them only figures in identical surroundings are.
+void planHandsOptimal(const std::vector<PrintedFinger>& printed,
+                      const std::vector<int32_t>& measureStarts);
+void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts costs,
+                      const std::vector<int32_t>& measureStarts);
+void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs,
+                          const std::vector<int32_t>& measureStarts);
+
 // Transitions between two onsets' assignments the last planning evaluated, both hands and every
 // pass: the planner's work, which grows linearly with the number of onsets.
 size_t optimalPlanSteps();

@@ -94,6 +94,39 @@ protected:
         }
         return fingers;
     }
+
+    // Puts chords one after another into one hand's grid (each held kChordTicks, without a rest
+    // between them), plans, and returns the fingers (1..5) of every chord from its lowest key up.
+    std::vector<Fingers> planChords(int hand, const std::vector<std::vector<int32_t>>& chords) {
+        constexpr int32_t kChordTicks = 4;
+        std::vector<NoteEvent> line(chords.size() * kChordTicks, kEmptyEvent);
+        for (size_t c = 0; c < chords.size(); ++c) {
+            for (int32_t d = 0; d < kChordTicks; ++d) {
+                for (size_t i = 0; i < chords[c].size(); ++i) {
+                    line[c * kChordTicks + d].slot[i] =
+                        NoteSlot{chords[c][i], d + 1 == kChordTicks ? 1 : 0};
+                }
+            }
+        }
+        const std::vector<NoteEvent> rest(line.size(), kEmptyEvent);
+        rightNotes = hand == 0 ? line : rest;
+        leftNotes = hand == 0 ? rest : line;
+        planHandsOptimal({});
+        const std::vector<NoteEvent>& planned = hand == 0 ? rightNotes : leftNotes;
+        std::vector<Fingers> all;
+        for (size_t c = 0; c < chords.size(); ++c) {
+            Fingers fingers;
+            for (int32_t key : chords[c]) {
+                int finger = 0;
+                for (int k = 0; k < kSlotCount; ++k) {
+                    finger = planned[c * kChordTicks].slot[k].key == key ? k + 1 : finger;
+                }
+                fingers.push_back(finger);
+            }
+            all.push_back(fingers);
+        }
+        return all;
+    }
 };
 
 std::string text(const Fingers& fingers) {
@@ -179,6 +212,7 @@ TEST_F(OptimalTextbook, MajorScalesOfCGDAndFInBothHands) {
         EXPECT_EQ(got[keys.size() / 2], 1) << text(got);
         EXPECT_FALSE(thumbOnBlack(keys, got)) << text(got);
         EXPECT_EQ(crossings(1, keys, got), 6) << text(got);
+        EXPECT_TRUE(isOneOf(got, {upAndDown({5, 4, 3, 2, 1, 3, 2, 1, 4, 3, 2, 1, 3, 2, 1})}));
     }
 }
 
@@ -206,6 +240,57 @@ TEST_F(OptimalTextbook, FiveFingerPosition) {
     }
     EXPECT_TRUE(isOneOf(plan(0, right), {{1, 2, 3, 4, 5, 4, 3, 2, 1}}));
     EXPECT_TRUE(isOneOf(plan(1, left), {{5, 4, 3, 2, 1, 2, 3, 4, 5}}));
+}
+
+std::vector<int32_t> keysOf(const std::vector<std::string>& names, int octaves = 0) {
+    std::vector<int32_t> keys;
+    for (const std::string& n : names) {
+        keys.push_back(keyOf(n) + 12 * octaves);
+    }
+    return keys;
+}
+
+// Triads and four-key chords, root position and inversions, alone and one after another, as the
+// method books finger them (lowest key first; the left hand a fourth below middle C and lower).
+TEST_F(OptimalTextbook, ChordsAsTheBooksFingerThem) {
+    struct Case {
+        std::vector<std::string> keys;
+        std::vector<Fingers> right;  // accepted right-hand fingerings
+        std::vector<Fingers> left;   // accepted left-hand fingerings, an octave lower
+    };
+    const std::vector<Case> cases = {
+        {{"C4", "E4", "G4"}, {{1, 3, 5}}, {{5, 3, 1}}},
+        {{"E4", "G4", "C5"}, {{1, 2, 5}}, {{5, 3, 1}}},
+        {{"G4", "C5", "E5"}, {{1, 3, 5}}, {{5, 2, 1}}},
+        {{"A4", "C5", "E5"}, {{1, 3, 5}}, {{5, 3, 1}}},
+        {{"D4", "F#4", "A4"}, {{1, 3, 5}}, {{5, 3, 1}}},
+        {{"F4", "A4", "C5"}, {{1, 3, 5}}, {{5, 3, 1}}},
+        {{"G4", "B4", "D5"}, {{1, 3, 5}}, {{5, 3, 1}}},
+        {{"Eb4", "G4", "Bb4"}, {{1, 3, 5}}, {{5, 3, 1}}},
+        {{"C4", "E4", "G4", "C5"}, {{1, 2, 3, 5}}, {{5, 4, 2, 1}}},
+        {{"E4", "G4", "C5", "E5"}, {{1, 2, 4, 5}}, {{5, 3, 2, 1}, {5, 4, 2, 1}}},
+        {{"G4", "C5", "E5", "G5"}, {{1, 2, 3, 5}}, {{5, 3, 2, 1}}},
+        {{"G4", "B4", "D5", "F5"}, {{1, 2, 3, 5}}, {{5, 4, 2, 1}, {5, 3, 2, 1}}},
+        {{"C4", "E4", "G4", "Bb4"}, {{1, 2, 3, 5}}, {{5, 4, 2, 1}, {5, 3, 2, 1}}},
+    };
+    std::vector<std::vector<int32_t>> rightRow, leftRow;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys.front() + "-" + c.keys.back());
+        const std::vector<int32_t> right = keysOf(c.keys);
+        const std::vector<int32_t> left = keysOf(c.keys, -1);
+        EXPECT_TRUE(isOneOf(planChords(0, {right}).front(), c.right));
+        EXPECT_TRUE(isOneOf(planChords(1, {left}).front(), c.left));
+        rightRow.push_back(right);
+        leftRow.push_back(left);
+    }
+    // Played one after another, each chord keeps the books' fingering.
+    const std::vector<Fingers> right = planChords(0, rightRow);
+    const std::vector<Fingers> left = planChords(1, leftRow);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].keys.front() + "-" + cases[i].keys.back() + " in a row");
+        EXPECT_TRUE(isOneOf(right[i], cases[i].right));
+        EXPECT_TRUE(isOneOf(left[i], cases[i].left));
+    }
 }
 
 TEST_F(OptimalTextbook, ChromaticScaleKeepsTheThumbOnWhiteKeys) {
