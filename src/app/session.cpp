@@ -44,9 +44,31 @@ void collectPrintedFingers(bool prepared) {
     }
 }
 
+// Where the measures of the loaded score start (ticks, rising), so that the planner fingers a
+// measure played again as it fingered it before. Written once by startUpSession.
+std::vector<int32_t> sessionMeasureStarts;
+
+void collectMeasureStarts(bool midi) {
+    sessionMeasureStarts.clear();
+    ScoreTiming timing;
+    std::string error;
+    const ScoreTiming* read = &sessionTiming;
+    if (!midi) {
+        if (!readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error)) {
+            return;  // planned all the same, with repeats judged by their surroundings
+        }
+        read = &timing;
+    }
+    for (const MeasureStart& m : read->measures) {
+        if (sessionMeasureStarts.empty() || m.tick > sessionMeasureStarts.back()) {
+            sessionMeasureStarts.push_back(m.tick);
+        }
+    }
+}
+
 // Plans both hands with the optimal planner, keeping the printed fingerings.
 void planOptimalWithPrintedFingers() {
-    planHandsOptimal(sessionPrinted);
+    planHandsOptimal(sessionPrinted, sessionMeasureStarts);
 }
 
 // The one line on standard error that ends a mode whose score was refused: what failed, the
@@ -214,6 +236,7 @@ int startUpSession(const ProgramOptions& options) {
         } else {
             collectPrintedFingers(prepare);
         }
+        collectMeasureStarts(midi);
         planOptimalWithPrintedFingers();
         replanHands = planOptimalWithPrintedFingers;
     } else {

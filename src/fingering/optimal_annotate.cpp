@@ -11,7 +11,6 @@
 #include "fingering/optimal_planner.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
-#include "timeline/timeline.h"
 
 namespace {
 
@@ -123,16 +122,12 @@ bool annotateFingering(const std::string& path, const PrepareOptions& options, b
             printed.push_back({n.hand, n.tick, n.key, n.printedFinger - 1});
         }
     }
-    // Where the measures start, so that a measure played again is fingered as before; a score
-    // whose timing cannot be read is still fingered, with repeats judged by their surroundings.
-    ScoreTiming timing;
-    std::string timingError;
+    // Where the measures start, so that a measure played again is fingered as before: the
+    // preparation's own measures, in the prepared document's ticks.
     std::vector<int32_t> measureStarts;
-    if (readScoreTiming(prepared.xml.data(), prepared.xml.size(), &timing, &timingError)) {
-        for (const MeasureStart& m : timing.measures) {
-            if (measureStarts.empty() || m.tick > measureStarts.back()) {
-                measureStarts.push_back(m.tick);
-            }
+    for (const PieceMeasure& m : prepared.piece.measures) {
+        if (measureStarts.empty() || m.tick > measureStarts.back()) {
+            measureStarts.push_back(m.tick);
         }
     }
     planHandsOptimal(printed, measureStarts);
