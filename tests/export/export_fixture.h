@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -120,6 +121,30 @@ inline std::string commandOutput(const std::string& command) {
         EXPECT_EQ(status, 0) << command;
     }
     return out;
+}
+
+// The mean colour difference of two RGB pictures of `width` x `height` over their worst 16 x 16
+// block: encoding noise spreads thinly, a key or a finger drawn elsewhere changes a block.
+inline double worstBlockDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
+                                   int width, int height) {
+    EXPECT_EQ(a.size(), b.size());
+    if (a.size() != b.size() || a.size() != static_cast<size_t>(width) * height * 3) {
+        return 1e9;
+    }
+    double worst = 0.0;
+    for (int by = 0; by + 16 <= height; by += 16) {
+        for (int bx = 0; bx + 16 <= width; bx += 16) {
+            double block = 0.0;
+            for (int y = by; y < by + 16; ++y) {
+                for (int x = bx * 3; x < (bx + 16) * 3; ++x) {
+                    const size_t i = static_cast<size_t>(y) * width * 3 + x;
+                    block += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+                }
+            }
+            worst = std::max(worst, block / (16 * 16 * 3));
+        }
+    }
+    return worst;
 }
 
 // Runs one test of this program in a new process, with `variable`=`value` in its environment and

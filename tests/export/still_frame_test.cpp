@@ -25,29 +25,6 @@ constexpr int kWidth = 480;
 constexpr int kHeight = 270;
 constexpr int kFps = 30;
 
-// Mean colour difference of two pictures over their worst 16 x 16 block: encoding noise is
-// thin, a key drawn in another state changes a block.
-double worstBlock(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    EXPECT_EQ(a.size(), b.size());
-    if (a.size() != b.size() || a.size() != static_cast<size_t>(kWidth) * kHeight * 3) {
-        return 1e9;
-    }
-    double worst = 0.0;
-    for (int by = 0; by + 16 <= kHeight; by += 16) {
-        for (int bx = 0; bx + 16 <= kWidth; bx += 16) {
-            double block = 0.0;
-            for (int y = by; y < by + 16; ++y) {
-                for (int x = bx * 3; x < (bx + 16) * 3; ++x) {
-                    const size_t i = static_cast<size_t>(y) * kWidth * 3 + x;
-                    block += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
-                }
-            }
-            worst = std::max(worst, block / (16 * 16 * 3));
-        }
-    }
-    return worst;
-}
-
 // Brightness of a 3 x 3 patch near the back of a white key's top, which no finger covers
 // from above.
 double keyBrightness(const std::vector<uint8_t>& rgb, int key) {
@@ -146,7 +123,7 @@ void checkStillsBetweenTicks(bool newLook) {
         commandOutput(command);
         const std::vector<uint8_t> video = readPicture(png);
 
-        EXPECT_LT(worstBlock(picture, video), 16.0)
+        EXPECT_LT(worstBlockDifference(picture, video, kWidth, kHeight), 16.0)
             << "at " << at << " (frame " << frame << ")" << (newLook ? " in the new look" : "");
         // The note sounding then is down in the still, as in the video (the classic scene's
         // keys darken; the new look's are lit in their hand's colour, checked by its own tests).

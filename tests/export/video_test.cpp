@@ -136,19 +136,7 @@ Difference difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
         total += d;
     }
     result.mean = total / a.size();
-    // The worst 16 x 16 block: encoding noise spreads thinly, a moved key or finger does not.
-    for (int by = 0; by + 16 <= kHeight; by += 16) {
-        for (int bx = 0; bx + 16 <= kWidth; bx += 16) {
-            double block = 0.0;
-            for (int y = by; y < by + 16; ++y) {
-                for (int x = bx * 3; x < (bx + 16) * 3; ++x) {
-                    const size_t i = static_cast<size_t>(y) * kWidth * 3 + x;
-                    block += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
-                }
-            }
-            result.worstBlock = std::max(result.worstBlock, block / (16 * 16 * 3));
-        }
-    }
+    result.worstBlock = worstBlockDifference(a, b, kWidth, kHeight);
     return result;
 }
 
