@@ -18,7 +18,7 @@
 #include "app/state.h"
 #include "app/window_gl.h"
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

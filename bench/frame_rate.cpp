@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "animation/animation.h"
-#include "app/camera.h"
 #include "app/state.h"
 #include "app/window_gl.h"
-#include "render/key_layout.h"
+#include "geometry/camera.h"
+#include "geometry/key_layout.h"
 #include "render/keyboard_gl.h"
 #include "render/scene_gl.h"
 #include "render/shapes_gl.h"

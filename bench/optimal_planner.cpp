@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/state.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

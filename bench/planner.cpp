@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

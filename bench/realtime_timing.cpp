@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "animation/animation.h"
-#include "app/player_view.h"
 #include "app/realtime.h"
 #include "app/state.h"
 #include "audio/live_sound.h"
 #include "audio/synth.h"
 #include "fingering/planner.h"
+#include "geometry/player_view.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 

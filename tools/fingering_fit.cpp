@@ -28,7 +28,7 @@
 #include "fingering/fitted_costs.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 

@@ -2,14 +2,11 @@
 
 #include <cstddef>
 
-#include "app/state.h"
-#include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "animation/performance.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 std::vector<KeyState> keyStates;
-HandState rightHand;
-HandState leftHand;
 int32_t tickPhase = 0;
 
 namespace {

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "app/export_modes.h"
 #include "app/options.h"
 #include "app/realtime.h"
 #include "app/session.h"

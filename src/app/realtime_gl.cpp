@@ -4,15 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/camera.h"
+#include "app/mouse.h"
 #include "app/platform.h"
-#include "app/player_view.h"
 #include "app/realtime.h"
 #include "app/session.h"
 #include "app/state.h"
 #include "app/window_gl.h"
 #include "audio/live_sound.h"
 #include "audio/synth.h"
+#include "geometry/camera.h"
+#include "geometry/player_view.h"
 #include "look/look_frame.h"
 #include "render/look_gl.h"
 #include "render/scene_gl.h"

@@ -2,11 +2,12 @@
 
 #include <GL/glut.h>
 
-#include "app/camera.h"
 #include "app/clock.h"
 #include "app/commands.h"
+#include "app/mouse.h"
 #include "app/platform.h"
 #include "app/state.h"
+#include "geometry/camera.h"
 #include "render/scene_gl.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/state.h"
+#include "animation/performance.h"
 #include "audio/loudness.h"
 #include "audio/synth.h"
 #include "export/encoder.h"

@@ -3,10 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/options.h"
-#include "app/player_view.h"
 #include "audio/loudness.h"
 #include "export/output_file.h"
+#include "geometry/player_view.h"
 #include "look/look_camera.h"
 #include "look/look_frame.h"
 #include "timeline/timeline.h"
@@ -74,17 +73,6 @@ bool stillPosition(const ScoreTiming& timing, const std::string& at, double* tic
                    std::string* error);
 // The tick holding that position (stillPosition rounded down).
 bool stillTick(const ScoreTiming& timing, const std::string& at, int32_t* tick, std::string* error);
-
-// The modes of the program (after startUpSession): the request from the command line and the
-// document the session loaded.
-int runExport(const ProgramOptions& options);
-int runStill(const ProgramOptions& options);
-// --export-midi: the performance as the session planned it, as a MIDI file (midi_export.h).
-int runMidiExport(const ProgramOptions& options);
-
-// The output rule for the --export, --still or --export-midi of the options, before any work:
-// 0 when the output may be written, 1 after one line on standard error.
-int checkExportOutputOf(const ProgramOptions& options);
 
 // ---- Figures of the last exportVideo, for the benchmark. ----
 struct ExportFigures {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/state.h"
+#include "animation/performance.h"
 #include "fingering/optimal_planner.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"

@@ -10,8 +10,8 @@
 #include "animation/animation.h"
 #include "fingering/fitted_costs.h"
 #include "fingering/planner.h"
-#include "render/hand_model.h"
-#include "render/key_layout.h"
+#include "geometry/hand_model.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 // Sections: the hand-set cost table (with the method books' chords); notes as the planner sees

@@ -4,11 +4,9 @@
 #include <cstddef>
 
 #include "animation/animation.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
-HandPlan rightPlan;
-HandPlan leftPlan;
 std::vector<int32_t> rightFallbackTicks;
 std::vector<int32_t> leftFallbackTicks;
 

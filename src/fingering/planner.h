@@ -3,12 +3,11 @@
 #include <cstdint>
 #include <vector>
 
-// Planned x (scene units) of a hand's centre, one element per tick of the hand's grid.
-using HandPlan = std::vector<float>;
+#include "geometry/hand_state.h"
+
+// The hand plans (rightPlan, leftPlan) are declared with the hands' poses in hand_state.h.
 
 // ---- Rebuilt by the planner at start-up and at every play command. ----
-extern HandPlan rightPlan;  // right hand centre per tick; written by planRightHand
-extern HandPlan leftPlan;   // left hand centre per tick; written by planLeftHand
 // Ticks at which the last run had to push a note out of the hand (a note no finger region could
 // take), listed once per such note in tick order; written by planRightHand / planLeftHand, read
 // by tests and diagnostics to tell a deliberate overwrite from a lost note.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 
 // Sections: keys; the model's numbers; the motion plan; the finger solver; the pose.
 

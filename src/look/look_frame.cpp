@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "fingering/optimal_printed.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "timeline/timeline.h"
 
 // Sections: the adaptor from the timeline; colours; the lane; the frame; the follow camera.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "render/solvers.h"
+#include "geometry/solvers.h"
 
 // Draw a three-segment finger bent so that its tip reaches the target: solveFinger, then the
 // rotations and solids. Draws into the current modelview matrix and leaves it rotated and

@@ -2,8 +2,8 @@
 
 #include <GL/gl.h>
 
+#include "geometry/hand_model.h"
 #include "render/fingers_gl.h"
-#include "render/hand_model.h"
 #include "render/shapes_gl.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <GL/glut.h>
 
 #include "animation/animation.h"
-#include "render/key_layout.h"
-#include "render/material.h"
+#include "geometry/key_layout.h"
+#include "geometry/material.h"
 #include "render/shapes_gl.h"
 #include "score/score_model.h"
 

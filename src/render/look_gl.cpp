@@ -8,8 +8,8 @@
 #include <glm/gtc/type_ptr.hpp>
 #include <string>
 
-#include "render/key_layout.h"
-#include "render/material.h"
+#include "geometry/key_layout.h"
+#include "geometry/material.h"
 #include "render/text_gl.h"
 
 // Sections: boxes and colours; the lane (2-D); the keyboard and hands (3-D); the overlay (2-D);

@@ -1,6 +1,6 @@
 #include <GL/gl.h>
 
-#include "render/material.h"
+#include "geometry/material.h"
 
 void setMaterial(Material material) {
     glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material.ambient);

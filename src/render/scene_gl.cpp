@@ -5,12 +5,11 @@
 #include <malloc.h>
 
 #include "animation/animation.h"
-#include "app/camera.h"
-#include "app/state.h"
+#include "geometry/camera.h"
+#include "geometry/material.h"
+#include "geometry/projection.h"
 #include "render/hands_gl.h"
 #include "render/keyboard_gl.h"
-#include "render/material.h"
-#include "render/projection.h"
 
 namespace {
 // Light 0, a point light (w = 1) above the right-centre of the keyboard, in front of it.

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "app/player_view.h"
-#include "render/projection.h"
+#include "geometry/player_view.h"
+#include "geometry/projection.h"
 
 void setViewProjection(int width, int height) {
     Projection projection;

@@ -7,7 +7,7 @@
 #include <queue>
 
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

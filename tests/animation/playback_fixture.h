@@ -13,7 +13,7 @@
 #include "app/platform.h"
 #include "app/state.h"
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace playback_test {

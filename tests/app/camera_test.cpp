@@ -1,9 +1,10 @@
-#include "app/camera.h"
+#include "geometry/camera.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "app/mouse.h"
 #include "app/platform.h"
 #include "app/state.h"
 

@@ -14,8 +14,8 @@
 #include "export/export.h"
 #include "export/png_file.h"
 #include "export_fixture.h"
+#include "geometry/key_layout.h"
 #include "look/look_frame.h"
-#include "render/key_layout.h"
 #include "score/score_model.h"
 
 using namespace export_test;

@@ -1,15 +1,15 @@
 // The fixed cameras: the whole keyboard in the picture and from the side asked for, for any
 // shape of picture, and the pixel projection the video tests rely on.
 
-#include "app/player_view.h"
+#include "geometry/player_view.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "app/camera.h"
-#include "render/key_layout.h"
+#include "geometry/camera.h"
+#include "geometry/key_layout.h"
 
 namespace {
 // The corners of every key's top face and of the hands' highest point over the end keys.

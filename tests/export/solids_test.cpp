@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "animation/animation.h"
-#include "app/camera.h"
 #include "app/state.h"
-#include "render/key_layout.h"
+#include "geometry/camera.h"
+#include "geometry/key_layout.h"
 #include "render/scene_gl.h"
 #include "render/shapes_gl.h"
 #include "render/solids_gl.h"

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/camera.h"
-#include "app/player_view.h"
 #include "export/export.h"
 #include "export/png_file.h"
 #include "export_fixture.h"
-#include "render/key_layout.h"
+#include "geometry/camera.h"
+#include "geometry/key_layout.h"
+#include "geometry/player_view.h"
 #include "score/score_model.h"
 
 using namespace export_test;

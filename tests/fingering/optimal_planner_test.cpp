@@ -16,9 +16,9 @@
 #include "animation/animation.h"
 #include "app/state.h"
 #include "fingering/planner.h"
-#include "render/hand_model.h"
-#include "render/key_layout.h"
-#include "render/solvers.h"
+#include "geometry/hand_model.h"
+#include "geometry/key_layout.h"
+#include "geometry/solvers.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 

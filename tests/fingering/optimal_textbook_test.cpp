@@ -12,7 +12,7 @@
 #include "app/state.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 

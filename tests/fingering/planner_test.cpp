@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "geometry/key_layout.h"
 #include "look/look_camera.h"
-#include "render/key_layout.h"
 
 namespace {
 // A performance of scales in both hands with a leap, made directly in seconds.

@@ -1,10 +1,10 @@
-#include "render/hand_model.h"
+#include "geometry/hand_model.h"
 
 #include <gtest/gtest.h>
 
 #include "animation/animation.h"
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {

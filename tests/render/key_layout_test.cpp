@@ -1,4 +1,4 @@
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "render/material.h"
+#include "geometry/material.h"
 
 #include <gtest/gtest.h>
 
-#include "render/projection.h"
+#include "geometry/projection.h"
 
 namespace {
 

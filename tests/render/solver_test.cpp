@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "render/hand_model.h"
-#include "render/solvers.h"
+#include "geometry/hand_model.h"
+#include "geometry/solvers.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 
 #include "app/state.h"
 #include "fingering/planner.h"
-#include "render/hand_model.h"
-#include "render/key_layout.h"
+#include "geometry/hand_model.h"
+#include "geometry/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
 #include "timeline/timeline.h"

@@ -5,8 +5,8 @@
 #include <sys/resource.h>
 
 #include "animation/animation.h"
-#include "app/camera.h"
 #include "app/state.h"
+#include "geometry/camera.h"
 #include "window/window_fixture.h"
 
 namespace {

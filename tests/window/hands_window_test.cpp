@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "animation/animation.h"
-#include "app/camera.h"
 #include "app/state.h"
 #include "fingering/planner.h"
-#include "render/hand_model.h"
-#include "render/key_layout.h"
+#include "geometry/camera.h"
+#include "geometry/hand_model.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 #include "window/window_fixture.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "animation/animation.h"
-#include "app/camera.h"
 #include "app/state.h"
 #include "fingering/planner.h"
+#include "geometry/camera.h"
 #include "render/shapes_gl.h"
 #include "score/score_model.h"
 #include "window/window_fixture.h"

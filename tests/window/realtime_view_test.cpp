@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/player_view.h"
 #include "app/realtime.h"
+#include "geometry/player_view.h"
 #include "render/view_gl.h"
 #include "score/musicxml_reader.h"
 #include "window/window_fixture.h"

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/camera.h"
 #include "fingering/planner.h"
+#include "geometry/camera.h"
 #include "score/score_model.h"
 #include "window_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "render/solvers.h"
+#include "geometry/solvers.h"
 
 #include <cmath>
 

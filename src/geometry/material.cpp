@@ -1,4 +1,4 @@
-#include "render/material.h"
+#include "geometry/material.h"
 
 const Material handMaterial = {
     {0.0f, 0.5f, 0.5f, 1.0f}, {0.0f, 0.9f, 0.9f, 1.0f}, {0.0f, 0.0f, 0.0f, 1.0f}, 0.0f};

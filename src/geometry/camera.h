@@ -1,6 +1,13 @@
 #pragma once
 
-#include "app/point3.h"
+#include "geometry/point3.h"
+
+// The classic view's camera: the eye on a sphere around the keyboard, turned and zoomed by mouse
+// drags over a window of the size below.
+
+// ---- Set at start-up; rewritten by every reshape of the window (render/scene_gl). ----
+extern int windowWidth;   // client width of the window, pixels
+extern int windowHeight;  // client height of the window, pixels
 
 // ---- Set at start-up; changed by mouse drags. ----
 extern float cameraDistance;  // radius of the eye's sphere around the centre, 2.0 .. 12.0
@@ -21,7 +28,8 @@ extern Point3 zoomNow;    // normalised pointer of the zoom step in progress
 float normalizeX(int pixel);
 // Recompute cameraEye from distance, pitch and yaw.
 void updateEye();
-// GLUT mouse callback: a left press starts rotating, a right press starts zooming.
-void onMouse(int button, int state, int x, int y);
-// GLUT motion callback: one rotate or zoom step.
-void onMotion(int x, int y);
+// A mouse button event (buttons and states numbered as the window system numbers them): a left
+// press starts rotating, a right press starts zooming. The window's callbacks are in app/mouse.h.
+void cameraPress(int button, int state, int x, int y);
+// A pointer move with a button held: one rotate or zoom step.
+void cameraDrag(int x, int y);

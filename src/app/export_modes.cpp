@@ -1,6 +1,8 @@
 // The --export and --still modes of the program: the command line's request and the document
 // the session loaded, handed to the exporter.
 
+#include "app/export_modes.h"
+
 #include <cstdio>
 #include <string>
 

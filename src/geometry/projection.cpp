@@ -1,4 +1,4 @@
-#include "render/projection.h"
+#include "geometry/projection.h"
 
 namespace {
 constexpr double kFieldOfView = 60.0;

@@ -1,8 +1,8 @@
-#include "render/hand_model.h"
+#include "geometry/hand_model.h"
 
 #include <cmath>
 
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 
 namespace {
 // Where the solver takes a finger base to be, from the palm centre. The drawn base sits a

@@ -1,4 +1,4 @@
-#include "app/point3.h"
+#include "geometry/point3.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/point3.h"
+#include "geometry/point3.h"
 
 // Fixed cameras that frame the whole keyboard and both hands, for the real-time window and for
 // pictures and videos drawn without a window. Pure camera math: nothing here calls GL.
@@ -16,8 +16,8 @@ enum class CameraView {
 // "player", "above" or "side" (exactly, lower case). False for any other name.
 bool cameraViewFromName(const std::string& name, CameraView* view);
 
-// Sets cameraEye, cameraCenter and cameraUp (app/camera.h), and cameraDistance, cameraPitch and
-// cameraYaw to match, so that the whole keyboard and both hands fill a picture of this aspect
+// Sets cameraEye, cameraCenter and cameraUp (geometry/camera.h), and cameraDistance, cameraPitch
+// and cameraYaw to match, so that the whole keyboard and both hands fill a picture of this aspect
 // ratio (width / height) seen from that side. Also sets viewFarPlane. An aspect ratio that is
 // not a positive finite number is taken as 16:9.
 void setPlayerView(CameraView view, double aspect);

@@ -2,9 +2,8 @@
 
 #include <vector>
 
-#include "animation/animation.h"
-#include "fingering/planner.h"
-#include "render/solvers.h"
+#include "geometry/hand_state.h"
+#include "geometry/solvers.h"
 #include "score/score_model.h"
 
 // The hand's proportions and the parts of the hand drawing that need no GL: the aim of the

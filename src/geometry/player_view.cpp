@@ -1,10 +1,10 @@
-#include "app/player_view.h"
+#include "geometry/player_view.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "app/camera.h"
-#include "render/projection.h"
+#include "geometry/camera.h"
+#include "geometry/projection.h"
 
 double viewFarPlane = 15.0;
 

@@ -1,9 +1,9 @@
-#include "app/camera.h"
+#include "geometry/camera.h"
 
 #include <cmath>
 
-#include "app/platform.h"
-#include "app/state.h"
+int windowWidth = 800;
+int windowHeight = 400;
 
 float cameraDistance = 5.0f;
 float cameraPitch = 0.0f;
@@ -112,7 +112,7 @@ void updateEye() {
     cameraEye.z = static_cast<float>(std::cos(kHalfPi - a) * horizontal);
 }
 
-void onMouse(int button, int state, int x, int y) {
+void cameraPress(int button, int state, int x, int y) {
     if (state != kButtonDown) {
         return;
     }
@@ -126,11 +126,10 @@ void onMouse(int button, int state, int x, int y) {
     }
 }
 
-void onMotion(int x, int y) {
+void cameraDrag(int x, int y) {
     if (zoomDrag == 0) {
         rotateStep(x, y);
     } else {
         zoomStep(x, y);
     }
-    platform.postRedisplay();
 }
