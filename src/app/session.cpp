@@ -206,6 +206,13 @@ bool preparationReads(const char* path) {
     return prepareScore(path, PrepareOptions{}, &prepared);
 }
 
+const Piece* sessionPerformancePiece() {
+    if (sessionFromMidi) {
+        return &sessionPiece;
+    }
+    return sessionPrepared.piece.notes.empty() ? nullptr : &sessionPrepared.piece;
+}
+
 FingeringChoice chosenFingering(const ProgramOptions& options) {
     if (options.fingering != FingeringChoice::Default) {
         return options.fingering;
@@ -215,6 +222,10 @@ FingeringChoice chosenFingering(const ProgramOptions& options) {
 
 int startUpSession(const ProgramOptions& options) {
     setStartValues();
+    // Nothing of a score loaded before in this process speaks for this one.
+    sessionPrepared = PrepareResult();
+    sessionFromMidi = false;
+    sessionPiece = Piece();
     const char* path = options.score.empty() ? kDefaultScorePath : options.score.c_str();
     const char* shownPath = options.score.empty() ? nullptr : options.score.c_str();
     const bool prepare = options.prepare || !options.parts.empty();
