@@ -497,8 +497,10 @@ void applyMarks(const PlacedMarks& placed, const std::vector<PreparedNote>& note
     }
     std::set<int> withOwn;
     for (const PlacedMark& m : placed.marks) {
-        if (isLevelKind(m) && m.lane != 0) {
-            withOwn.insert(m.lane);
+        for (int lane : lanes) {
+            if (isLevelKind(m) && (m.lane == lane || (m.lane == 0 && m.part == lane / 100))) {
+                withOwn.insert(lane);
+            }
         }
     }
     const int64_t window = std::max<int32_t>(1, piece->divisions);

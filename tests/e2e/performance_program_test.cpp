@@ -269,3 +269,29 @@ TEST(PerformanceProgram, StaffDynamicsAndANotationProgramsPlayback) {
         }
     }
 }
+
+// The practice options are listed, and each misuse is one line and status 1 before any work.
+TEST(PerformanceProgram, PracticeOptionsAreListedAndMisusesRefused) {
+    const ProgramRun help = runProgramWith(QUORVEL_EXE, {"--help"}, kGuard);
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--hand", "--loop", "--metronome"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    const std::string score = kData + "dynamics_marks.xml";
+    const std::string out = folder() + "refused.mp4";
+    const std::vector<std::vector<std::string>> refused = {
+        {"--play", "--hand", "middle", score},
+        {"--export", out, "--loop", score},
+        {"--metronome", score},
+        {"--hand", "left", score},
+        {"--export-midi", folder() + "refused.mid", "--hand", "right", score},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        const ProgramRun run = runProgramWith(QUORVEL_EXE, args, kGuard);
+        EXPECT_EQ(run.status, 1) << args[0] << " " << args[1];
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(folder() + "refused.mid"));
+}
