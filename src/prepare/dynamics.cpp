@@ -303,6 +303,10 @@ namespace {
 
 // ---- The level of one lane over time ----
 
+// Wedges open at once in one staff beyond any real score's; more are not played, so that a file
+// of endless unclosed wedges cannot make the reading slow.
+constexpr size_t kOpenWedges = 16;
+
 struct Ramp {
     int64_t start, end;  // ticks, end > start
     int from, to;
@@ -319,20 +323,22 @@ bool isLevelKind(const PlacedMark& m) {
            m.mark.kind == MarkKind::WedgeStop;
 }
 
+// The level at `tick`: the last step at or before it, unless a wedge started since then still
+// runs. Both lists are by tick, so a score with any number of marks is read in log time.
 int levelAt(const LaneLevels& levels, int64_t tick) {
     int level = kDefaultVelocity;
     int64_t since = -1;
-    for (const auto& [at, value] : levels.steps) {
-        if (at > tick) {
-            break;
-        }
-        level = value;
-        since = at;
+    auto step =
+        std::upper_bound(levels.steps.begin(), levels.steps.end(), tick,
+                         [](int64_t t, const std::pair<int64_t, int>& s) { return t < s.first; });
+    if (step != levels.steps.begin()) {
+        level = (step - 1)->second;
+        since = (step - 1)->first;
     }
-    for (const Ramp& r : levels.ramps) {
-        if (r.start > tick) {
-            break;
-        }
+    auto ramp = std::upper_bound(levels.ramps.begin(), levels.ramps.end(), tick,
+                                 [](int64_t t, const Ramp& r) { return t < r.start; });
+    if (ramp != levels.ramps.begin()) {
+        const Ramp& r = *(ramp - 1);
         if (tick < r.end && r.start >= since) {
             const double t =
                 static_cast<double>(tick - r.start) / static_cast<double>(r.end - r.start);
@@ -416,7 +422,9 @@ LaneLevels levelsOf(const std::vector<const PlacedMark*>& marks, int64_t window,
                 closeWedge(it->second, m.tick, i);
                 open.erase(it);
             }
-            open[m.mark.number] = {m.tick, m.mark.rise, levelAt(levels, m.tick)};
+            if (open.size() < kOpenWedges) {
+                open[m.mark.number] = {m.tick, m.mark.rise, levelAt(levels, m.tick)};
+            }
         } else if (m.mark.kind == MarkKind::WedgeStop) {
             auto it = open.find(m.mark.number);
             if (it == open.end() && !open.empty()) {
