@@ -10,6 +10,7 @@
 #include "export/export.h"
 #include "export/midi_export.h"
 #include "score/musicxml_reader.h"
+#include "timeline/expression.h"
 #include "timeline/piece_timing.h"
 
 namespace {
@@ -42,6 +43,9 @@ ExportRequest requestFrom(const ProgramOptions& options) {
         parseSkin(options.skin, &request.palette, &unused);
     }
     request.timing = sessionFromMidi ? &sessionTiming : nullptr;
+    request.piece = sessionPerformancePiece();
+    request.soundedHand = options.hand;
+    request.metronome = options.metronome;
     return request;
 }
 }  // namespace
@@ -92,7 +96,7 @@ int runMidiExport(const ProgramOptions& options) {
         std::fflush(stderr);
         return 1;
     }
-    const Piece played =
-        pieceFromClassicGrids(tempoOfTiming(timing), measuresOfTiming(timing), true);
+    Piece played = pieceFromClassicGrids(tempoOfTiming(timing), measuresOfTiming(timing), true);
+    carryExpression(sessionPerformancePiece(), &played);
     return exportMidiFile(played, input, options.outputPath);
 }

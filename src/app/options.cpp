@@ -14,9 +14,10 @@ namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
 // handling, so an old invocation with stray extra words keeps working as before.
 constexpr const char* kLongOptions[] = {
-    "help",      "version", "prepare", "part", "fingering", "realtime",    "play",      "mute",
-    "soundfont", "speed",   "from",    "to",   "export",    "still",       "at",        "size",
-    "fps",       "camera",  "colors",  "skin", "split",     "export-midi", "no-repeats"};
+    "help",        "version",    "prepare", "part",   "fingering", "realtime", "play",
+    "mute",        "soundfont",  "speed",   "from",   "to",        "export",   "still",
+    "at",          "size",       "fps",     "camera", "colors",    "skin",     "split",
+    "export-midi", "no-repeats", "hand",    "loop",   "metronome"};
 
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
@@ -170,6 +171,12 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
     app.add_option("--export-midi", midiPath, "write the performance as a MIDI file");
     app.add_option("--split", split,
                    "MIDI files: this key (C4, F#3 or 60) and above to the right hand");
+    std::string hand;
+    app.add_option("--hand", hand,
+                   "right or left: practise one hand; the other's keys go down, silent");
+    app.add_flag("--loop", o.loop, "play the --from/--to range again and again (the window)");
+    app.add_flag("--metronome", o.metronome,
+                 "a click on every beat, with a bar of count-in (the window and --export)");
 
     try {
         app.parse(argc, argv);
@@ -233,6 +240,14 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
             return ParseOutcome::Exit1;
         }
     }
+    if (hand == "right") {
+        o.hand = 0;
+    } else if (hand == "left") {
+        o.hand = 1;
+    } else if (!hand.empty()) {
+        usageError("--hand must be right or left, not '" + hand + "'");
+        return ParseOutcome::Exit1;
+    }
     const int outputs = (exportPath.empty() ? 0 : 1) + (stillPath.empty() ? 0 : 1);
     if (!midiPath.empty() && (outputs > 0 || realtime || play)) {
         usageError("choose one of --realtime, --play, --export, --still and --export-midi");
@@ -246,7 +261,8 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         o.mode = RunMode::MidiFile;
         o.outputPath = midiPath;
         if (o.mute || !o.soundfont.empty() || speed != 1.0 || !o.fromMeasure.empty() ||
-            !o.toMeasure.empty() || !size.empty() || fps != 60 || o.camera != "player") {
+            !o.toMeasure.empty() || !size.empty() || fps != 60 || o.camera != "player" ||
+            o.hand >= 0 || o.loop || o.metronome) {
             usageError(
                 "--export-midi writes the whole piece as it is played; it takes --prepare, "
                 "--part, --split and --fingering");
@@ -283,6 +299,15 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         usageError(
             "--mute, --soundfont, --speed, --from and --to go with --realtime, --play or "
             "--export");
+        return ParseOutcome::Exit1;
+    }
+    if (o.mode == RunMode::Classic && (o.hand >= 0 || o.loop || o.metronome)) {
+        usageError("--hand, --loop and --metronome go with --realtime, --play or --export");
+        return ParseOutcome::Exit1;
+    }
+    if (o.loop && o.mode != RunMode::Realtime) {
+        // A video or a picture has one length; a player repeats a video as often as wanted.
+        usageError("--loop goes with --realtime or --play (a video plays its range once)");
         return ParseOutcome::Exit1;
     }
     if ((o.mode == RunMode::Classic || o.mode == RunMode::Realtime) &&

@@ -47,6 +47,9 @@ struct ProgramOptions {
     std::string colors;             // --colors: the hands' colours; empty: the defaults
     std::string skin;               // --skin: the hands' skin tone; empty: the default
     int splitKey = -1;  // --split: a MIDI file's notes from this key (0..87) up to the right hand
+    int hand = -1;      // --hand: 0 right, 1 left: only that hand sounds and is drawn; -1 both
+    bool loop = false;  // --loop: the window plays the range again and again
+    bool metronome = false;  // --metronome: a click on the beats, a bar of count-in
 };
 
 // Outcome of reading the command line.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/platform.h"
+#include "app/session.h"
 
 namespace {
 void scheduleNothing(int32_t, bool, double) {}
@@ -24,7 +25,11 @@ void scheduleSound(double wall) {
     cursorAdvance(&realtime.cursor, realtime.timeline, until, &due);
     for (const PerformanceEvent& event : due) {
         double eventWall = clock.anchorWall + (event.seconds - clock.anchorTime) / clock.rate;
-        realtimeSound.schedule(event.key, event.on, eventWall);
+        if (realtimeSound.play != nullptr) {
+            realtimeSound.play(event, eventWall);
+        } else if (event.kind == EventKind::Note) {
+            realtimeSound.schedule(event.key, event.on, eventWall);
+        }
     }
 }
 
@@ -57,6 +62,9 @@ bool prepareRealtime(const ProgramOptions& options, const ScoreTiming& timing, s
     timelineOptions.speed = options.speed;
     timelineOptions.leadIn = kRealtimeLeadIn;
     timelineOptions.leadOut = kRealtimeLeadOut;
+    timelineOptions.piece = sessionPerformancePiece();
+    timelineOptions.soundedHand = options.hand;
+    timelineOptions.metronome = options.metronome;
     if (!options.fromMeasure.empty()) {
         timelineOptions.fromTick = measureTick(timing, options.fromMeasure);
         if (timelineOptions.fromTick < 0) {
@@ -80,6 +88,7 @@ bool prepareRealtime(const ProgramOptions& options, const ScoreTiming& timing, s
     realtime.clock = makeClock(0.0, realtime.timeline.duration);
     realtime.cursor = EventCursor();
     realtime.playing = false;
+    realtime.loop = options.loop;
     showTime(0.0);
     return true;
 }
@@ -116,7 +125,11 @@ bool realtimeFrame(double wall, double shownAt) {
     }
     showTime(clockTime(realtime.clock, shownAt));
     if (realtime.playing && clockFinished(realtime.clock, wall)) {
-        realtime.playing = false;
+        if (realtime.loop) {
+            realtimePlay(wall);  // the range again, from its lead-in
+        } else {
+            realtime.playing = false;
+        }
     }
     return realtime.playing;
 }

@@ -30,6 +30,9 @@ struct RealtimeSound {
     void (*schedule)(int32_t key, bool on, double wall);
     // Drop what is scheduled and stop every sounding note.
     void (*silence)();
+    // Every event of the performance (notes with their velocity, the pedal, clicks) at this
+    // wall time; when set, it is called instead of `schedule`.
+    void (*play)(const PerformanceEvent& event, double wall) = nullptr;
 };
 extern RealtimeSound realtimeSound;
 
@@ -45,6 +48,7 @@ struct RealtimeState {
     PerformanceClock clock;
     EventCursor cursor;
     bool playing = false;
+    bool loop = false;  // at the end of the range, play it again
 };
 extern RealtimeState realtime;
 

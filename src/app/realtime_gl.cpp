@@ -92,6 +92,21 @@ void closeSoundAtExit() {
     closeLiveSound();
 }
 
+// Every event of the performance to the live player: notes with their velocity, the pedal, clicks.
+void playLive(const PerformanceEvent& event, double wall) {
+    switch (event.kind) {
+        case EventKind::Note:
+            liveSoundScheduleNote(event.key, event.on, event.velocity, wall);
+            break;
+        case EventKind::Pedal:
+            liveSoundSchedulePedal(event.velocity, wall);
+            break;
+        case EventKind::Click:
+            liveSoundScheduleClick(event.key, event.velocity, wall);
+            break;
+    }
+}
+
 // The piano, unless muted; without it the performance goes on silently after one line saying why.
 void openSound(const ProgramOptions& options) {
     if (options.mute) {
@@ -108,6 +123,7 @@ void openSound(const ProgramOptions& options) {
     std::atexit(closeSoundAtExit);
     realtimeSound.schedule = liveSoundSchedule;
     realtimeSound.silence = liveSoundSilence;
+    realtimeSound.play = playLive;
 }
 }  // namespace
 

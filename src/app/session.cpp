@@ -206,6 +206,60 @@ bool preparationReads(const char* path) {
     return prepareScore(path, PrepareOptions{}, &prepared);
 }
 
+namespace {
+// The marks of a score read as it is, in the reader's ticks (see readMarksAsRead).
+Piece sessionMarks;
+
+// A score the reader takes as it is still plays its dynamics and pedal: the preparation reads
+// them from the same text, each measure once as the reader plays it, and its ticks are brought
+// to the reader's divisions. Nothing when the two do not count time alike.
+void readMarksAsRead() {
+    sessionMarks = Piece();
+    PrepareOptions options;
+    options.repeats = false;
+    PrepareResult marks;
+    ScoreTiming timing;
+    std::string error;
+    if (!prepareScoreText(sessionDocument, options, &marks) ||
+        !readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error) ||
+        marks.piece.divisions <= 0 || timing.divisions % marks.piece.divisions != 0) {
+        return;
+    }
+    const int32_t factor = timing.divisions / marks.piece.divisions;
+    Piece& piece = marks.piece;
+    piece.divisions = timing.divisions;
+    piece.endTick *= factor;
+    for (PieceNote& n : piece.notes) {
+        n.tick *= factor;
+        n.endTick *= factor;
+    }
+    for (PiecePedal& p : piece.pedal) {
+        p.tick *= factor;
+    }
+    for (PieceDynamic& d : piece.dynamics) {
+        d.tick *= factor;
+    }
+    for (PieceTempo& t : piece.tempo) {
+        t.tick *= factor;
+    }
+    for (PieceMeasure& m : piece.measures) {
+        m.tick *= factor;
+    }
+    settlePiece(&piece);
+    sessionMarks = std::move(piece);
+}
+}  // namespace
+
+const Piece* sessionPerformancePiece() {
+    if (sessionFromMidi) {
+        return &sessionPiece;
+    }
+    if (!sessionPrepared.piece.notes.empty()) {
+        return &sessionPrepared.piece;
+    }
+    return sessionMarks.notes.empty() ? nullptr : &sessionMarks;
+}
+
 FingeringChoice chosenFingering(const ProgramOptions& options) {
     if (options.fingering != FingeringChoice::Default) {
         return options.fingering;
@@ -215,6 +269,11 @@ FingeringChoice chosenFingering(const ProgramOptions& options) {
 
 int startUpSession(const ProgramOptions& options) {
     setStartValues();
+    // Nothing of a score loaded before in this process speaks for this one.
+    sessionPrepared = PrepareResult();
+    sessionFromMidi = false;
+    sessionPiece = Piece();
+    sessionMarks = Piece();
     const char* path = options.score.empty() ? kDefaultScorePath : options.score.c_str();
     const char* shownPath = options.score.empty() ? nullptr : options.score.c_str();
     const bool prepare = options.prepare || !options.parts.empty();
@@ -228,6 +287,9 @@ int startUpSession(const ProgramOptions& options) {
                                  : loadAsIs(path, shownPath);
     if (loaded != 0) {
         return loaded == kSessionRefused ? kSessionRefused : kSessionNotLoaded;
+    }
+    if (!midi && !prepare && options.mode != RunMode::Classic) {
+        readMarksAsRead();
     }
     createKeyStates();
     if (chosenFingering(options) == FingeringChoice::Optimal) {

@@ -32,5 +32,9 @@ int startUpSession(const ProgramOptions& options);
 // give when the classic reader refuses a score a notation program wrote.
 bool preparationReads(const char* path);
 
+// The piece the performance takes its velocities and pedal from: the MIDI file's, or the
+// preparation's; nullptr for a score read as it is (its notes play at the default velocity).
+const Piece* sessionPerformancePiece();
+
 // The planner the options choose for their mode.
 FingeringChoice chosenFingering(const ProgramOptions& options);

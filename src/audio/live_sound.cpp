@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -29,6 +30,7 @@ struct LivePlayer {
     bool tickKnown = false;
     // Sound leaves the synthesiser this long before it is heard; events are sent that much early.
     double outputLatency = 0.0;
+    bool clickKit = false;  // the drum kit selected for the metronome
 };
 
 LivePlayer player;
@@ -47,12 +49,21 @@ double steadySeconds() {
 void playEvent(unsigned int, fluid_event_t* event, fluid_sequencer_t*, void*) {
     int type = fluid_event_get_type(event);
     int key = fluid_event_get_key(event);
+    const int channel = fluid_event_get_channel(event);
     bool on = type == FLUID_SEQ_NOTEON;
+    if (type == FLUID_SEQ_CONTROLCHANGE) {
+        fluid_synth_cc(player.setup.synth, channel, fluid_event_get_control(event),
+                       fluid_event_get_value(event));
+        return;
+    }
     if (on) {
-        fluid_synth_noteon(player.setup.synth, kPianoChannel, key, kNoteVelocity);
+        fluid_synth_noteon(player.setup.synth, channel, key, fluid_event_get_velocity(event));
     } else if (type == FLUID_SEQ_NOTEOFF) {
-        fluid_synth_noteoff(player.setup.synth, kPianoChannel, key);
+        fluid_synth_noteoff(player.setup.synth, channel, key);
     } else {
+        return;
+    }
+    if (channel != kPianoChannel) {
         return;
     }
     std::lock_guard<std::mutex> lock(dispatchMutex);
@@ -201,10 +212,10 @@ double liveSoundWallNow() {
     return steadySeconds();
 }
 
-void liveSoundSchedule(int32_t key, bool on, double wall) {
-    if (!playerOpen || key < 0 || key > 87 || !std::isfinite(wall)) {
-        return;
-    }
+namespace {
+// Sends an event made by `fill` to the player at wall time `wall`.
+template <typename Fill>
+void sendAt(double wall, Fill fill) {
     unsigned int now = fluid_sequencer_get_tick(player.sequencer);
     double reading = static_cast<double>(now) - steadySeconds() * 1000.0;
     if (!player.tickKnown || reading > player.tickMinusWallMs) {
@@ -219,14 +230,55 @@ void liveSoundSchedule(int32_t key, bool on, double wall) {
     }
     fluid_event_set_source(event, -1);
     fluid_event_set_dest(event, player.ourClient);
-    if (on) {
-        fluid_event_noteon(event, kPianoChannel, static_cast<short>(key + kMidiKeyOfKeyZero),
-                           kNoteVelocity);
-    } else {
-        fluid_event_noteoff(event, kPianoChannel, static_cast<short>(key + kMidiKeyOfKeyZero));
-    }
+    fill(event);
     fluid_sequencer_send_at(player.sequencer, event, at, 1);
     delete_fluid_event(event);
+}
+}  // namespace
+
+void liveSoundSchedule(int32_t key, bool on, double wall) {
+    liveSoundScheduleNote(key, on, kNoteVelocity, wall);
+}
+
+void liveSoundScheduleNote(int32_t key, bool on, int velocity, double wall) {
+    if (!playerOpen || key < 0 || key > 87 || !std::isfinite(wall)) {
+        return;
+    }
+    const short note = static_cast<short>(key + kMidiKeyOfKeyZero);
+    const short force = static_cast<short>(std::clamp(velocity, 1, 127));
+    sendAt(wall, [&](fluid_event_t* event) {
+        if (on) {
+            fluid_event_noteon(event, kPianoChannel, note, force);
+        } else {
+            fluid_event_noteoff(event, kPianoChannel, note);
+        }
+    });
+}
+
+void liveSoundSchedulePedal(int value, double wall) {
+    if (!playerOpen || !std::isfinite(wall)) {
+        return;
+    }
+    const short depth = static_cast<short>(std::clamp(value, 0, 127));
+    sendAt(wall, [&](fluid_event_t* event) {
+        fluid_event_control_change(event, kPianoChannel, kSustainController, depth);
+    });
+}
+
+void liveSoundScheduleClick(int drumNote, int velocity, double wall) {
+    if (!playerOpen || drumNote < 0 || drumNote > 127 || !std::isfinite(wall)) {
+        return;
+    }
+    if (!player.clickKit) {
+        selectClickKit(&player.setup);
+        player.clickKit = true;
+    }
+    const short note = static_cast<short>(drumNote);
+    const short force = static_cast<short>(std::clamp(velocity, 1, 127));
+    sendAt(wall,
+           [&](fluid_event_t* event) { fluid_event_noteon(event, kClickChannel, note, force); });
+    sendAt(wall + 0.1,
+           [&](fluid_event_t* event) { fluid_event_noteoff(event, kClickChannel, note); });
 }
 
 void liveSoundSilence() {
@@ -234,6 +286,7 @@ void liveSoundSilence() {
         return;
     }
     fluid_sequencer_remove_events(player.sequencer, -1, player.ourClient, -1);
+    fluid_synth_cc(player.setup.synth, kPianoChannel, kSustainController, 0);
     fluid_synth_all_notes_off(player.setup.synth, kPianoChannel);
 }
 

@@ -31,7 +31,13 @@ double liveSoundWallNow();
 // Starts (on) or stops (off) key 0..87 at wall time `wall` (liveSoundWallNow's clock); a time
 // already past sounds at once. Nothing happens while closed or for keys outside 0..87.
 void liveSoundSchedule(int32_t key, bool on, double wall);
-// Drops every event not yet sounded and stops every sounding note at once.
+// The same with the note's velocity (1..127).
+void liveSoundScheduleNote(int32_t key, bool on, int velocity, double wall);
+// The sustain pedal (controller 64) to `value`, 0 up .. 127 down, at wall time `wall`.
+void liveSoundSchedulePedal(int value, double wall);
+// A metronome click: General MIDI percussion note `drumNote` at `velocity`.
+void liveSoundScheduleClick(int drumNote, int velocity, double wall);
+// Drops every event not yet sounded, lifts the pedal and stops every sounding note at once.
 void liveSoundSilence();
 
 // ---- Benchmark hook: when the notes really reached the synthesiser. ----

@@ -39,11 +39,19 @@ constexpr double kMaxRenderSeconds = 3.0 * 3600.0;
 constexpr const char* kSoundfontFolder = "/usr/share/sounds/sf2/";
 constexpr const char* kSoundfontNames[] = {"FluidR3_GM.sf2", "default-GM.sf2", "TimGM6mb.sf2"};
 
+// What a rendered event does, in the order it takes among events of one frame: note-offs, the
+// pedal lifted, the pedal pressed (a note struck with it is held), then note-ons and clicks.
+enum EventOrder { kNoteOff = 0, kPedalUp = 1, kPedalDown = 2, kNoteOn = 3, kClick = 4 };
+
 struct NoteEvent {
     int64_t frame;
-    int on;  // 0 note-off, 1 note-on: offs first at the same frame
+    int on;  // EventOrder
     int midiKey;
+    int value = 0;  // velocity of a note-on or click, depth of the pedal
 };
+
+// A click is let go after this long; the wood blocks have died away by then.
+constexpr double kClickSeconds = 0.1;
 
 // A SoundFont 2 file is a RIFF file of form "sfbk". Anything else is turned away before the
 // synthesiser sees it: its fallback loaders print to standard error on their own.
@@ -68,7 +76,8 @@ bool fileReadable(const std::string& path) {
     return true;
 }
 
-std::vector<NoteEvent> eventsOf(const std::vector<SoundNote>& notes, int sampleRate,
+std::vector<NoteEvent> eventsOf(const std::vector<SoundNote>& notes,
+                                const std::vector<SoundControl>& controls, int sampleRate,
                                 int64_t totalFrames) {
     std::vector<NoteEvent> events;
     events.reserve(notes.size() * 2);
@@ -87,8 +96,26 @@ std::vector<NoteEvent> eventsOf(const std::vector<SoundNote>& notes, int sampleR
         }
         int64_t off = std::max(on, frameOf(note.release));
         int midiKey = note.key + kMidiKeyOfKeyZero;
-        events.push_back({on, 1, midiKey});
-        events.push_back({off, 0, midiKey});
+        events.push_back({on, kNoteOn, midiKey, std::clamp(note.velocity, 1, 127)});
+        events.push_back({off, kNoteOff, midiKey, 0});
+    }
+    for (const SoundControl& control : controls) {
+        if (!std::isfinite(control.seconds)) {
+            continue;
+        }
+        const int64_t at = frameOf(control.seconds);
+        if (at >= totalFrames) {
+            continue;
+        }
+        const int value = std::clamp(control.value, 0, 127);
+        if (control.click) {
+            const int note = std::clamp(control.drumNote, 0, 127);
+            events.push_back({at, kClick, note, std::max(1, value)});
+            // Its note-off: the note number past 127 tells it from the piano's.
+            events.push_back({frameOf(control.seconds + kClickSeconds), kNoteOff, 128 + note, 0});
+        } else {
+            events.push_back({at, value > 0 ? kPedalDown : kPedalUp, -1, value});
+        }
     }
     std::sort(events.begin(), events.end(), [](const NoteEvent& a, const NoteEvent& b) {
         if (a.frame != b.frame) {
@@ -204,6 +231,14 @@ bool createPianoSynth(const std::string& soundfont, int sampleRate, SynthSetup* 
     return true;
 }
 
+void selectClickKit(SynthSetup* setup) {
+    // Bank 128 is the General MIDI drum kits; a SoundFont without one leaves the clicks silent.
+    if (setup->synth != nullptr) {
+        fluid_synth_bank_select(setup->synth, kClickChannel, 128);
+        fluid_synth_program_change(setup->synth, kClickChannel, 0);
+    }
+}
+
 void destroyPianoSynth(SynthSetup* setup) {
     if (setup->synth != nullptr) {
         delete_fluid_synth(setup->synth);
@@ -227,6 +262,13 @@ std::string defaultSoundfontPath() {
 bool renderNotesAudio(const std::vector<SoundNote>& notes, double duration,
                       const std::string& soundfont, int sampleRate, std::vector<float>* stereo,
                       std::string* error) {
+    return renderPerformanceAudio(notes, {}, duration, soundfont, sampleRate, stereo, error);
+}
+
+bool renderPerformanceAudio(const std::vector<SoundNote>& notes,
+                            const std::vector<SoundControl>& controls, double duration,
+                            const std::string& soundfont, int sampleRate,
+                            std::vector<float>* stereo, std::string* error) {
     stereo->clear();
     if (!std::isfinite(duration) || duration < 0.0 || duration > kMaxRenderSeconds) {
         *error = "cannot render " + std::to_string(duration) + " seconds of sound (at most " +
@@ -247,15 +289,26 @@ bool renderNotesAudio(const std::vector<SoundNote>& notes, double duration,
     }
     int64_t done = 0;
     bool ok = true;
-    for (const NoteEvent& event : eventsOf(notes, sampleRate, totalFrames)) {
+    const std::vector<NoteEvent> events = eventsOf(notes, controls, sampleRate, totalFrames);
+    if (std::any_of(events.begin(), events.end(),
+                    [](const NoteEvent& e) { return e.on == kClick; })) {
+        selectClickKit(&setup);
+    }
+    for (const NoteEvent& event : events) {
         ok = writeFrames(setup.synth, stereo, done, event.frame);
         if (!ok) {
             break;
         }
         done = event.frame;
-        if (event.on != 0) {
+        if (event.on == kNoteOn) {
             ok = audioCall(fluid_synth_noteon(setup.synth, kPianoChannel, event.midiKey,
-                                              kNoteVelocity) == FLUID_OK);
+                                              event.value) == FLUID_OK);
+        } else if (event.on == kPedalUp || event.on == kPedalDown) {
+            fluid_synth_cc(setup.synth, kPianoChannel, kSustainController, event.value);
+        } else if (event.on == kClick) {
+            fluid_synth_noteon(setup.synth, kClickChannel, event.midiKey, event.value);
+        } else if (event.midiKey >= 128) {
+            fluid_synth_noteoff(setup.synth, kClickChannel, event.midiKey - 128);
         } else {
             // FLUID_FAILED here only means the voice has already died away on its own.
             fluid_synth_noteoff(setup.synth, kPianoChannel, event.midiKey);
@@ -349,9 +402,20 @@ bool writeWav(const std::string& path, const std::vector<float>& stereo, int sam
 bool renderTimelineAudio(const Timeline& timeline, const std::string& soundfont, int sampleRate,
                          std::vector<float>* stereo, std::string* error) {
     std::vector<SoundNote> notes;
+    std::vector<SoundControl> controls;
     notes.reserve(timeline.notes.size());
     for (const TimedNote& note : timeline.notes) {
-        notes.push_back({note.key, note.onset, note.release});
+        if (!note.silent) {
+            notes.push_back({note.key, note.onset, note.release, note.velocity});
+        }
     }
-    return renderNotesAudio(notes, timeline.duration, soundfont, sampleRate, stereo, error);
+    for (const PerformanceEvent& event : timeline.events) {
+        if (event.kind == EventKind::Pedal) {
+            controls.push_back({event.seconds, false, event.velocity, 0});
+        } else if (event.kind == EventKind::Click) {
+            controls.push_back({event.seconds, true, event.velocity, event.key});
+        }
+    }
+    return renderPerformanceAudio(notes, controls, timeline.duration, soundfont, sampleRate, stereo,
+                                  error);
 }

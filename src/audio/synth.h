@@ -19,6 +19,16 @@ struct SoundNote {
     int32_t key;
     double onset;
     double release;
+    int velocity = 90;  // 1..127; 90 the firm mezzo-forte of a source without dynamics
+};
+
+// The sustain pedal moving (controller 64 to `value`, 0 up .. 127 down), or a metronome click
+// (`click`: General MIDI percussion note `drumNote` at velocity `value`).
+struct SoundControl {
+    double seconds;
+    bool click;
+    int value;
+    int drumNote;
 };
 
 // Sample rates the synthesiser accepts.
@@ -34,7 +44,15 @@ bool renderNotesAudio(const std::vector<SoundNote>& notes, double duration,
                       const std::string& soundfont, int sampleRate, std::vector<float>* stereo,
                       std::string* error);
 
-// Every note of the timeline rendered as above, timeline.duration seconds long.
+// The same with the pedal's moves and clicks beside the notes; at one moment note-offs come
+// first, then the pedal lifted, the pedal pressed, then note-ons and clicks.
+bool renderPerformanceAudio(const std::vector<SoundNote>& notes,
+                            const std::vector<SoundControl>& controls, double duration,
+                            const std::string& soundfont, int sampleRate,
+                            std::vector<float>* stereo, std::string* error);
+
+// Every note of the timeline rendered as above (a silent note left out) with its velocity, the
+// pedal and the clicks, timeline.duration seconds long.
 bool renderTimelineAudio(const Timeline& timeline, const std::string& soundfont, int sampleRate,
                          std::vector<float>* stereo, std::string* error);
 

@@ -8,7 +8,9 @@
 // audio module.
 
 constexpr int kPianoChannel = 0;
-constexpr int kNoteVelocity = 90;      // the score carries no dynamics; a firm mezzo-forte
+constexpr int kNoteVelocity = 90;  // a note given without a velocity: a firm mezzo-forte
+constexpr int kSustainController = 64;
+constexpr int kClickChannel = 9;  // the General MIDI percussion channel: the metronome's clicks
 constexpr int kMidiKeyOfKeyZero = 21;  // key 0 (A0) is MIDI note 21
 // The synthesiser's own output gain: low enough that a dense chord does not clip inside it; an
 // export is brought to its loudness afterwards (loudness.h), the live player raised at once.
@@ -35,5 +37,7 @@ struct SynthSetup {
 // everything made so far is freed and *error says why.
 bool createPianoSynth(const std::string& soundfont, int sampleRate, SynthSetup* setup,
                       std::string* error);
+// The General MIDI drum kit on the percussion channel, for the metronome's clicks.
+void selectClickKit(SynthSetup* setup);
 // Frees what createPianoSynth made (safe on an empty setup).
 void destroyPianoSynth(SynthSetup* setup);

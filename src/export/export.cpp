@@ -125,6 +125,9 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
     options.speed = request.speed;
     options.leadIn = kExportLeadIn;
     options.leadOut = kExportLeadOut;
+    options.piece = request.piece;
+    options.soundedHand = request.soundedHand;
+    options.metronome = request.metronome;
     if (!request.fromMeasure.empty()) {
         options.fromTick = measureTick(timing, request.fromMeasure);
         if (options.fromTick < 0) {

@@ -42,6 +42,9 @@ struct ExportRequest {
     LookPalette palette;
     const ScoreTiming* timing = nullptr;  // tempo and measures given (a MIDI file's); null:
                                           // read from the document
+    const Piece* piece = nullptr;         // velocities and pedal of the notes; null: none stated
+    int soundedHand = -1;                 // 0 or 1: only that hand sounds and is drawn; -1 both
+    bool metronome = false;               // clicks on the beats after a bar of count-in
 };
 
 // Samples per pixel of the new look's pictures, and the H.264 preset of its videos.

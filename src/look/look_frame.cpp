@@ -82,6 +82,11 @@ LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& d
         performance.notes.push_back(note);
     }
     planLookHands(&performance);
+    for (const PiecePedal& p : timeline.pedal) {
+        performance.pedal.push_back(
+            {p.seconds, static_cast<float>(std::clamp(p.value / 127.0, 0.0, 1.0))});
+    }
+    performance.shownHand = timeline.options.soundedHand;
     const int32_t from = timeline.options.fromTick;
     const int32_t to = timeline.options.toTick;
     for (const MeasureStart& m : timeline.timing.measures) {
@@ -218,6 +223,9 @@ LookFrame lookFrameAt(const LookPerformance& performance, const LaneLayout& lane
         if (note.release <= seconds && !(note.onset <= seconds && seconds < note.keyUp)) {
             continue;
         }
+        if (performance.shownHand >= 0 && note.hand != performance.shownHand) {
+            continue;  // the hand the player plays: its keys go down, its bars are not drawn
+        }
         const LaneColumn& column = lane.column[note.key];
         if (column.right <= column.left) {
             continue;
@@ -255,7 +263,25 @@ LookFrame lookFrameAt(const LookPerformance& performance, const LaneLayout& lane
     if (performance.title.empty() && performance.composer.empty()) {
         frame.titleOpacity = 0.0f;
     }
+    frame.pedal = lookPedalAt(performance, seconds);
     return frame;
+}
+
+float lookPedalAt(const LookPerformance& performance, double seconds) {
+    const std::vector<LookPedal>& pedal = performance.pedal;
+    if (pedal.empty()) {
+        return -1.0f;
+    }
+    // Each move heads for its depth from where the one before left the pedal, until the next
+    // move starts (a change at one moment, up and straight down, keeps it down).
+    double depth = 0.0;
+    for (size_t i = 0; i < pedal.size() && pedal[i].seconds <= seconds; ++i) {
+        const double next = i + 1 < pedal.size() ? pedal[i + 1].seconds : seconds;
+        const double until = std::min(seconds, next);
+        const double t = std::clamp((until - pedal[i].seconds) / kPedalMoveSeconds, 0.0, 1.0);
+        depth += (pedal[i].depth - depth) * t;
+    }
+    return static_cast<float>(std::clamp(depth, 0.0, 1.0));
 }
 
 // ---- The follow camera ----
@@ -331,6 +357,7 @@ LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int
     picture.frame = lookFrameAt(performance, picture.lane, seconds);
     for (int hand = 0; hand < 2; ++hand) {
         picture.hands[hand] = handPoseAt(performance.hands[hand], seconds);
+        picture.handShown[hand] = performance.shownHand < 0 || performance.shownHand == hand;
     }
     return picture;
 }

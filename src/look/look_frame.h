@@ -32,8 +32,17 @@ struct LookMeasure {
     std::string number;  // as printed
 };
 
+// The sustain pedal from `seconds` on: 0 up .. 1 down.
+struct LookPedal {
+    double seconds;
+    float depth;
+};
+
 struct LookPerformance {
-    std::vector<LookNote> notes;        // sorted by onset
+    std::vector<LookNote> notes;   // sorted by onset
+    std::vector<LookPedal> pedal;  // sorted; empty: the performance has no pedal to show
+    int shownHand = -1;  // 0 or 1: only that hand and its bars are drawn (the other hand's keys
+                         // still go down); -1 both
     std::vector<LookMeasure> measures;  // sorted by start
     double duration = 0.0;
     double speed = 1.0;  // tempo factor the seconds were made at
@@ -115,7 +124,15 @@ struct LookFrame {
     std::string measure;        // number of the measure sounding ("" before the first)
     double progress = 0.0;      // 0..1 of the performance
     float titleOpacity = 0.0f;  // the title's card: 1 at the start, fading out
+    float pedal = -1.0f;        // the pedal in the corner: 0 up .. 1 down; < 0 not shown
 };
+
+// How long the drawn pedal takes to go down or come up: a foot's move, so the picture shows it
+// moving rather than jumping.
+constexpr double kPedalMoveSeconds = 0.08;
+// The pedal's depth at `seconds`, moving from one depth to the next over kPedalMoveSeconds; -1
+// when the performance has no pedal.
+float lookPedalAt(const LookPerformance& performance, double seconds);
 
 // How long the title card stays, and how long it fades.
 constexpr double kTitleSeconds = 3.0;
@@ -137,6 +154,7 @@ struct LookPicture {
     LaneLayout lane;
     LookFrame frame;
     HandPose hands[2];  // right, left
+    bool handShown[2] = {true, true};
 };
 
 LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width, int height,

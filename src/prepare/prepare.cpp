@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "prepare/container.h"
+#include "prepare/dynamics.h"
 #include "prepare/repeats.h"
 
 namespace {
@@ -390,6 +391,7 @@ struct PartMusic {
     std::vector<RawTempo> tempo;
     std::vector<std::pair<int, std::string>> firstClefs;  // staff, sign (lower case)
     int32_t transpose = 0;  // semitones from written to sounding pitch, from <transpose>
+    MarkSet marks;          // dynamics, wedges, accents and pedal of a played part
 };
 
 // Quarter notes in a beat unit of a metronome mark, dots included; 0 when unknown.
@@ -595,6 +597,7 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     }
     raw.tieStart = parts.tieStart;
     raw.tieStop = parts.tieStop;
+    readNoteMarks(note, sourceIndex, m, onset, raw.staff, &music->marks);
     music->notes.push_back(raw);
 }
 
@@ -693,6 +696,9 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
                 for (pugi::xml_node sound : child.children("sound")) {
                     readTempo(w, sound, m, at, &music);
                 }
+                if (w.played) {
+                    readDirectionMarks(child, m, at, &music.marks);
+                }
                 for (pugi::xml_node type : child.children("direction-type")) {
                     for (pugi::xml_node metronome : type.children("metronome")) {
                         const double quarters = beatUnitQuarters(metronome);
@@ -709,6 +715,9 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
                 }
             } else if (std::strcmp(name, "sound") == 0) {
                 readTempo(w, child, m, pos, &music);
+                if (w.played) {
+                    readSoundMarks(child, m, pos, 0, &music.marks);
+                }
             }
         }
         shortVoice = shortVoice || pos < extent;
@@ -1603,6 +1612,20 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                     tempo.end());
     }
 
+    // Dynamics and pedal on the played ticks, within their measure like the tempo.
+    PlacedMarks placedMarks;
+    for (size_t i = 0; i < played.size(); ++i) {
+        placeMarks(
+            music[played[i].part].marks, static_cast<int>(i),
+            [&](size_t m, int64_t offset) {
+                if (m >= measureCount) {
+                    return starts.back();
+                }
+                return std::min(starts[m] + offset, std::max(starts[m], starts[m + 1] - 1));
+            },
+            &placedMarks);
+    }
+
     // The smallest unit that keeps every onset, length, measure and tempo exact.
     int64_t common = unit;
     for (const Note& n : notes) {
@@ -1646,6 +1669,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
     for (Tempo& t : tempo) {
         t.tick = scale(t.tick);
     }
+    scaleMarks(&placedMarks, scale);
     auto measureOf = [&](int64_t tick) {
         auto at = std::upper_bound(starts.begin(), starts.end() - 1, tick);
         return numbers[std::max<ptrdiff_t>(0, at - starts.begin() - 1)];
@@ -1730,6 +1754,7 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                                  static_cast<int32_t>(n.end - n.onset), n.key, n.finger});
     }
     result->piece = preparedPiece(final, starts, numbers, tempo, divisionsOut);
+    applyMarks(placedMarks, result->notes, &result->piece);
 
     // The report: the part chosen, then one line per kind of change.
     std::vector<std::string>& lines = result->changes;

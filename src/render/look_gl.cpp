@@ -10,6 +10,7 @@
 
 #include "geometry/key_layout.h"
 #include "geometry/material.h"
+#include "render/pedal_gl.h"
 #include "render/text_gl.h"
 
 // Sections: boxes and colours; the lane (2-D); the keyboard and hands (3-D); the overlay (2-D);
@@ -412,8 +413,11 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawKeys(frame, palette);
-    drawHand(picture.hands[0], palette);
-    drawHand(picture.hands[1], palette);
+    for (int hand = 0; hand < 2; ++hand) {
+        if (picture.handShown[hand]) {
+            drawHand(picture.hands[hand], palette);
+        }
+    }
     glDisable(GL_NORMALIZE);
 
     if (targets != nullptr) {
@@ -435,6 +439,7 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
 
     enterPixels(camera.width, camera.height);
     drawOverlay(camera, frame);
+    drawPedal(camera, frame.pedal);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);

@@ -9,9 +9,12 @@
 #include "fingering/planner.h"
 #include "geometry/key_layout.h"
 #include "score/score_model.h"
+#include "timeline/expression.h"
 
 namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Stillness before the count-in's first click.
+constexpr double kCountInMargin = 0.25;
 
 // A key takes this long to go down after its onset and to come back up before its key-up.
 constexpr double kKeyPressSeconds = 0.025;
@@ -375,6 +378,15 @@ Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options
                                                                (c.quartersPerMinute * perQuarter));
     }
     tl.startSeconds = scoreSeconds(tl, from);
+    if (options.metronome && to > from) {
+        // The count-in bar sounds in the lead-in: it must be long enough to hold it.
+        int beats = 0;
+        int32_t beatTicks = 0;
+        countInOf(tl.timing, options.piece, from, &beats, &beatTicks);
+        const double beat =
+            (scoreSeconds(tl, from + beatTicks) - tl.startSeconds) / tl.options.speed;
+        tl.options.leadIn = std::max(tl.options.leadIn, beats * beat + kCountInMargin);
+    }
 
     std::vector<RawNote> raw;
     std::vector<RawRun> rawRuns[2];
@@ -401,6 +413,7 @@ Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options
         return x.finger < y.finger;
     });
     std::vector<size_t> position(raw.size());
+    const PieceVelocities velocities(options.piece);
     tl.notes.reserve(raw.size());
     for (size_t i = 0; i < order.size(); ++i) {
         const RawNote& r = raw[order[i]];
@@ -408,6 +421,8 @@ Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options
         const double onset = timeOfTick(tl, r.tick);
         const double release = timeOfTick(tl, r.endTick);
         tl.notes.push_back({r.hand, r.finger, r.key, r.tick, r.endTick, onset, release, release});
+        tl.notes.back().velocity = velocities.at(r.hand, r.key, r.tick);
+        tl.notes.back().silent = options.soundedHand >= 0 && r.hand != options.soundedHand;
     }
 
     // Key-up: at least the shortest visible press, but up again before the key's next onset.
@@ -452,19 +467,33 @@ Timeline buildTimeline(const ScoreTiming& timing, const TimelineOptions& options
         planMoves(&tl, hand, hand == 0 ? rightPlan : leftPlan);
     }
 
-    // Sound events: at equal times every note-off comes first.
+    // Sound events: at equal times every note-off comes first, then the pedal's moves (a change
+    // lifts before it presses), so that a note struck as the pedal goes down is held by it.
     tl.events.reserve(tl.notes.size() * 2);
     for (const TimedNote& note : tl.notes) {
-        tl.events.push_back({note.onset, true, note.hand, note.key});
-        tl.events.push_back({note.release, false, note.hand, note.key});
+        if (note.silent) {
+            continue;
+        }
+        tl.events.push_back(
+            {note.onset, true, note.hand, note.key, EventKind::Note, note.velocity});
+        tl.events.push_back(
+            {note.release, false, note.hand, note.key, EventKind::Note, note.velocity});
     }
+    addExpressionEvents(&tl, options);
+    auto rank = [](const PerformanceEvent& e) {
+        if (e.kind == EventKind::Pedal) {
+            return e.on ? 2 : 1;
+        }
+        return e.on ? 3 : 0;
+    };
     std::stable_sort(tl.events.begin(), tl.events.end(),
-                     [](const PerformanceEvent& a, const PerformanceEvent& b) {
+                     [&](const PerformanceEvent& a, const PerformanceEvent& b) {
                          if (a.seconds != b.seconds) {
                              return a.seconds < b.seconds;
                          }
-                         return !a.on && b.on;
+                         return rank(a) < rank(b);
                      });
+    tl.options.piece = nullptr;  // read while building only
 
     double last = timeOfTick(tl, to);
     for (const TimedNote& note : tl.notes) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "animation/animation.h"
+#include "music/piece.h"
 
 // The performance in musical time. The planned grids (rightNotes/leftNotes, slot k = finger k)
 // and plans (rightPlan/leftPlan) are turned once into notes with onsets and releases in seconds,
@@ -75,6 +76,8 @@ struct TimedNote {
     double release;   // seconds: when the sound stops
     double keyUp;     // seconds: when the key is back up: the release, or kMinimumHeld after
                       // the onset if later, but never after the key's next onset
+    int velocity = kDefaultVelocity;  // 1..127, from the piece the options name
+    bool silent = false;  // shown but not sounded: the other hand's note in a one-hand practice
 };
 
 // A note too short to be seen is still shown down this long: two frames at 60 frames a second.
@@ -86,14 +89,29 @@ struct TimelineOptions {
     int32_t toTick = -1;   // one past the last tick played; -1: the end
     double leadIn = 0.0;   // seconds of stillness before the first tick
     double leadOut = 0.0;  // seconds after the last key is up
+    // The piece the grids were made from: each note's velocity and the sustain pedal come from
+    // it (read while building only; the timeline keeps no pointer). None: every note at
+    // kDefaultVelocity, no pedal.
+    const Piece* piece = nullptr;
+    int soundedHand = -1;    // 0 or 1: only that hand sounds, the other is silent; -1 both
+    bool metronome = false;  // a click on every beat, after a bar of count-in before the range
+};
+
+// What a sound event does.
+enum class EventKind {
+    Note,   // a key's note-on or note-off
+    Pedal,  // the sustain pedal moves to `velocity` (0 up .. 127 down)
+    Click   // a metronome click: percussion note `key` (General MIDI drum map) at `velocity`
 };
 
 // A sound event for the synthesiser.
 struct PerformanceEvent {
     double seconds;  // performance time
-    bool on;         // note-on, else note-off
+    bool on;         // note-on, else note-off (a pedal: down, else up)
     int hand;        // 0 right, 1 left
     int32_t key;     // 0..87 (the MIDI note number less 21)
+    EventKind kind = EventKind::Note;
+    int velocity = kDefaultVelocity;  // a note-on's velocity, a pedal's depth, a click's force
 };
 
 // One move of a hand's centre along the keyboard: from `fromX` at `start` to `toX` at `end`
@@ -126,7 +144,10 @@ struct HandTrack {
 
 struct Timeline {
     std::vector<TimedNote> notes;          // sorted by onset, then hand, then key
-    std::vector<PerformanceEvent> events;  // sorted by time; at equal times note-offs first
+    std::vector<PerformanceEvent> events;  // sorted by time; at equal times note-offs first,
+                                           // then pedal moves, then note-ons and clicks
+    std::vector<PiecePedal> pedal;         // the pedal's moves, `seconds` in performance time; the
+                                           // first at the range's start when it is down there
     HandTrack hands[2];                    // 0 right, 1 left
     double duration = 0.0;                 // seconds: lead-in, the range, the last key up, lead-out
     ScoreTiming timing;
