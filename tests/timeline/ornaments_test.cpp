@@ -1,0 +1,221 @@
+// Ornaments and articulation as the performance plays them. Each of our own small pieces
+// (tools/ornament_material.py: 4/4 at 120 a minute, so a quarter note is half a second) is
+// prepared for the performance, planned by the whole-piece planner as the session plans, and
+// turned into the timeline; the notes it plays are compared with a list written out by hand
+// from what a pianist plays, and every note must be fingered and reached by its hand.
+
+#include <map>
+#include <tuple>
+
+#include "fingering/optimal_planner.h"
+#include "prepare/prepare.h"
+#include "timeline_support.h"
+
+using namespace timeline_test;
+
+namespace {
+
+const std::string kOrnaments = QUORVEL_SOURCE_DIR "/tests/data/ornaments/";
+
+// A note as the list gives it: key (0 = A0, 39 = C4) and onset and end in quarter notes.
+struct Played {
+    int key;
+    double onset;
+    double end;
+};
+
+std::string show(const std::vector<Played>& notes) {
+    std::ostringstream text;
+    for (const Played& n : notes) {
+        text << "  {" << n.key << ", " << n.onset << ", " << n.end << "}\n";
+    }
+    return text.str();
+}
+
+// The piece performed: its notes by onset then key, in quarter notes; every note checked to be
+// fingered and every frame's invariants (fingertips over the keys they hold) kept.
+std::vector<Played> perform(const std::string& name, Timeline* timeline = nullptr) {
+    PrepareOptions options;
+    options.ornaments = true;
+    PrepareResult prepared;
+    EXPECT_TRUE(prepareScore(kOrnaments + name + ".musicxml", options, &prepared))
+        << prepared.error;
+    setStartValues();
+    rightNotes.clear();
+    leftNotes.clear();
+    EXPECT_EQ(loadScoreFromBuffer(prepared.xml.data(), prepared.xml.size(), nullptr), 0);
+    createKeyStates();
+    std::vector<int32_t> starts;
+    for (const PieceMeasure& m : prepared.piece.measures) {
+        starts.push_back(m.tick);
+    }
+    planHandsOptimal({}, starts);
+    ScoreTiming timing;
+    std::string error;
+    EXPECT_TRUE(readScoreTiming(prepared.xml.data(), prepared.xml.size(), &timing, &error))
+        << error;
+    const Timeline tl = buildTimeline(timing, TimelineOptions{});
+    expectInvariants(tl);
+    std::vector<Played> notes;
+    for (const TimedNote& n : tl.notes) {
+        EXPECT_GE(n.finger, 0) << name << " key " << n.key << " at " << n.tick;
+        EXPECT_LT(n.finger, 5) << name << " key " << n.key << " at " << n.tick;
+        notes.push_back({n.key, static_cast<double>(n.tick) / timing.divisions,
+                         static_cast<double>(n.endTick) / timing.divisions});
+    }
+    std::sort(notes.begin(), notes.end(), [](const Played& a, const Played& b) {
+        return std::tie(a.onset, a.key) < std::tie(b.onset, b.key);
+    });
+    if (timeline != nullptr) {
+        *timeline = tl;
+    }
+    return notes;
+}
+
+void expectPlayed(const std::string& name, std::vector<Played> expected) {
+    std::sort(expected.begin(), expected.end(), [](const Played& a, const Played& b) {
+        return std::tie(a.onset, a.key) < std::tie(b.onset, b.key);
+    });
+    const std::vector<Played> played = perform(name);
+    bool same = played.size() == expected.size();
+    for (size_t i = 0; same && i < played.size(); ++i) {
+        same = played[i].key == expected[i].key &&
+               std::fabs(played[i].onset - expected[i].onset) < 1e-9 &&
+               std::fabs(played[i].end - expected[i].end) < 1e-9;
+    }
+    EXPECT_TRUE(same) << name << ": played\n" << show(played) << "expected\n" << show(expected);
+}
+
+// Keys of the pitches the pieces use.
+constexpr int C3 = 27, G3 = 34, C4 = 39, D4 = 41, E4 = 43, F4 = 44, Fs4 = 45, G4 = 46, A4 = 48,
+              B4 = 50, C5 = 51, D5 = 53, E5 = 55, F5 = 56;
+
+TEST(Ornaments, GraceNotesBeforeTheBeatOrTakingTheirShare) {
+    // A 32nd (1/8 quarter) is the short time of an acciaccatura at this tempo: the piece's first
+    // one has no room before the beat and takes it from its note; the next takes it from the
+    // note before; after a rest it comes out of the gap. Appoggiaturas take their written
+    // value, at most half of the main note.
+    expectPlayed("graces", {{D4, 0, 0.125},
+                            {C4, 0.125, 1},
+                            {E4, 1, 1.875},
+                            {F4, 1.875, 2},
+                            {G4, 2, 3},
+                            {A4, 3, 3.5},
+                            {B4, 3.5, 4},
+                            {C5, 4.75, 4.875},
+                            {D5, 4.875, 5},
+                            {E5, 5, 7},
+                            {G4, 7, 7.5},
+                            {C5, 7.5, 8}});
+}
+
+TEST(Ornaments, ArticulationShortensOrHoldsTheNote) {
+    expectPlayed("articulation", {{C4, 0, 0.5},
+                                  {D4, 1, 1.25},
+                                  {E4, 2, 2.25},
+                                  {F4, 3, 4},
+                                  {G4, 4, 4.75},
+                                  {A4, 5, 5.75},
+                                  {B4, 6, 8}});
+}
+
+TEST(Ornaments, FermatasOnNotesAndRestsSlowTheTempoMap) {
+    Timeline tl;
+    const std::vector<Played> played = perform("fermata", &tl);
+    ASSERT_EQ(played.size(), 4u) << show(played);
+    // Seconds, from the tempo map: the fermata's note and rest last twice as long.
+    std::map<int, std::pair<double, double>> heard;
+    for (const TimedNote& n : tl.notes) {
+        heard[n.key] = {n.onset, n.release};
+    }
+    const std::map<int, std::pair<double, double>> expected = {
+        {C4, {0.0, 0.5}}, {D4, {0.5, 1.5}}, {E4, {2.5, 3.0}}, {C3, {0.0, 3.0}}};
+    ASSERT_EQ(heard.size(), expected.size());
+    for (const auto& [key, times] : expected) {
+        EXPECT_NEAR(heard[key].first, times.first, 1e-9) << key;
+        EXPECT_NEAR(heard[key].second, times.second, 1e-9) << key;
+    }
+}
+
+TEST(Ornaments, RolledChordsInTheirDirectionNonArpeggiateTogether) {
+    // A 64th note (1/16 quarter) between the notes of a roll; a roll over both staves goes
+    // from the lowest note of the left hand up.
+    const double s = 0.0625;
+    expectPlayed("arpeggiate", {{C4, 0, 2},
+                                {E4, s, 2},
+                                {G4, 2 * s, 2},
+                                {A4, 2, 4},
+                                {F4, 2 + s, 4},
+                                {D4, 2 + 2 * s, 4},
+                                {C3, 4, 8},
+                                {G3, 4 + s, 8},
+                                {C4, 4 + 2 * s, 8},
+                                {E4, 4 + 3 * s, 8},
+                                {C4, 8, 12},
+                                {G4, 8, 12}});
+}
+
+TEST(Ornaments, TrillsMordentsAndTurnsPlayedOut) {
+    std::vector<Played> expected;
+    // Trills in 16ths (near ten notes a second at this tempo) from the main note, ending on it:
+    // the key signature's F sharp above E, a natural as its accidental mark says, and over a
+    // tied note the whole held length.
+    for (int j = 0; j < 7; ++j) {
+        expected.push_back({j % 2 == 0 ? E4 : Fs4, 0.25 * j, j == 6 ? 2.0 : 0.25 * (j + 1)});
+        expected.push_back({j % 2 == 0 ? E4 : F4, 2 + 0.25 * j, j == 6 ? 4.0 : 2 + 0.25 * (j + 1)});
+    }
+    for (int j = 0; j < 15; ++j) {
+        expected.push_back(
+            {j % 2 == 0 ? G4 : A4, 4 + 0.25 * j, j == 14 ? 8.0 : 4 + 0.25 * (j + 1)});
+    }
+    // Mordents and turns in 32nds on the beat, the last note held.
+    const double t = 0.125;
+    expected.insert(expected.end(),
+                    {{A4, 8, 8 + t},
+                     {G4, 8 + t, 8 + 2 * t},
+                     {A4, 8 + 2 * t, 9},
+                     {B4, 9, 9 + t},
+                     {C5, 9 + t, 9 + 2 * t},
+                     {B4, 9 + 2 * t, 10},
+                     {D5, 10, 10 + t},
+                     {C5, 10 + t, 10 + 2 * t},
+                     {B4, 10 + 2 * t, 10 + 3 * t},
+                     {C5, 10 + 3 * t, 11},
+                     {C5, 11, 11 + t},
+                     {D5, 11 + t, 11 + 2 * t},
+                     {E5, 11 + 2 * t, 11 + 3 * t},
+                     {D5, 11 + 3 * t, 12},
+                     // The delayed turn: the note held for half its length, then the turn.
+                     {G4, 12, 13},
+                     {A4, 13, 13 + t},
+                     {G4, 13 + t, 13 + 2 * t},
+                     {Fs4, 13 + 2 * t, 13 + 3 * t},
+                     {G4, 13 + 3 * t, 14}});
+    expectPlayed("trills", expected);
+}
+
+TEST(Ornaments, TremolosAtTheValueOfTheirSlashes) {
+    std::vector<Played> expected;
+    for (int j = 0; j < 8; ++j) {
+        expected.push_back({C4, 0.25 * j, 0.25 * (j + 1)});  // one note, two slashes
+        expected.push_back({j % 2 == 0 ? E4 : G4, 2 + 0.25 * j, 2 + 0.25 * (j + 1)});  // two
+    }
+    expectPlayed("tremolo", expected);
+}
+
+TEST(Ornaments, GlissandosOverTheWhiteKeysSlidesOverEveryKey) {
+    expectPlayed("glissando", {{C4, 0, 1},
+                               {D4, 1, 1.25},
+                               {E4, 1.25, 1.5},
+                               {F4, 1.5, 1.75},
+                               {G4, 1.75, 2},
+                               {A4, 2, 4},
+                               {C5, 4, 5},
+                               {C5 + 1, 5, 5.25},
+                               {D5, 5.25, 5.5},
+                               {D5 + 1, 5.5, 5.75},
+                               {E5, 5.75, 6},
+                               {F5, 6, 8}});
+}
+
+}  // namespace
