@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes the small ornament and articulation pieces of tests/data/ornaments: one file per kind
 of mark, 4/4 at 120 quarter notes a minute, 8 divisions a quarter, so that every note the
-performance plays out can be listed by hand in quarter notes."""
+performance plays out can be listed by hand in quarter notes; and one short piece with a mark of
+each kind that musescore3 exports (.mxl) and plays (.mid) for comparison."""
 
 import os
+import subprocess
 import sys
 
 STEPS = {"C": 0, "D": 2, "E": 4, "F": 5, "G": 7, "A": 9, "B": 11}
@@ -63,6 +65,13 @@ def score(title, measures, fifths=0, staves=1):
                      '</words></direction-type><sound tempo="120"/></direction>')
         body += content + "</measure>\n"
     return head + body + "</part></score-partwise>\n"
+
+
+def BASS(name, fermata=False):
+    """A left hand of four quarter notes under a measure of the right hand."""
+    return ("<backup><duration>32</duration></backup>" +
+            note(name, 8, staff=2, voice=5) * 3 +
+            note(name, 8, staff=2, voice=5, notations="<fermata/>" if fermata else ""))
 
 
 def orn(text):
@@ -132,15 +141,41 @@ PIECES = {
         note("C5", 16, notations='<slide type="start" line-type="solid"/>') +
         note("F5", 16, notations='<slide type="stop" line-type="solid"/>'),
     ]),
+    # A short piece with one mark of each kind over a plain left hand, for musescore3 to export
+    # and to play (ornate_export.mxl, ornate.mid). No mordent: musescore3's reader stops reading
+    # the measure at one.
+    "ornate": score("Ornate", [
+        note("C5", 8, notations=art("<staccato/>")) + note("D5", 8, notations=art("<staccato/>")) +
+        grace("F5", True) + note("E5", 8) + note("G5", 8, notations=art("<tenuto/>")) +
+        BASS("C3"),
+        note("E5", 16, notations=orn("<trill-mark/>")) +
+        note("D5", 8) + note("C5", 8, notations=orn("<turn/>")) +
+        BASS("G2"),
+        note("C4", 16, notations='<arpeggiate direction="up"/>') +
+        note("E4", 16, chord=True, notations='<arpeggiate direction="up"/>') +
+        note("G4", 16, chord=True, notations='<arpeggiate direction="up"/>') +
+        grace("A4", False) + note("G4", 8) +
+        note("E4", 8, notations=orn('<tremolo type="single">2</tremolo>')) + BASS("C3"),
+        note("C4", 16, notations='<glissando type="start" line-type="wavy">gliss.</glissando>') +
+        note("C5", 16, notations='<glissando type="stop" line-type="wavy"/>' + "<fermata/>") +
+        BASS("C3", fermata=True),
+    ], staves=2),
 }
 
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(__file__), "..", "tests", "data", "ornaments")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     for name, text in PIECES.items():
-        with open(os.path.join(out, name + ".musicxml"), "w") as f:
+        path = os.path.join(out, name + ".musicxml")
+        with open(path, "w") as f:
             f.write(text)
+        if name == "ornate":
+            for suffix in (".mid", "_export.mxl"):
+                subprocess.run(["mscore3", "-o", os.path.join(out, name + suffix), path],
+                               env=env, check=True, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
 
 
 if __name__ == "__main__":

@@ -761,8 +761,10 @@ void playOrnaments(std::vector<OrnamentNote>* notes, const std::vector<NoteMarks
     std::stable_sort(
         notes->begin(), notes->end(),
         [](const OrnamentNote& a, const OrnamentNote& b) { return a.onset < b.onset; });
-    playGraces(notes, marks, quarter, *tempo, counts);
+    // Articulation first: a staccato note before a grace note is short as written, and the
+    // grace note takes its time from what is left.
     playArticulation(notes, marks, counts);
+    playGraces(notes, marks, quarter, *tempo, counts);
     playOrnamentNotes(notes, marks, quarter, *tempo, counts);
     playTremoloPairs(notes, marks, quarter, counts);
     playGlissandos(notes, marks, counts);
