@@ -128,21 +128,57 @@ bool sameLine(const OrnamentNote& a, const OrnamentNote& b) {
     return a.hand == b.hand && a.staff == b.staff && a.voice == b.voice;
 }
 
+// Notes (sorted by onset) looked at around a marked note: this many before and after it. A mark
+// concerns its own chord and the notes next to it in its voice, and a bounded look keeps a score
+// full of marks from costing the square of its length.
+constexpr size_t kNeighbourhood = 128;
+
+struct Window {
+    size_t from;
+    size_t to;  // one past
+};
+
+// The indices around the first note at `onset` (by the onsets as sorted).
+Window around(const std::vector<int64_t>& onsets, int64_t onset) {
+    const size_t at =
+        static_cast<size_t>(std::lower_bound(onsets.begin(), onsets.end(), onset) - onsets.begin());
+    return {at > kNeighbourhood ? at - kNeighbourhood : 0,
+            std::min(onsets.size(), at + kNeighbourhood)};
+}
+
+std::vector<int64_t> onsetsOf(const std::vector<OrnamentNote>& notes) {
+    std::vector<int64_t> onsets;
+    onsets.reserve(notes.size());
+    for (const OrnamentNote& n : notes) {
+        onsets.push_back(n.onset);
+    }
+    return onsets;
+}
+
+void sortByOnset(std::vector<OrnamentNote>* notes) {
+    std::stable_sort(
+        notes->begin(), notes->end(),
+        [](const OrnamentNote& a, const OrnamentNote& b) { return a.onset < b.onset; });
+}
+
 // ---- grace notes ----
 
 void playGraces(std::vector<OrnamentNote>* notes, const std::vector<NoteMarks>& marks,
                 int64_t quarter, const std::vector<OrnamentTempo>& tempo, OrnamentCounts* counts) {
     std::vector<OrnamentNote> added;
     const size_t count = notes->size();
+    sortByOnset(notes);
+    const std::vector<int64_t> onsets = onsetsOf(*notes);  // as they were before any change
     for (size_t i = 0; i < count; ++i) {
         if ((*notes)[i].marks < 0 || marks[(*notes)[i].marks].graces.empty()) {
             continue;
         }
         const std::vector<GraceNote>& graces = marks[(*notes)[i].marks].graces;
-        const int64_t beat = (*notes)[i].onset;
+        const int64_t beat = onsets[i];
+        const Window near = around(onsets, beat);
         // The grace leads into the chord note nearest to it.
         size_t target = i;
-        for (size_t k = 0; k < count; ++k) {
+        for (size_t k = near.from; k < near.to; ++k) {
             const OrnamentNote& c = (*notes)[k];
             if (sameLine(c, (*notes)[i]) && c.onset == beat &&
                 std::abs(c.key - graces.back().key) <
@@ -165,7 +201,7 @@ void playGraces(std::vector<OrnamentNote>* notes, const std::vector<NoteMarks>& 
             int64_t d = valueNear(kGraceSeconds, quarter, tempoAt(tempo, beat));
             // Taken from the note before in the same voice, at most half of it, or from the gap.
             int64_t latest = -1;
-            for (size_t k = 0; k < count; ++k) {
+            for (size_t k = near.from; k < near.to; ++k) {
                 const OrnamentNote& c = (*notes)[k];
                 if (sameLine(c, (*notes)[i]) && c.onset < beat && c.end > beat - s * d) {
                     latest = std::max(latest, c.onset);
@@ -178,7 +214,7 @@ void playGraces(std::vector<OrnamentNote>* notes, const std::vector<NoteMarks>& 
                 onBeat = true;  // no room before the beat (the piece's first note)
             } else {
                 const int64_t start = beat - s * d;
-                for (size_t k = 0; k < count; ++k) {
+                for (size_t k = near.from; k < near.to; ++k) {
                     OrnamentNote& c = (*notes)[k];
                     if (sameLine(c, (*notes)[i]) && c.onset < beat && c.end > start) {
                         c.end = std::max(c.onset + 1, start);
@@ -396,6 +432,8 @@ void playOrnamentNotes(std::vector<OrnamentNote>* notes, const std::vector<NoteM
 // of both at the value its slashes name, beginning with the first.
 void playTremoloPairs(std::vector<OrnamentNote>* notes, const std::vector<NoteMarks>& marks,
                       int64_t quarter, OrnamentCounts* counts) {
+    sortByOnset(notes);
+    const std::vector<int64_t> onsets = onsetsOf(*notes);
     std::vector<bool> gone(notes->size(), false);
     std::vector<OrnamentNote> added;
     for (size_t i = 0; i < notes->size(); ++i) {
@@ -403,10 +441,11 @@ void playTremoloPairs(std::vector<OrnamentNote>* notes, const std::vector<NoteMa
         if (gone[i] || a.marks < 0 || marks[a.marks].tremoloStart == 0) {
             continue;
         }
+        const Window near = around(onsets, a.onset);
         std::vector<size_t> first;
         std::vector<size_t> second;
         int64_t stopOnset = -1;
-        for (size_t k = 0; k < notes->size(); ++k) {
+        for (size_t k = near.from; k < near.to; ++k) {
             const OrnamentNote& c = (*notes)[k];
             if (gone[k] || c.marks < 0 || !sameLine(c, a)) {
                 continue;
@@ -422,7 +461,7 @@ void playTremoloPairs(std::vector<OrnamentNote>* notes, const std::vector<NoteMa
             continue;
         }
         int64_t end = stopOnset;
-        for (size_t k = 0; k < notes->size(); ++k) {
+        for (size_t k = near.from; k < near.to; ++k) {
             const OrnamentNote& c = (*notes)[k];
             if (!gone[k] && c.marks >= 0 && sameLine(c, a) && c.onset == stopOnset &&
                 marks[c.marks].tremoloStop) {
@@ -477,6 +516,8 @@ bool whiteKey(int32_t key) {
 void playGlissandos(std::vector<OrnamentNote>* notes, const std::vector<NoteMarks>& marks,
                     OrnamentCounts* counts) {
     std::vector<OrnamentNote> added;
+    sortByOnset(notes);
+    const std::vector<int64_t> onsets = onsetsOf(*notes);
     for (size_t i = 0; i < notes->size(); ++i) {
         OrnamentNote& a = (*notes)[i];
         if (a.marks < 0 || marks[a.marks].glissandoStart == 0) {
@@ -484,7 +525,9 @@ void playGlissandos(std::vector<OrnamentNote>* notes, const std::vector<NoteMark
         }
         const NoteMarks& m = marks[a.marks];
         const OrnamentNote* b = nullptr;
-        for (const OrnamentNote& c : *notes) {
+        const Window near = around(onsets, a.onset);
+        for (size_t k = near.from; k < near.to; ++k) {
+            const OrnamentNote& c = (*notes)[k];
             if (c.marks >= 0 && marks[c.marks].glissandoStop && c.onset > a.onset &&
                 marks[c.marks].glissandoStopNumber == m.glissandoStartNumber && c.hand == a.hand &&
                 (b == nullptr || c.onset < b->onset)) {

@@ -67,9 +67,9 @@ struct WrittenPitch {
 // Key 0..87 numbering (A0 = 0) of a written step, alteration and octave, transposition added.
 int32_t keyOfPitch(int step, int alter, int octave, int transpose);
 
-// Reads the articulations, ornaments, tremolos, arpeggios and glissandos of a note element.
-// `fifths` is the key signature in force (sharps positive); `quarter` the ticks of a quarter
-// note. Only pitched, sounding notes call it. True when the note holds a fermata.
+// Reads the articulations, ornaments, tremolos, arpeggios and glissandos of a note element
+// written at `pitch`. `fifths` is the key signature in force (sharps positive). Only pitched,
+// sounding notes call it. True when the note holds a fermata.
 bool readNoteMarks(pugi::xml_node note, const WrittenPitch& pitch, int fifths, NoteMarks* marks);
 
 // Ticks of the written value of a note (its <type> and dots), 0 when it states none.
