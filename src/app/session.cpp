@@ -88,6 +88,8 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
     PrepareOptions prepareOptions;
     prepareOptions.parts = options.parts;
     prepareOptions.repeats = options.repeats;
+    // The performance plays ornaments out; the classic window keeps the notes as written.
+    prepareOptions.ornaments = options.mode != RunMode::Classic;
     if (!prepareScore(path, prepareOptions, &sessionPrepared)) {
         std::printf("Loading MusicXML file...\n");
         std::fflush(stdout);

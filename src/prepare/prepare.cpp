@@ -18,6 +18,7 @@
 
 #include "prepare/container.h"
 #include "prepare/dynamics.h"
+#include "prepare/ornaments.h"
 #include "prepare/repeats.h"
 
 namespace {
@@ -376,6 +377,14 @@ struct RawNote {
     int finger;
     bool tieStart;
     bool tieStop;
+    int marks = -1;  // index into PartMusic::marks; -1 none
+};
+
+// A note or rest under a fermata, its onset relative to its measure.
+struct RawSpan {
+    size_t measure;
+    int64_t onset;
+    int64_t length;
 };
 
 struct RawTempo {
@@ -392,6 +401,8 @@ struct PartMusic {
     std::vector<std::pair<int, std::string>> firstClefs;  // staff, sign (lower case)
     int32_t transpose = 0;  // semitones from written to sounding pitch, from <transpose>
     MarkSet marks;          // dynamics, wedges, accents and pedal of a played part
+    std::vector<NoteMarks> ornamentMarks;  // ornaments and articulation, when they are played
+    std::vector<RawSpan> fermatas;
 };
 
 // Quarter notes in a beat unit of a metronome mark, dots included; 0 when unknown.
@@ -423,10 +434,13 @@ double beatUnitQuarters(pugi::xml_node metronome) {
 }
 
 struct Walker {
-    int64_t unit;  // common ticks per quarter note
-    Changes* changes;
-    bool played;  // count changes only for the parts that are played
+    int64_t unit = 1;  // common ticks per quarter note
+    Changes* changes = nullptr;
+    bool played = false;  // count changes only for the parts that are played
     bool sawSoundTempo = false;
+    bool ornaments = false;         // read the marks and the grace notes to play them
+    int fifths = 0;                 // key signature in force in the part being read
+    std::vector<GraceNote> graces;  // read, waiting for the note they lead into
 };
 
 int64_t ticksOf(pugi::xml_node element, double unitPerDivision) {
@@ -443,7 +457,7 @@ struct NoteParts {
     pugi::xml_node duration;
     pugi::xml_node staff;
     pugi::xml_node notations;  // the first; others are looked up only when it is there
-    bool grace = false;
+    pugi::xml_node grace;
     bool chord = false;
     bool cue = false;
     bool unpitched = false;
@@ -487,7 +501,9 @@ NoteParts partsOf(pugi::xml_node note) {
                 }
                 break;
             case 'g':
-                parts.grace = parts.grace || isName(name, "grace");
+                if (!parts.grace && isName(name, "grace")) {
+                    parts.grace = child;
+                }
                 break;
             case 'c':
                 parts.chord = parts.chord || isName(name, "chord");
@@ -508,6 +524,27 @@ NoteParts partsOf(pugi::xml_node note) {
     return parts;
 }
 
+// Step, alteration (rounded) and octave of a <pitch>; false when they cannot be read.
+bool readWrittenPitch(pugi::xml_node pitch, int32_t transpose, WrittenPitch* written) {
+    static const char kSteps[] = "CDEFGAB";
+    const std::string step = trimmed(pitch.child("step").text().get());
+    const char* at = step.size() == 1 ? std::strchr(kSteps, std::toupper(step[0])) : nullptr;
+    double alter = 0;
+    double octave = 0;
+    pugi::xml_node alterNode = pitch.child("alter");
+    if (at == nullptr || *at == '\0' ||
+        (alterNode && !readNumber(alterNode.text().get(), &alter)) ||
+        !readNumber(pitch.child("octave").text().get(), &octave) || std::fabs(alter) > 100 ||
+        std::fabs(octave) > 100) {
+        return false;
+    }
+    written->step = static_cast<int>(at - kSteps);
+    written->alter = static_cast<int>(std::lround(alter));
+    written->octave = static_cast<int>(std::lround(octave));
+    written->transpose = transpose;
+    return true;
+}
+
 int64_t ticksOfDuration(pugi::xml_node duration, double unitPerDivision) {
     double v = 0;
     if (!duration || !readNumber(duration.text().get(), &v) || v <= 0) {
@@ -521,7 +558,16 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
               int64_t* extent, PartMusic* music) {
     NoteParts parts = partsOf(note);
     if (parts.grace) {
-        if (parts.pitch && w.played) {
+        WrittenPitch written;
+        if (w.ornaments && parts.pitch && w.played && !parts.cue &&
+            readWrittenPitch(parts.pitch, music->transpose, &written)) {
+            GraceNote g;
+            g.key = keyOfPitch(written.step, written.alter, written.octave, written.transpose);
+            g.slash = trimmed(parts.grace.attribute("slash").value()) == "yes";
+            g.chord = parts.chord;
+            g.written = writtenTicks(note, w.unit);
+            w.graces.push_back(g);
+        } else if (parts.pitch && w.played) {
             w.changes->add(kGrace, number);
         }
         return;
@@ -542,6 +588,15 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     if (!parts.pitch) {
         if (parts.unpitched) {
             w.changes->add(kUnpitched, number);
+        }
+        if (w.ornaments) {
+            if (length > 0 && hasFermata(note)) {
+                music->fermatas.push_back({m, onset, length});
+            }
+            if (!parts.chord && !w.graces.empty()) {
+                w.changes->add(kGrace, number, static_cast<int64_t>(w.graces.size()));
+                w.graces.clear();  // graces before a rest lead nowhere
+            }
         }
         return;
     }
@@ -598,6 +653,20 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     raw.tieStart = parts.tieStart;
     raw.tieStop = parts.tieStop;
     readNoteMarks(note, sourceIndex, m, onset, raw.staff, &music->marks);
+    if (w.ornaments) {
+        WrittenPitch written;
+        written.transpose = music->transpose;
+        readWrittenPitch(parts.pitch, music->transpose, &written);
+        NoteMarks marks;
+        if (readNoteMarks(note, written, w.fifths, &marks)) {
+            music->fermatas.push_back({m, onset, length});
+        }
+        marks.graces.swap(w.graces);
+        if (marks.any()) {
+            raw.marks = static_cast<int>(music->ornamentMarks.size());
+            music->ornamentMarks.push_back(std::move(marks));
+        }
+    }
     music->notes.push_back(raw);
 }
 
@@ -613,6 +682,8 @@ void readTempo(Walker& w, pugi::xml_node sound, size_t m, int64_t at, PartMusic*
 
 PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
     PartMusic music;
+    w.fifths = 0;
+    w.graces.clear();
     int64_t divisionsNow = part.firstDivisions > 0 ? part.firstDivisions : fallbackDivisions;
     bool divisionsSeen = false;
     std::vector<std::pair<int, std::string>> lastClef;  // staff, sign + line
@@ -655,6 +726,12 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
                             divisionsSeen = true;
                             factor =
                                 static_cast<double>(w.unit) / static_cast<double>(divisionsNow);
+                        }
+                    } else if (std::strcmp(a.name(), "key") == 0) {
+                        double fifths = 0;
+                        if (readNumber(a.child("fifths").text().get(), &fifths) &&
+                            std::fabs(fifths) <= 7) {
+                            w.fifths = static_cast<int>(std::lround(fifths));
                         }
                     } else if (std::strcmp(a.name(), "transpose") == 0) {
                         // A clarinet in A or a trumpet in B flat is written above the pitch it
@@ -881,6 +958,11 @@ struct Note {
     // on from the one before.
     bool tiesOn = false;
     bool tiedOn = false;
+    // Where the ornaments look for the notes around it: its staff and voice as written, and its
+    // marks (an index into the marks of all played parts; -1 none).
+    int staff = 0;
+    const std::string* voice = nullptr;
+    int marks = -1;
 };
 
 std::string measureList(const ChangeTally& t) {
@@ -1067,6 +1149,75 @@ void keepFiveFingers(std::vector<Note>* notes, Changes* changes, MeasureOf measu
     }
 }
 
+struct Tempo {
+    int64_t tick;
+    double quartersPerMinute;
+};
+
+// ---- ornaments and articulation --------------------------------------------------------------
+
+// Plays out the marks (prepare/ornaments.h) on the prepared notes and the tempo map, with one
+// change line saying what was played.
+void playMarks(std::vector<Note>* notes, const std::vector<NoteMarks>& marks,
+               std::vector<std::pair<int64_t, int64_t>> fermatas, int64_t unit,
+               std::vector<Tempo>* tempo, Changes* changes) {
+    static const std::string kNoVoice;
+    std::vector<OrnamentNote> played;
+    played.reserve(notes->size());
+    for (const Note& n : *notes) {
+        OrnamentNote o;
+        o.hand = n.hand;
+        o.staff = n.staff;
+        o.voice = n.voice != nullptr ? *n.voice : kNoVoice;
+        o.onset = n.onset;
+        o.end = n.end;
+        o.key = n.key;
+        o.sourceIndex = n.sourceIndex;
+        o.finger = n.finger;
+        o.marks = n.marks;
+        played.push_back(std::move(o));
+    }
+    std::vector<OrnamentTempo> map;
+    for (const Tempo& t : *tempo) {
+        map.push_back({t.tick, t.quartersPerMinute});
+    }
+    OrnamentCounts counts;
+    playOrnaments(&played, marks, std::move(fermatas), unit, &map, &counts);
+    notes->clear();
+    for (const OrnamentNote& o : played) {
+        if (o.key >= 0 && o.key < kKeys && o.end > o.onset) {
+            notes->push_back({o.sourceIndex, o.hand, o.onset, o.end, o.key, o.finger, true});
+        }
+    }
+    std::stable_sort(notes->begin(), notes->end(),
+                     [](const Note& a, const Note& b) { return a.onset < b.onset; });
+    tempo->clear();
+    for (const OrnamentTempo& t : map) {
+        tempo->push_back({t.tick, t.quartersPerMinute});
+    }
+    std::string line;
+    auto part = [&line](int count, const char* one, const char* many) {
+        if (count > 0) {
+            line += (line.empty() ? "" : ", ") + std::to_string(count) + " " +
+                    (count == 1 ? one : many);
+        }
+    };
+    part(counts.graces, "grace note", "grace notes");
+    part(counts.shortened, "note shortened (staccato)", "notes shortened (staccato)");
+    part(counts.ornaments, "trill, mordent or turn", "trills, mordents or turns");
+    part(counts.tremolos, "tremolo", "tremolos");
+    part(counts.glissandos, "glissando", "glissandos");
+    part(counts.rolled, "rolled chord", "rolled chords");
+    part(counts.fermatas, "fermata", "fermatas");
+    if (!line.empty()) {
+        changes->lines.push_back("ornaments and articulation played: " + line);
+    }
+    if (counts.graceDropped > 0) {
+        changes->lines.push_back("grace notes with no room or off the keyboard not played: " +
+                                 std::to_string(counts.graceDropped));
+    }
+}
+
 // ---- writing the prepared document ----------------------------------------------------------
 
 struct Writer {
@@ -1134,11 +1285,6 @@ struct Writer {
         }
         out += "</note>\n";
     }
-};
-
-struct Tempo {
-    int64_t tick;
-    double quartersPerMinute;
 };
 
 // The prepared music as a Piece, from what the document is written from.
@@ -1388,6 +1534,8 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         return false;
     }
     Changes changes;
+    std::vector<NoteMarks> marks;  // of every played note that has any, when they are played
+    std::vector<std::pair<int64_t, int64_t>> fermatas;
     if (options.repeats) {
         playInPerformanceOrder(&parts, played[0].part, &changes);
     }
@@ -1408,8 +1556,15 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         fallbackDivisions = 1;
         changes.add(kNoDivisions, parts[played[0].part].numbers[0]);
     }
+    if (options.ornaments && unit / std::gcd(unit, int64_t{32}) * 32 <= kLcmLimit) {
+        unit = unit / std::gcd(unit, int64_t{32}) * 32;  // ornament notes down to a 128th
+    }
 
-    Walker walker{unit, &changes, false};
+    Walker walker;
+    walker.unit = unit;
+    walker.changes = &changes;
+    walker.played = false;
+    walker.ornaments = options.ornaments;
     std::vector<PartMusic> music(parts.size());
     for (size_t i = 0; i < parts.size(); ++i) {
         walker.played =
@@ -1486,6 +1641,14 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
         // of (or past) the barline, so a tie whose end misses the continuation by less than a
         // 64th note still holds it: the tie says the key is not struck again.
         const std::vector<RawNote>& raw = pm.notes;
+        const int marksBase = static_cast<int>(marks.size());
+        marks.insert(marks.end(), pm.ornamentMarks.begin(), pm.ornamentMarks.end());
+        for (const RawSpan& f : pm.fermatas) {
+            if (f.measure < measureCount) {
+                const int64_t at = clampPosition(starts[f.measure] + f.onset);
+                fermatas.emplace_back(at, clampPosition(at + f.length));
+            }
+        }
         std::vector<int64_t> onset(raw.size());
         for (size_t k = 0; k < raw.size(); ++k) {
             onset[k] = clampPosition(starts[raw[k].measure] + raw[k].onset);
@@ -1557,6 +1720,9 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                 hand = staff == (swapped ? 2 : 1) ? 0 : 1;
             }
             notes.push_back({r.sourceIndex, hand, begin, end, r.key, r.finger, true});
+            notes.back().staff = r.staff;
+            notes.back().voice = &r.voice;
+            notes.back().marks = r.marks >= 0 ? marksBase + r.marks : -1;
             if (r.tieStart) {
                 openTies[r.key].push_back({end, notes.size() - 1, r.staff, &r.voice});
             }
@@ -1624,6 +1790,10 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                 return std::min(starts[m] + offset, std::max(starts[m], starts[m + 1] - 1));
             },
             &placedMarks);
+    }
+
+    if (options.ornaments) {
+        playMarks(&notes, marks, std::move(fermatas), unit, &tempo, &changes);
     }
 
     // The smallest unit that keeps every onset, length, measure and tempo exact.

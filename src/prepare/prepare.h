@@ -15,6 +15,8 @@ struct PrepareOptions {
     std::vector<std::string> parts;  // --part values: part ids or 1-based positions;
                                      // one: the piano part; two: right hand part, left hand part
     bool repeats = true;  // play repeats, endings, D.C. and D.S. in order; false: each measure once
+    bool ornaments = false;  // play grace notes, articulation, ornaments, rolls and fermatas out
+                             // as notes and tempo (the performance); false: notes as written
 };
 
 // One note of the prepared piano music, in prepared ticks.
@@ -35,7 +37,7 @@ struct PrepareResult {
     std::vector<PreparedNote> notes;   // every note the grids will play, by (tick, hand, key)
     Piece piece;  // the same music as a Piece: these notes, the tempo map and the measures of the
                   // prepared document, in its ticks
-    std::string error;                 // why it failed (one line, no newline)
+    std::string error;  // why it failed (one line, no newline)
 };
 
 // Reads the score at `path` (plain MusicXML or compressed .mxl) and prepares it.
