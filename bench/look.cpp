@@ -118,7 +118,7 @@ window:
     // ---- Window ----
     constexpr int kWidth = 1920;
     constexpr int kHeight = 1080;
-    createGlutWindow(argc, argv, kWidth, kHeight, 0, 0, "bench_look", GLUT_MULTISAMPLE);
+    createGlutWindow(argc, argv, kWidth, kHeight, 0, 0, "bench_look");
     glutDisplayFunc([] {});
     int samples = 0;
     glGetIntegerv(GL_SAMPLES, &samples);

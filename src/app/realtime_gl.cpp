@@ -133,7 +133,7 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     }
 
     createGlutWindow(argc, argv, kRealtimeWidth, kRealtimeHeight, kRealtimeLeft, kRealtimeTop,
-                     kRealtimeTitle, GLUT_MULTISAMPLE);
+                     kRealtimeTitle);
 
     setPlayerView(CameraView::Player, static_cast<double>(kRealtimeWidth) / kRealtimeHeight);
     glutDisplayFunc(onRealtimeDisplay);

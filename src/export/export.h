@@ -45,8 +45,7 @@ struct ExportRequest {
                                           // read from the document
 };
 
-// Samples per pixel of the new look's pictures, and the H.264 preset of its videos.
-constexpr int kLookSamples = 4;
+// The H.264 preset of the new look's videos.
 constexpr const char* kLookPreset = "ultrafast";
 
 // What --export and --still write, for their refusal of a score's name.
