@@ -428,7 +428,10 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         lastExportFigures.waitSeconds += secondsSince(step);
         step = Clock::now();
         drawMoment(request, timeline, look, static_cast<double>(i) / request.fps);
+        finishHeadlessDrawing();
+        const Clock::time_point read = Clock::now();
         ok = readHeadlessPixels(&pixels, &error);
+        lastExportFigures.readSeconds += secondsSince(read);
         lastExportFigures.drawSeconds += secondsSince(step);
         if (!ok) {
             pipe.giveBack(&pixels);

@@ -91,6 +91,7 @@ struct ExportFigures {
     double videoSeconds = 0.0;   // frames / fps
     double wallSeconds = 0.0;    // the whole export
     double drawSeconds = 0.0;    // drawing and reading the pictures back
+    double readSeconds = 0.0;    // of which reading back, once drawn
     double soundSeconds = 0.0;   // synthesising the sound track
     double encodeSeconds = 0.0;  // colour conversion, encoding and writing (its own thread)
     double waitSeconds = 0.0;    // drawing waiting for a free picture buffer

@@ -192,6 +192,10 @@ void drawHeadlessFrame() {
     drawFrame();
 }
 
+void finishHeadlessDrawing() {
+    glFinish();
+}
+
 bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
     if (framebuffer == 0) {
         *error = "no off-screen framebuffer is open";

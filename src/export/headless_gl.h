@@ -21,6 +21,9 @@ bool openHeadless(int width, int height, std::string* error);
 // window's display callback does, with the projection of render/view_gl.h.
 void drawHeadlessFrame();
 
+// Waits until the drawing so far is done (the software renderer draws behind the calls).
+void finishHeadlessDrawing();
+
 // The picture drawn last: width * height * 4 bytes, RGBA, rows from the top edge down.
 // false with a reason when GL reports an error.
 bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error);
