@@ -15,18 +15,18 @@
 #include "render/smooth_gl.h"
 #include "render/text_gl.h"
 
-// Sections: boxes and colours; the lane (2-D); the keyboard and hands (3-D); the overlay (2-D);
-// the frame.
+// Sections: colours and light; the lane (2-D); the keyboard, its gaps, the hands and their
+// shadows (3-D, triangles from look/look_mesh.h); the overlay (2-D); the frame.
 
 namespace {
-// ---- Boxes and colours ----
+// ---- Colours and light ----
 
 constexpr float kBackground[3] = {0.055f, 0.06f, 0.075f};
 // The key bed's colour as it shows between the keys.
 constexpr float kGap[3] = {0.05f, 0.05f, 0.06f};
 
-const GLfloat kLightDirection[4] = {kLookLight[0], kLookLight[1], kLookLight[2],
-                                    0.0f};  // w = 0: from far away
+// The light the shadows are cast by; w = 0: from far away.
+const GLfloat kLightDirection[4] = {kLookLight[0], kLookLight[1], kLookLight[2], 0.0f};
 const GLfloat kLightAmbient[4] = {0.35f, 0.35f, 0.35f, 1.0f};
 const GLfloat kLightDiffuse[4] = {0.75f, 0.75f, 0.75f, 1.0f};
 const GLfloat kLightSpecular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
@@ -172,9 +172,9 @@ void drawKeys(const LookFrame& frame, const LookPalette& palette) {
 }
 
 // The gaps between white keys, drawn as smoothed lines over the keys' tops and fronts: about a
-// pixel wide at most sizes, they would otherwise come and go from row to row. Where one of the
-// two keys is held, the line follows the one still up (the held one has sunk below it).
-void drawGaps(const LookFrame& frame) {
+// pixel wide at most sizes, they would otherwise come and go from row to row. The lines stand at
+// the keys' height at rest: beside a held key, which has sunk, that is its neighbour's edge.
+void drawGaps() {
     glDisable(GL_LIGHTING);
     glEnable(GL_BLEND);
     glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
@@ -201,7 +201,6 @@ void drawGaps(const LookFrame& frame) {
         previous = key;
     }
     glEnd();
-    (void)frame;
     glDepthMask(GL_TRUE);
     glDisable(GL_LINE_SMOOTH);
     glDisable(GL_BLEND);
@@ -349,7 +348,7 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawKeys(frame, palette);
-    drawGaps(frame);
+    drawGaps();
     drawHands(picture, palette);
     glDisable(GL_NORMALIZE);
     if (smooth) {
