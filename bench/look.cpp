@@ -1,12 +1,16 @@
 // The new look's speed: the bundled sonata exported at 1280 x 720 and 60 frames a second
-// (video seconds per wall second; drawing, encoding on its own thread, and the drawing's waits
-// for it), then the same performance drawn in a 1920 x 1080 window with multisampling (frames
-// a second, split into the pure frame computation, the GL drawing and the swap).
+// (video seconds per wall second; drawing, reading back, encoding on its own thread, and the
+// drawing's waits for it), then the same performance drawn in a 1920 x 1080 window (frames a
+// second, split into the pure frame computation, the GL drawing and the swap). Other work on
+// the machine slows the wall-clock figures; the processor time a frame takes (all threads, the
+// software renderer's included) and the machine's load average are printed beside them, and so
+// is what two idle cores would make of that processor time.
 //
 //   xvfb-run -a -s "-screen 0 1920x1080x24" bench_look [MEASURES [WINDOW_FRAMES]]
 // MEASURES (default 16) is the last measure exported; WINDOW_FRAMES defaults to 300.
 
 #include <GL/freeglut.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +36,21 @@ using Clock = std::chrono::steady_clock;
 double since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+// Processor seconds of this process so far, every thread.
+double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double loadAverage() {
+    double load[1] = {0.0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1.0;
+}
+
+constexpr double kCores = 2.0;
 
 bool loadAndPlan(const std::string& document) {
     setStartValues();
@@ -84,21 +103,30 @@ int main(int argc, char** argv) {
         request.fps = 60;
         request.toMeasure = measures;
         request.newLook = true;
+        const double loadBefore = loadAverage();
+        const double processorBefore = processorSeconds();
         if (exportVideo(document, request) != 0) {
             return 1;
         }
-        std::remove(request.outputPath.c_str());
         const ExportFigures& f = lastExportFigures;
+        // The sound is synthesised on one thread before the first frame.
+        const double processor = processorSeconds() - processorBefore - f.soundSeconds;
+        std::remove(request.outputPath.c_str());
         std::printf(
             "export 1280x720 at 60 frames/s, measures 1-%s: %ld frames, %.1f s of video in "
             "%.1f s: %.2fx real time, %.1f frames/s\n",
             measures.c_str(), f.frames, f.videoSeconds, f.wallSeconds,
             f.videoSeconds / f.wallSeconds, f.frames / f.wallSeconds);
         std::printf(
-            "  drawing and read-back %.1f ms a frame; encoding (own thread) %.1f ms a frame; "
-            "drawing waited %.1f ms a frame for a free buffer; sound synthesis %.1f s\n",
-            1000.0 * f.drawSeconds / f.frames, 1000.0 * f.encodeSeconds / f.frames,
-            1000.0 * f.waitSeconds / f.frames, f.soundSeconds);
+            "  drawing %.1f ms and read-back %.1f ms a frame; encoding (own thread) %.1f ms a "
+            "frame; drawing waited %.1f ms a frame for a free buffer; sound synthesis %.1f s\n",
+            1000.0 * (f.drawSeconds - f.readSeconds) / f.frames, 1000.0 * f.readSeconds / f.frames,
+            1000.0 * f.encodeSeconds / f.frames, 1000.0 * f.waitSeconds / f.frames, f.soundSeconds);
+        std::printf(
+            "  processor %.1f ms a frame (all threads); on %.0f idle cores that would be %.2fx "
+            "real time; load average %.2f before, %.2f after\n",
+            1000.0 * processor / f.frames, kCores, f.videoSeconds / (processor / kCores),
+            loadBefore, loadAverage());
         std::fflush(stdout);
     }
     if (!hasDisplay || child < 0) {
@@ -118,7 +146,7 @@ window:
     // ---- Window ----
     constexpr int kWidth = 1920;
     constexpr int kHeight = 1080;
-    createGlutWindow(argc, argv, kWidth, kHeight, 0, 0, "bench_look", GLUT_MULTISAMPLE);
+    createGlutWindow(argc, argv, kWidth, kHeight, 0, 0, "bench_look");
     glutDisplayFunc([] {});
     int samples = 0;
     glGetIntegerv(GL_SAMPLES, &samples);
@@ -134,6 +162,8 @@ window:
     double pure = 0.0;
     double draw = 0.0;
     double swap = 0.0;
+    const double loadBefore = loadAverage();
+    const double processorBefore = processorSeconds();
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < windowFrames; ++i) {
         const double seconds = timeline.duration * i / windowFrames;
@@ -154,8 +184,14 @@ window:
         glutMainLoopEvent();
     }
     const double wall = since(start);
+    const double processor = processorSeconds() - processorBefore;
     std::printf("window 1920x1080, %d samples a pixel: %d frames in %.2f s: %.1f frames/s\n",
                 samples, windowFrames, wall, windowFrames / wall);
+    std::printf(
+        "  processor %.1f ms a frame (all threads, the X server's not counted); on %.0f idle "
+        "cores that would be %.1f frames/s; load average %.2f before, %.2f after\n",
+        1000.0 * processor / windowFrames, kCores, windowFrames / (processor / kCores), loadBefore,
+        loadAverage());
     std::printf("  frame computation %.2f ms, GL drawing %.2f ms, swap %.2f ms a frame\n",
                 1000.0 * pure / windowFrames, 1000.0 * draw / windowFrames,
                 1000.0 * swap / windowFrames);

@@ -32,6 +32,32 @@ bool playWhenShown = false;
 LookPerformance look;
 LookPalette palette;
 
+// The camera as the mouse has turned it: a left-button drag turns it about the keyboard's
+// middle (across: round the keyboard; up and down: higher or lower).
+LookTurn turn;
+bool dragging = false;
+int dragX = 0;
+int dragY = 0;
+
+void onLookMouse(int button, int state, int x, int y) {
+    if (button != GLUT_LEFT_BUTTON) {
+        return;
+    }
+    dragging = state == GLUT_DOWN;
+    dragX = x;
+    dragY = y;
+}
+
+void onLookMotion(int x, int y) {
+    if (!dragging) {
+        return;
+    }
+    dragLookTurn(&turn, x - dragX, y - dragY);
+    dragX = x;
+    dragY = y;
+    glutPostRedisplay();
+}
+
 // A frame is on screen from its swap until the next one. It shows the performance as it stands
 // halfway through that stretch, so a key goes down on the frame nearest its onset rather than on
 // the first one after it. Both durations are smoothed over the last frames.
@@ -55,7 +81,7 @@ void onRealtimeDisplay() {
     bool playing = realtimeFrame(wall, shownAt);
     const double seconds = clockTime(realtime.clock, shownAt);
     const LookPicture picture =
-        lookPictureAt(look, LookView::Player, windowWidth, windowHeight, seconds);
+        lookPictureAt(look, LookView::Player, windowWidth, windowHeight, seconds, turn);
     drawLookFrame(picture, look, palette);
     glutSwapBuffers();
     double swapped = wallNow();
@@ -150,13 +176,13 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     }
 
     createGlutWindow(argc, argv, kRealtimeWidth, kRealtimeHeight, kRealtimeLeft, kRealtimeTop,
-                     kRealtimeTitle, GLUT_MULTISAMPLE);
+                     kRealtimeTitle);
 
     setPlayerView(CameraView::Player, static_cast<double>(kRealtimeWidth) / kRealtimeHeight);
     glutDisplayFunc(onRealtimeDisplay);
     glutReshapeFunc(onRealtimeReshape);
-    glutMouseFunc(onMouse);
-    glutMotionFunc(onMotion);
+    glutMouseFunc(onLookMouse);
+    glutMotionFunc(onLookMotion);
     glutKeyboardFunc(onRealtimeKeyboard);
     enableSceneState();
     return 0;

@@ -166,15 +166,13 @@ void drawMoment(const ExportRequest& request, const Timeline& timeline, const Lo
     }
     const LookPicture picture =
         lookPictureAt(look, request.lookView, request.width, request.height, seconds);
-    static const LookTargets targets = {headlessBindSamples, headlessBindPicture, headlessResolve};
-    drawLookFrame(picture, look, request.palette, &targets);
+    drawLookFrame(picture, look, request.palette);
 }
 
 bool openPicture(const ExportRequest& request, std::string* error) {
-    if (request.newLook) {
-        return openHeadlessSampled(request.width, request.height, kLookSamples, error);
+    if (!request.newLook) {
+        setPlayerView(request.camera, static_cast<double>(request.width) / request.height);
     }
-    setPlayerView(request.camera, static_cast<double>(request.width) / request.height);
     return openHeadless(request.width, request.height, error);
 }
 
@@ -433,7 +431,10 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         lastExportFigures.waitSeconds += secondsSince(step);
         step = Clock::now();
         drawMoment(request, timeline, look, static_cast<double>(i) / request.fps);
+        finishHeadlessDrawing();
+        const Clock::time_point read = Clock::now();
         ok = readHeadlessPixels(&pixels, &error);
+        lastExportFigures.readSeconds += secondsSince(read);
         lastExportFigures.drawSeconds += secondsSince(step);
         if (!ok) {
             pipe.giveBack(&pixels);

@@ -47,8 +47,7 @@ struct ExportRequest {
     bool metronome = false;               // clicks on the beats after a bar of count-in
 };
 
-// Samples per pixel of the new look's pictures, and the H.264 preset of its videos.
-constexpr int kLookSamples = 4;
+// The H.264 preset of the new look's videos.
 constexpr const char* kLookPreset = "ultrafast";
 
 // What --export and --still write, for their refusal of a score's name.
@@ -83,6 +82,7 @@ struct ExportFigures {
     double videoSeconds = 0.0;   // frames / fps
     double wallSeconds = 0.0;    // the whole export
     double drawSeconds = 0.0;    // drawing and reading the pictures back
+    double readSeconds = 0.0;    // of which reading back, once drawn
     double soundSeconds = 0.0;   // synthesising the sound track
     double encodeSeconds = 0.0;  // colour conversion, encoding and writing (its own thread)
     double waitSeconds = 0.0;    // drawing waiting for a free picture buffer

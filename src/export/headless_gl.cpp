@@ -28,8 +28,6 @@ PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers = nullptr;
 PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage = nullptr;
 PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
 PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
-PFNGLRENDERBUFFERSTORAGEMULTISAMPLEPROC renderbufferStorageMultisample = nullptr;
-PFNGLBLITFRAMEBUFFERPROC blitFramebuffer = nullptr;
 
 // The framebuffer of the current size.
 GLuint framebuffer = 0;
@@ -37,12 +35,6 @@ GLuint colourBuffer = 0;
 GLuint depthBuffer = 0;
 int frameWidth = 0;
 int frameHeight = 0;
-// With multisampling, the framebuffer above holds the samples and this one (colour and depth)
-// the picture, which is what is read back: the drawing resolves into it what it drew with
-// samples (headlessResolve) and may draw into it directly (headlessBindPicture).
-GLuint resolveFramebuffer = 0;
-GLuint resolveBuffer = 0;
-GLuint resolveDepth = 0;
 
 std::string eglReason(const char* what) {
     char code[32];
@@ -140,9 +132,7 @@ bool makeContext(std::string* error) {
         !entryPoint("glDeleteRenderbuffers", &deleteRenderbuffers) ||
         !entryPoint("glRenderbufferStorage", &renderbufferStorage) ||
         !entryPoint("glFramebufferRenderbuffer", &framebufferRenderbuffer) ||
-        !entryPoint("glCheckFramebufferStatus", &checkFramebufferStatus) ||
-        !entryPoint("glRenderbufferStorageMultisample", &renderbufferStorageMultisample) ||
-        !entryPoint("glBlitFramebuffer", &blitFramebuffer)) {
+        !entryPoint("glCheckFramebufferStatus", &checkFramebufferStatus)) {
         *error = "the OpenGL context has no framebuffer objects";
         eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglDestroyContext(display, context);
@@ -163,10 +153,6 @@ bool makeContext(std::string* error) {
 }  // namespace
 
 bool openHeadless(int width, int height, std::string* error) {
-    return openHeadlessSampled(width, height, 0, error);
-}
-
-bool openHeadlessSampled(int width, int height, int samples, std::string* error) {
     if (width <= 0 || height <= 0) {
         *error = "a picture needs a width and a height of at least one pixel";
         return false;
@@ -179,38 +165,14 @@ bool openHeadlessSampled(int width, int height, int samples, std::string* error)
     bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     genRenderbuffers(1, &colourBuffer);
     bindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
-    if (samples > 0) {
-        renderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
-    } else {
-        renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-    }
+    renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
     framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colourBuffer);
     genRenderbuffers(1, &depthBuffer);
     bindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
-    if (samples > 0) {
-        renderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT24, width,
-                                       height);
-    } else {
-        renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-    }
+    renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
     framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer);
-    bool complete =
+    const bool complete =
         !exportCallFails() && checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    if (complete && samples > 0) {
-        genFramebuffers(1, &resolveFramebuffer);
-        bindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer);
-        genRenderbuffers(1, &resolveBuffer);
-        bindRenderbuffer(GL_RENDERBUFFER, resolveBuffer);
-        renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-        framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                                resolveBuffer);
-        genRenderbuffers(1, &resolveDepth);
-        bindRenderbuffer(GL_RENDERBUFFER, resolveDepth);
-        renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-        framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, resolveDepth);
-        complete = checkFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-        bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    }
     if (!complete) {
         *error = "no off-screen framebuffer of " + std::to_string(width) + "x" +
                  std::to_string(height) + " pixels can be made";
@@ -230,6 +192,10 @@ void drawHeadlessFrame() {
     drawFrame();
 }
 
+void finishHeadlessDrawing() {
+    glFinish();
+}
+
 bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
     if (framebuffer == 0) {
         *error = "no off-screen framebuffer is open";
@@ -238,13 +204,7 @@ bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
     const size_t row = static_cast<size_t>(frameWidth) * 4;
     rgba->resize(row * static_cast<size_t>(frameHeight));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    if (resolveFramebuffer != 0) {
-        bindFramebuffer(GL_READ_FRAMEBUFFER, resolveFramebuffer);
-    }
     glReadPixels(0, 0, frameWidth, frameHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba->data());
-    if (resolveFramebuffer != 0) {
-        bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    }
     if (exportCallFails() || glGetError() != GL_NO_ERROR) {
         *error = "reading the drawn picture back from OpenGL failed";
         return false;
@@ -259,27 +219,6 @@ bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
         std::memcpy(b, swap.data(), row);
     }
     return true;
-}
-
-void headlessBindSamples() {
-    if (framebuffer != 0) {
-        bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    }
-}
-
-void headlessBindPicture() {
-    bindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer != 0 ? resolveFramebuffer : framebuffer);
-}
-
-void headlessResolve(int x, int y, int width, int height) {
-    if (resolveFramebuffer == 0 || framebuffer == 0) {
-        return;
-    }
-    bindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    bindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFramebuffer);
-    blitFramebuffer(x, y, x + width, y + height, x, y, x + width, y + height,
-                    GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, GL_NEAREST);
-    bindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer);
 }
 
 void closeHeadless() {
@@ -298,18 +237,6 @@ void closeHeadless() {
     if (depthBuffer != 0) {
         deleteRenderbuffers(1, &depthBuffer);
         depthBuffer = 0;
-    }
-    if (resolveFramebuffer != 0) {
-        deleteFramebuffers(1, &resolveFramebuffer);
-        resolveFramebuffer = 0;
-    }
-    if (resolveBuffer != 0) {
-        deleteRenderbuffers(1, &resolveBuffer);
-        resolveBuffer = 0;
-    }
-    if (resolveDepth != 0) {
-        deleteRenderbuffers(1, &resolveDepth);
-        resolveDepth = 0;
     }
     frameWidth = 0;
     frameHeight = 0;

@@ -16,21 +16,13 @@
 // state: black background, depth test, light 0 and lighting. false with a one-line reason in
 // *error (no newline) when EGL, the context or the framebuffer cannot be had.
 bool openHeadless(int width, int height, std::string* error);
-// The same with a second framebuffer of `samples` samples per pixel (0: none) beside the
-// picture's own: what is drawn into it has smooth edges once resolved into the picture. Only
-// what the drawing resolves (headlessResolve) or draws into the picture directly is read back.
-bool openHeadlessSampled(int width, int height, int samples, std::string* error);
-// Drawing goes to the multisampled framebuffer, or to the picture's (without samples, the one
-// framebuffer there is).
-void headlessBindSamples();
-void headlessBindPicture();
-// Resolves a rectangle (GL's window coordinates, from the bottom left) of the samples' colour
-// and depth into the picture, and leaves the picture bound for drawing.
-void headlessResolve(int x, int y, int width, int height);
 
 // Draws the current state (keyStates, rightHand, leftHand, currentTick, the camera) as the
 // window's display callback does, with the projection of render/view_gl.h.
 void drawHeadlessFrame();
+
+// Waits until the drawing so far is done (the software renderer draws behind the calls).
+void finishHeadlessDrawing();
 
 // The picture drawn last: width * height * 4 bytes, RGBA, rows from the top edge down.
 // false with a reason when GL reports an error.

@@ -147,3 +147,26 @@ bool projectLook(const LookCamera& camera, glm::vec3 point, double* column, doub
     *row = (1.0 - y) / 2.0 * camera.height;
     return true;
 }
+
+LookCamera turnLookCamera(const LookCamera& camera, LookTurn turn) {
+    if (turn.yaw == 0.0f && turn.tilt == 0.0f) {
+        return camera;
+    }
+    // Turning the eye one way about the middle turns the scene the other way before the view.
+    const glm::vec3 middle(0.0f, 0.15f, 0.0f);
+    glm::mat4 scene = glm::translate(glm::mat4(1.0f), middle);
+    scene = glm::rotate(scene, glm::radians(turn.tilt), glm::vec3(1.0f, 0.0f, 0.0f));
+    scene = glm::rotate(scene, glm::radians(-turn.yaw), glm::vec3(0.0f, 1.0f, 0.0f));
+    scene = glm::translate(scene, -middle);
+    LookCamera turned = camera;
+    turned.view = camera.view * scene;
+    return turned;
+}
+
+void dragLookTurn(LookTurn* turn, int dx, int dy) {
+    constexpr float kDegreesPerPixel = 0.15f;
+    turn->yaw =
+        std::clamp(turn->yaw + kDegreesPerPixel * static_cast<float>(dx), -kMostYaw, kMostYaw);
+    turn->tilt = std::clamp(turn->tilt - kDegreesPerPixel * static_cast<float>(dy), kLowestTilt,
+                            kHighestTilt);
+}

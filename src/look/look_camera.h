@@ -40,6 +40,24 @@ LookCamera makeLookCamera(LookView view, int width, int height, float rangeLeft 
 // Share of the picture's width the framed stretch of keyboard takes.
 constexpr float kFrameShare = 0.96f;
 
+// The camera turned by a mouse drag: about the keyboard's middle, `yaw` degrees round the
+// vertical (positive: the eye goes towards the treble end) and `tilt` degrees over the keys
+// (positive: the eye goes higher). The projection stays, so the picture keeps its framing at
+// no turn.
+struct LookTurn {
+    float yaw = 0.0f;
+    float tilt = 0.0f;
+};
+LookCamera turnLookCamera(const LookCamera& camera, LookTurn turn);
+
+// A drag of dx, dy pixels (right, down) turns the camera by 0.15 degrees a pixel (right: the eye
+// goes towards the treble end; up: higher), within kMostYaw either way and kLowestTilt ..
+// kHighestTilt, so the keyboard stays in sight.
+constexpr float kMostYaw = 30.0f;
+constexpr float kLowestTilt = -15.0f;
+constexpr float kHighestTilt = 25.0f;
+void dragLookTurn(LookTurn* turn, int dx, int dy);
+
 // Where a scene point lands: *column from the left edge, *row from the top edge, in pixels (a
 // pixel's centre is at +0.5). False when the point is behind the eye.
 bool projectLook(const LookCamera& camera, glm::vec3 point, double* column, double* row);

@@ -345,14 +345,14 @@ void followRange(const LookPerformance& performance, double seconds, float* left
 // ---- One picture ----
 
 LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width, int height,
-                          double seconds) {
+                          double seconds, LookTurn turn) {
     LookPicture picture;
     float left = kKeyboardLeft;
     float right = kKeyboardRight;
     if (view == LookView::Follow) {
         followRange(performance, seconds, &left, &right);
     }
-    picture.camera = makeLookCamera(view, width, height, left, right);
+    picture.camera = turnLookCamera(makeLookCamera(view, width, height, left, right), turn);
     picture.lane = layLane(picture.camera, performance.speed);
     picture.frame = lookFrameAt(performance, picture.lane, seconds);
     for (int hand = 0; hand < 2; ++hand) {

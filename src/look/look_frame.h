@@ -157,8 +157,9 @@ struct LookPicture {
     bool handShown[2] = {true, true};
 };
 
+// `turn` turns the camera as a mouse drag in the window does; the lane follows it.
 LookPicture lookPictureAt(const LookPerformance& performance, LookView view, int width, int height,
-                          double seconds);
+                          double seconds, LookTurn turn = LookTurn());
 
 // The rows of the picture the keyboard and the hands can cover at that moment (the rest is lane
 // and overlay, flat colour): *top to *bottom, pixels from the top edge, within the picture.

@@ -1,7 +1,8 @@
 #include "render/look_gl.h"
 
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
-#include <GL/glu.h>
+#include <GL/glext.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,33 +11,23 @@
 
 #include "geometry/key_layout.h"
 #include "geometry/material.h"
+#include "look/look_mesh.h"
 #include "render/pedal_gl.h"
+#include "render/smooth_gl.h"
 #include "render/text_gl.h"
 
-// Sections: boxes and colours; the lane (2-D); the keyboard and hands (3-D); the overlay (2-D);
-// the frame.
+// Sections: colours and light; the lane (2-D); the keyboard, its gaps, the hands and their
+// shadows (3-D, triangles from look/look_mesh.h); the overlay (2-D); the frame.
 
 namespace {
-// ---- Boxes and colours ----
+// ---- Colours and light ----
 
 constexpr float kBackground[3] = {0.055f, 0.06f, 0.075f};
-// Key bodies, scene units. White keys leave a gap of 0.015 between them (a real keyboard's is
-// about a millimetre), drawn over the dark key bed so that it reads as a clean line.
-constexpr float kWhiteHalf = 0.1485f;
-constexpr float kWhiteBottom = -0.15f;
-constexpr float kWhiteTop = 0.15f;
-constexpr float kHingeZ = -0.825f;
-constexpr float kWhiteFront = 0.825f;
-constexpr float kBlackHalf = 0.072f;
-constexpr float kBlackBottom = 0.125f;
-constexpr float kBlackTop = 0.275f;
-constexpr float kBlackFront = 0.2f;
-// The front of a held white key, in its neighbours' shade.
-const LookColour kSunkFront = {0.5f, 0.5f, 0.49f};
-// A held key turns about its hinge by this much, degrees: a visible dip at the front.
-constexpr float kPressTilt = 2.5f;
+// The key bed's colour as it shows between the keys.
+constexpr float kGap[3] = {0.05f, 0.05f, 0.06f};
 
-const GLfloat kLightDirection[4] = {-0.25f, 1.0f, 0.7f, 0.0f};  // w = 0: from far away
+// The light the shadows are cast by; w = 0: from far away.
+const GLfloat kLightDirection[4] = {kLookLight[0], kLookLight[1], kLookLight[2], 0.0f};
 const GLfloat kLightAmbient[4] = {0.35f, 0.35f, 0.35f, 1.0f};
 const GLfloat kLightDiffuse[4] = {0.75f, 0.75f, 0.75f, 1.0f};
 const GLfloat kLightSpecular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
@@ -47,41 +38,6 @@ Material skinOf(LookColour c) {
             {c.r, c.g, c.b, 1.0f},
             {0.10f, 0.08f, 0.07f, 1.0f},
             12.0f};
-}
-
-// A box; `front`, when given, is the front face's own colour.
-void box(float x0, float x1, float y0, float y1, float z0, float z1,
-         const LookColour* front = nullptr) {
-    glBegin(GL_QUADS);
-    glNormal3f(0, 1, 0);  // top
-    glVertex3f(x0, y1, z0);
-    glVertex3f(x0, y1, z1);
-    glVertex3f(x1, y1, z1);
-    glVertex3f(x1, y1, z0);
-    glNormal3f(0, 0, 1);  // front
-    if (front != nullptr) {
-        glColor3f(front->r, front->g, front->b);
-    }
-    glVertex3f(x0, y0, z1);
-    glVertex3f(x1, y0, z1);
-    glVertex3f(x1, y1, z1);
-    glVertex3f(x0, y1, z1);
-    glNormal3f(-1, 0, 0);  // left
-    glVertex3f(x0, y0, z0);
-    glVertex3f(x0, y0, z1);
-    glVertex3f(x0, y1, z1);
-    glVertex3f(x0, y1, z0);
-    glNormal3f(1, 0, 0);  // right
-    glVertex3f(x1, y0, z1);
-    glVertex3f(x1, y0, z0);
-    glVertex3f(x1, y1, z0);
-    glVertex3f(x1, y1, z1);
-    glNormal3f(0, 0, -1);  // back
-    glVertex3f(x1, y0, z0);
-    glVertex3f(x0, y0, z0);
-    glVertex3f(x0, y1, z0);
-    glVertex3f(x1, y1, z0);
-    glEnd();
 }
 
 LookColour mix(LookColour a, LookColour b, float t) {
@@ -181,148 +137,139 @@ void drawLane(const LookCamera& camera, const LaneLayout& lane, const LookFrame&
 
 // ---- The keyboard and hands ----
 
-void keyColour(int key, const LookFrame& frame, const LookPalette& palette) {
-    const bool black = isBlackKey(key);
-    const int hand = frame.keys[key].hand;
-    if (hand >= 0) {
-        const LookColour c = palette.hand[hand];
-        glColor3f(c.r, c.g, c.b);
-    } else if (black) {
-        glColor3f(0.035f, 0.035f, 0.04f);
-    } else {
-        glColor3f(0.93f, 0.92f, 0.9f);
+// The frame's triangles, kept from frame to frame so that their memory is reused.
+LookMesh keyboardMesh;
+LookMesh handMesh[2];
+
+void drawMesh(const LookMesh& mesh, bool colours) {
+    if (mesh.vertices.empty()) {
+        return;
     }
+    const GLsizei stride = sizeof(MeshVertex);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, stride, &mesh.vertices[0].x);
+    if (colours) {
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glNormalPointer(GL_FLOAT, stride, &mesh.vertices[0].nx);
+        glColorPointer(3, GL_FLOAT, stride, &mesh.vertices[0].r);
+    }
+    glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(mesh.vertices.size()));
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
 }
 
 void drawKeys(const LookFrame& frame, const LookPalette& palette) {
+    keyboardMesh.vertices.clear();
+    addKeyboard(frame, palette, &keyboardMesh);
     glEnable(GL_COLOR_MATERIAL);
     glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
     const GLfloat noShine[4] = {0.15f, 0.15f, 0.15f, 1.0f};
     glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, noShine);
     glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 20.0f);
-    // The key bed, dark, under the keys: what shows through the gaps. Nothing stands behind
-    // the keys, where the lane's bars come down onto them.
-    glColor3f(0.02f, 0.02f, 0.025f);
-    box(-8.45f, 8.47f, -0.3f, kWhiteBottom + 0.01f, kHingeZ, kWhiteFront - 0.02f);
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int key = 0; key < 88; ++key) {
-            const bool black = isBlackKey(key);
-            if (black != (pass == 1)) {
-                continue;
-            }
-            const float x = KeyLayout[key].x;
-            keyColour(key, frame, palette);
-            glPushMatrix();
-            if (frame.keys[key].hand >= 0) {
-                glTranslatef(0.0f, 0.0f, kHingeZ);
-                glRotatef(kPressTilt, 1.0f, 0.0f, 0.0f);
-                glTranslatef(0.0f, 0.0f, -kHingeZ);
-            }
-            if (black) {
-                box(x - kBlackHalf, x + kBlackHalf, kBlackBottom, kBlackTop, kHingeZ, kBlackFront);
-            } else if (frame.keys[key].hand >= 0) {
-                // A held white key's top is lit; its front has sunk below its neighbours' into
-                // their shade.
-                box(x - kWhiteHalf, x + kWhiteHalf, kWhiteBottom, kWhiteTop, kHingeZ, kWhiteFront,
-                    &kSunkFront);
-            } else {
-                box(x - kWhiteHalf, x + kWhiteHalf, kWhiteBottom, kWhiteTop, kHingeZ, kWhiteFront);
-            }
-            glPopMatrix();
-        }
-    }
+    drawMesh(keyboardMesh, true);
     glDisable(GL_COLOR_MATERIAL);
 }
 
-// Round solids for the hands: a unit ball and a unit tube, each made once into a display list
-// and scaled where it is drawn (making them anew each time costs more than drawing them).
-GLuint ballList = 0;
-GLuint tubeList = 0;
-
-void makeSolids() {
-    if (ballList != 0) {
-        return;
+// The gaps between white keys, drawn as smoothed lines over the keys' tops and fronts: about a
+// pixel wide at most sizes, they would otherwise come and go from row to row. The lines stand at
+// the keys' height at rest: beside a held key, which has sunk, that is its neighbour's edge.
+void drawGaps() {
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+    glEnable(GL_LINE_SMOOTH);
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    glLineWidth(1.0f);
+    glDepthMask(GL_FALSE);
+    glColor4f(kGap[0], kGap[1], kGap[2], 0.75f);
+    const float lift = 0.002f;
+    glBegin(GL_LINES);
+    int previous = -1;
+    for (int key = 0; key < 88; ++key) {
+        if (isBlackKey(key)) {
+            continue;
+        }
+        if (previous >= 0) {
+            const float x = (KeyLayout[previous].x + KeyLayout[key].x) / 2.0f;
+            // Behind the black keys the gap is hidden by them; the line runs from the hinge.
+            glVertex3f(x, kLookWhiteTop + lift, kLookHingeZ);
+            glVertex3f(x, kLookWhiteTop + lift, kLookWhiteFront + lift);
+            glVertex3f(x, kLookWhiteTop + lift, kLookWhiteFront + lift);
+            glVertex3f(x, kLookWhiteBottom, kLookWhiteFront + lift);
+        }
+        previous = key;
     }
-    GLUquadric* quadric = gluNewQuadric();
-    gluQuadricNormals(quadric, GLU_SMOOTH);
-    ballList = glGenLists(2);
-    tubeList = ballList + 1;
-    glNewList(ballList, GL_COMPILE);
-    gluSphere(quadric, 1.0, 14, 9);
-    glEndList();
-    glNewList(tubeList, GL_COMPILE);
-    gluCylinder(quadric, 1.0, 1.0, 1.0, 12, 1);
-    glEndList();
-    gluDeleteQuadric(quadric);
+    glEnd();
+    glDepthMask(GL_TRUE);
+    glDisable(GL_LINE_SMOOTH);
+    glDisable(GL_BLEND);
+    glEnable(GL_LIGHTING);
 }
 
-// A ball scaled along the scene's axes.
-void ellipsoid(glm::vec3 at, glm::vec3 radii) {
+// The hands' shadows on the white keys' tops: their triangles flattened along the light onto
+// the tops' plane, kept to the keys, darkening each pixel once (the stencil marks the pixels
+// already darkened, where there is one; otherwise overlapping triangles darken once through the
+// depth test, as they lie in one plane). Black keys stand above the plane and hide it.
+constexpr float kShadowStrength = 0.38f;
+
+void drawShadows() {
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+    glColor4f(0.0f, 0.0f, 0.0f, kShadowStrength);
+    GLint stencilBits = 0;
+    glGetIntegerv(GL_STENCIL_BITS, &stencilBits);
+    if (stencilBits > 0) {
+        // Cleared with the strip.
+        glEnable(GL_STENCIL_TEST);
+        glStencilFunc(GL_EQUAL, 0, 0xFF);
+        glStencilOp(GL_KEEP, GL_KEEP, GL_INCR);
+        glDepthMask(GL_FALSE);
+    }
+    // Only over the keys, front to back.
+    const GLdouble behindFront[4] = {0.0, 0.0, -1.0, kLookWhiteFront};
+    const GLdouble beforeHinge[4] = {0.0, 0.0, 1.0, -kLookHingeZ};
+    glClipPlane(GL_CLIP_PLANE0, behindFront);
+    glClipPlane(GL_CLIP_PLANE1, beforeHinge);
+    glEnable(GL_CLIP_PLANE0);
+    glEnable(GL_CLIP_PLANE1);
     glPushMatrix();
-    glTranslatef(at.x, at.y, at.z);
-    glScalef(radii.x, radii.y, radii.z);
-    glCallList(ballList);
+    glMultMatrixf(glm::value_ptr(shadowProjection(kLookWhiteTop + 0.002f)));
+    // Flattened, the triangles face both ways.
+    glDisable(GL_CULL_FACE);
+    drawMesh(handMesh[0], false);
+    drawMesh(handMesh[1], false);
     glPopMatrix();
+    glDisable(GL_CLIP_PLANE0);
+    glDisable(GL_CLIP_PLANE1);
+    glDisable(GL_STENCIL_TEST);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
+    glEnable(GL_LIGHTING);
 }
 
-void ball(glm::vec3 at, float radius) {
-    ellipsoid(at, glm::vec3(radius));
-}
-
-// A tapered round limb from a to b, with a ball on each end.
-void limb(glm::vec3 a, glm::vec3 b, float radiusA, float radiusB) {
-    const glm::vec3 d = b - a;
-    const float length = glm::length(d);
-    if (length < 1e-5f) {
-        return;
-    }
-    glPushMatrix();
-    glTranslatef(a.x, a.y, a.z);
-    const glm::vec3 axis = glm::cross(glm::vec3(0, 0, 1), d / length);
-    const float turn = std::acos(std::clamp(d.z / length, -1.0f, 1.0f)) * 57.29578f;
-    if (glm::length(axis) > 1e-6f) {
-        glRotatef(turn, axis.x, axis.y, axis.z);
-    } else if (d.z < 0.0f) {
-        glRotatef(180.0f, 1.0f, 0.0f, 0.0f);
-    }
-    // A unit tube tapered by scaling: the taper is small, so one radius in the middle serves.
-    const float radius = (radiusA + radiusB) / 2.0f;
-    glScalef(radius, radius, length);
-    glCallList(tubeList);
-    glPopMatrix();
-    ball(b, radiusB);
-}
-
-// Finger widths, scene units: at the knuckle and at the tip (an adult's are about 18 and
-// 13 mm across); the thumb is broader.
-constexpr float kFingerRoot[5] = {0.15f, 0.12f, 0.125f, 0.115f, 0.1f};
-constexpr float kFingerTip[5] = {0.1f, 0.085f, 0.088f, 0.083f, 0.075f};
-
-void drawHand(const HandPose& hand, const LookPalette& palette) {
-    makeSolids();
-    setMaterial(skinOf(palette.skin));
-    // The forearm and the wrist, leading out of the picture towards the player.
-    limb(hand.elbowward, hand.wrist, 0.36f, 0.27f);
-    ellipsoid(hand.wrist, {0.36f, 0.17f, 0.3f});
-    // The palm: a flat body from the knuckles to the wrist, and the ball of the thumb.
-    const glm::vec3 knuckles = (hand.fingers[1].joint[0] + hand.fingers[4].joint[0]) * 0.5f;
-    const glm::vec3 middle = (knuckles + hand.wrist) * 0.5f;
-    ellipsoid(middle + glm::vec3(0.0f, -0.02f, 0.0f), {hand.palmWidth * 0.52f, 0.16f, 0.6f});
-    for (int f = 1; f < 5; ++f) {
-        ball(hand.fingers[f].joint[0], kFingerRoot[f] * 1.02f);
-    }
-    const glm::vec3 thumbBall = (hand.fingers[0].joint[0] * 0.6f + hand.wrist * 0.4f);
-    ellipsoid(thumbBall, {0.24f, 0.15f, 0.3f});
-    for (int f = 0; f < 5; ++f) {
-        const FingerPose& finger = hand.fingers[f];
-        for (int bone = 0; bone < 3; ++bone) {
-            const float t0 = static_cast<float>(bone) / 3.0f;
-            const float t1 = static_cast<float>(bone + 1) / 3.0f;
-            const float r0 = kFingerRoot[f] + (kFingerTip[f] - kFingerRoot[f]) * t0;
-            const float r1 = kFingerRoot[f] + (kFingerTip[f] - kFingerRoot[f]) * t1;
-            limb(finger.joint[bone], finger.joint[bone + 1], r0, r1);
+void drawHands(const LookPicture& picture, const LookPalette& palette) {
+    for (int h = 0; h < 2; ++h) {
+        handMesh[h].vertices.clear();
+        // A hand left to the player (--hand) is not drawn and casts no shadow.
+        if (picture.handShown[h]) {
+            addHand(picture.hands[h], palette, &handMesh[h]);
         }
     }
+    drawShadows();
+    // Skin: its colour comes with the triangles, its soft shine from the material.
+    setMaterial(skinOf(palette.skin));
+    glEnable(GL_COLOR_MATERIAL);
+    glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
+    // Closed solids: the faces turned away are hidden anyway, and culled they cost nothing.
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    drawMesh(handMesh[0], true);
+    drawMesh(handMesh[1], true);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_COLOR_MATERIAL);
 }
 
 // ---- The overlay ----
@@ -368,7 +315,7 @@ void drawOverlay(const LookCamera& camera, const LookFrame& frame) {
 }  // namespace
 
 void drawLookFrame(const LookPicture& picture, const LookPerformance& performance,
-                   const LookPalette& palette, const LookTargets* targets) {
+                   const LookPalette& palette) {
     const LookCamera& camera = picture.camera;
     const LaneLayout& lane = picture.lane;
     const LookFrame& frame = picture.frame;
@@ -381,25 +328,17 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glPushMatrix();
     glViewport(0, 0, camera.width, camera.height);
     glClearColor(kBackground[0], kBackground[1], kBackground[2], 1.0f);
+    glClearStencil(0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    // The lane and the title card first: the keyboard and the hands lie over them.
+    enterPixels(camera.width, camera.height);
+    drawLane(camera, lane, frame, palette);
+    drawTitle(camera, frame, performance);
+
     int top = 0;
     int bottom = camera.height;
-    if (targets != nullptr) {
-        targets->picture();
-    }
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (targets == nullptr) {
-        enterPixels(camera.width, camera.height);
-        drawLane(camera, lane, frame, palette);
-        drawTitle(camera, frame, performance);
-    } else {
-        // The scene's strip only, with samples.
-        sceneRows(picture, &top, &bottom);
-        targets->samples();
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, camera.height - bottom, camera.width, bottom - top);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    }
-
+    sceneRows(picture, &top, &bottom);
+    const bool smooth = beginSmoothStrip(camera.width, camera.height, top, bottom);
     glMatrixMode(GL_PROJECTION);
     glLoadMatrixf(glm::value_ptr(camera.projection));
     glMatrixMode(GL_MODELVIEW);
@@ -413,28 +352,11 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawKeys(frame, palette);
-    for (int hand = 0; hand < 2; ++hand) {
-        if (picture.handShown[hand]) {
-            drawHand(picture.hands[hand], palette);
-        }
-    }
+    drawGaps();
+    drawHands(picture, palette);
     glDisable(GL_NORMALIZE);
-
-    if (targets != nullptr) {
-        glDisable(GL_SCISSOR_TEST);
-        targets->resolve(0, camera.height - bottom, camera.width, bottom - top);
-        // The lane behind what the strip holds: drawn at the far end of the depth range, it
-        // shows only where the strip left the background.
-        enterPixels(camera.width, camera.height);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_LESS);
-        glDepthMask(GL_FALSE);
-        glDepthRange(0.99999, 0.99999);
-        drawLane(camera, lane, frame, palette);
-        drawTitle(camera, frame, performance);
-        glDepthRange(0.0, 1.0);
-        glDepthMask(GL_TRUE);
-        glDisable(GL_DEPTH_TEST);
+    if (smooth) {
+        endSmoothStrip();
     }
 
     enterPixels(camera.width, camera.height);

@@ -295,6 +295,63 @@ TEST(RealtimeEndToEnd, WithoutASoundCardOneLineAndASilentPerformance) {
     std::remove(score.c_str());
 }
 
+// Share of pixels that differ between two pictures of one size by more than a little.
+double changedShare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return -1.0;
+    }
+    size_t changed = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        int difference = 0;
+        for (int shift : {0, 8, 16}) {
+            difference += std::abs(static_cast<int>((a[i] >> shift) & 0xff) -
+                                   static_cast<int>((b[i] >> shift) & 0xff));
+        }
+        changed += difference > 24 ? 1 : 0;
+    }
+    return static_cast<double>(changed) / a.size();
+}
+
+void drag(const std::string& window, int fromX, int fromY, int dx, int dy) {
+    const std::string at = "xdotool mousemove --window " + window + " ";
+    shellOutput(at + std::to_string(fromX) + " " + std::to_string(fromY) + " mousedown 1");
+    for (int step = 1; step <= 4; ++step) {
+        shellOutput(at + std::to_string(fromX + dx * step / 4) + " " +
+                    std::to_string(fromY + dy * step / 4));
+        std::this_thread::sleep_for(milliseconds(60));
+    }
+    shellOutput("xdotool mouseup 1");
+}
+
+// A left-button drag turns the new look's camera, and dragging back turns it back: the stopped
+// window's picture changes with the drag and returns when the pointer does.
+TEST(RealtimeEndToEnd, DraggingTurnsTheCameraAndDraggingBackReturnsIt) {
+    ASSERT_NE(getenv("DISPLAY"), nullptr) << "needs an X server (ctest runs this under xvfb-run)";
+    std::string score = writeScore();
+    Program program;
+    ASSERT_TRUE(program.start({"--realtime", "--mute", score}));
+    std::string window = findWindow();
+    ASSERT_FALSE(window.empty()) << "the window did not appear";
+    std::this_thread::sleep_for(milliseconds(800));
+    const std::vector<uint32_t> before = capture(window);
+    ASSERT_EQ(before.size(), 1280u * 720u);
+
+    drag(window, 640, 400, 120, -80);
+    std::this_thread::sleep_for(milliseconds(600));
+    const std::vector<uint32_t> turned = capture(window);
+    // The keyboard turned and tilted: a large part of the picture moved.
+    EXPECT_GT(changedShare(before, turned), 0.05);
+
+    drag(window, 760, 320, -120, 80);
+    std::this_thread::sleep_for(milliseconds(600));
+    const std::vector<uint32_t> back = capture(window);
+    EXPECT_LT(changedShare(before, back), 0.002);
+
+    typeKey(window, "q");
+    ASSERT_TRUE(program.waitForExit(std::chrono::seconds(10))) << "q did not end the program";
+    std::remove(score.c_str());
+}
+
 // Measures the score does not have: one line and status 1, no window.
 TEST(RealtimeEndToEnd, UnknownMeasuresAreRefused) {
     std::string score = writeScore();

@@ -16,6 +16,7 @@
 #include "export_fixture.h"
 #include "geometry/key_layout.h"
 #include "look/look_frame.h"
+#include "look/look_mesh.h"
 #include "score/score_model.h"
 
 using namespace export_test;
@@ -323,4 +324,81 @@ TEST_F(LookStills, NoKeyIsLitWhileNoneIsHeldAndTheComingNoteIsAboveItsColumn) {
         projectLook(s.picture.camera, {KeyLayout[kE5].x + 0.15f, 0.275f, -0.83f}, &right, &row));
     EXPECT_GT(centre, left);
     EXPECT_LT(centre, right);
+}
+
+// Under a hand the keys are in its shadow: where a hand's joints fall along the light onto the
+// top of a white key that is up and shows (no hand or lit key in front of it), the key is
+// clearly darker than the same part of a white key far from both hands.
+TEST_F(LookStills, TheHandsShadowTheKeysUnderThem) {
+    int shaded = 0;
+    for (LookView view : {LookView::Player, LookView::Above}) {
+        for (double quarters : {1.0, 13.0}) {
+            const Still s = still(quarters, 1280, 720, view);
+            const LookFrame& frame = s.picture.frame;
+            const glm::mat4 flatten = shadowProjection(kLookWhiteTop);
+            auto brightness = [](const uint8_t* p) { return p[0] + p[1] + p[2]; };
+            auto grey = [](const uint8_t* p) {
+                return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) < 24;
+            };
+            // The white key up whose middle is nearest x, or -1.
+            auto whiteKeyAt = [&](float x) {
+                for (int key = 0; key < 88; ++key) {
+                    if (!isBlackKey(key) && std::fabs(KeyLayout[key].x - x) < 0.09f &&
+                        frame.keys[key].hand < 0) {
+                        return key;
+                    }
+                }
+                return -1;
+            };
+            float handLeft = 1e9f;
+            float handRight = -1e9f;
+            for (const HandPose& pose : s.picture.hands) {
+                for (const FingerPose& finger : pose.fingers) {
+                    for (const glm::vec3& joint : finger.joint) {
+                        handLeft = std::min(handLeft, joint.x);
+                        handRight = std::max(handRight, joint.x);
+                    }
+                }
+            }
+            for (const HandPose& pose : s.picture.hands) {
+                for (const FingerPose& finger : pose.fingers) {
+                    for (const glm::vec3& joint : finger.joint) {
+                        const glm::vec3 onKeys(flatten * glm::vec4(joint, 1.0f));
+                        // In front of the black keys, on a white key's middle.
+                        if (onKeys.z < 0.3f || onKeys.z > 0.75f || whiteKeyAt(onKeys.x) < 0) {
+                            continue;
+                        }
+                        double column = 0.0;
+                        double row = 0.0;
+                        ASSERT_TRUE(projectLook(s.picture.camera, onKeys, &column, &row));
+                        const uint8_t* under = s.at(column, row);
+                        if (!grey(under) || brightness(under) < 120) {
+                            continue;  // the hand or a dark gap is in front of it
+                        }
+                        // The same place on a white key well clear of both hands.
+                        const float clear = handLeft > -6.0f ? -7.0f : 7.0f;
+                        ASSERT_TRUE(handRight < clear - 2.0f || handLeft > clear + 2.0f);
+                        int far = -1;
+                        for (int key = 0; key < 88; ++key) {
+                            if (!isBlackKey(key) && frame.keys[key].hand < 0 &&
+                                (far < 0 || std::fabs(KeyLayout[key].x - clear) <
+                                                std::fabs(KeyLayout[far].x - clear))) {
+                                far = key;
+                            }
+                        }
+                        ASSERT_GE(far, 0);
+                        ASSERT_TRUE(projectLook(s.picture.camera,
+                                                {KeyLayout[far].x, kLookWhiteTop, onKeys.z},
+                                                &column, &row));
+                        const uint8_t* open = s.at(column, row);
+                        EXPECT_LT(brightness(under), 0.8 * brightness(open))
+                            << "view " << static_cast<int>(view) << " at " << quarters
+                            << ": the key under a joint at x " << onKeys.x << " is not in shade";
+                        ++shaded;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GE(shaded, 6);  // enough shaded places were seen to mean something
 }

@@ -1,0 +1,220 @@
+#define GL_GLEXT_PROTOTYPES 1
+#include "render/smooth_gl.h"
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+// Sections: the edge shader; the off-screen target; the pass.
+
+namespace {
+// ---- The edge shader ----
+
+// Colours are premultiplied by their coverage (the strip is cleared to transparent black), so
+// blending a pixel with its neighbour blends coverage too and the result lies over the picture
+// as it is. Edges are found on brightness as seen over the background.
+const char* const kEdgeShader = R"(#version 120
+uniform sampler2D strip;
+uniform vec2 texel;
+uniform vec3 under;
+vec4 at(float dx, float dy) {
+    return texture2D(strip, gl_TexCoord[0].xy + vec2(dx, dy) * texel);
+}
+float brightness(vec4 c) {
+    return dot(c.rgb + (1.0 - c.a) * under, vec3(0.299, 0.587, 0.114));
+}
+void main() {
+    vec4 m = at(0.0, 0.0);
+    vec4 n = at(0.0, 1.0);
+    vec4 s = at(0.0, -1.0);
+    vec4 e = at(1.0, 0.0);
+    vec4 w = at(-1.0, 0.0);
+    float lm = brightness(m);
+    float ln = brightness(n);
+    float ls = brightness(s);
+    float le = brightness(e);
+    float lw = brightness(w);
+    float high = max(lm, max(max(ln, ls), max(le, lw)));
+    float low = min(lm, min(min(ln, ls), min(le, lw)));
+    float range = high - low;
+    if (range < max(0.04, high * 0.1)) {
+        gl_FragColor = m;
+        return;
+    }
+    // Which way the edge runs: along the rows when the brightness changes most between rows;
+    // the pixel is blended with its neighbour across the edge, on the side of the larger step.
+    vec4 across;
+    if (abs(ln - ls) + abs(ln + ls - 2.0 * lm) >= abs(le - lw) + abs(le + lw - 2.0 * lm)) {
+        across = abs(ln - lm) >= abs(ls - lm) ? n : s;
+    } else {
+        across = abs(le - lm) >= abs(lw - lm) ? e : w;
+    }
+    // How much of the pixel lies on the other side: the further its brightness from its
+    // neighbours', the more it is a step of the stairs.
+    float around = (ln + ls + le + lw) * 0.25;
+    float amount = clamp(abs(around - lm) / range, 0.0, 1.0);
+    amount = amount * amount * (3.0 - 2.0 * amount);
+    gl_FragColor = mix(m, across, 0.5 * amount);
+}
+)";
+
+GLuint program = 0;
+bool programFailed = false;
+GLint texelAt = -1;
+GLint underAt = -1;
+
+bool makeProgram() {
+    if (program != 0 || programFailed) {
+        return program != 0;
+    }
+    programFailed = true;
+    const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
+    if (shader == 0) {
+        return false;
+    }
+    glShaderSource(shader, 1, &kEdgeShader, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok != GL_TRUE) {
+        glDeleteShader(shader);
+        return false;
+    }
+    const GLuint made = glCreateProgram();
+    glAttachShader(made, shader);
+    glLinkProgram(made);
+    glDeleteShader(shader);
+    glGetProgramiv(made, GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE) {
+        glDeleteProgram(made);
+        return false;
+    }
+    program = made;
+    programFailed = false;
+    glUseProgram(program);
+    glUniform1i(glGetUniformLocation(program, "strip"), 0);
+    texelAt = glGetUniformLocation(program, "texel");
+    underAt = glGetUniformLocation(program, "under");
+    glUseProgram(0);
+    return true;
+}
+
+// ---- The off-screen target ----
+
+GLuint framebuffer = 0;
+GLuint colour = 0;  // texture
+GLuint depth = 0;   // renderbuffer, depth and stencil
+int targetWidth = 0;
+int targetHeight = 0;
+
+bool makeTarget(int width, int height) {
+    if (framebuffer != 0 && width == targetWidth && height == targetHeight) {
+        return true;
+    }
+    if (framebuffer == 0) {
+        glGenFramebuffers(1, &framebuffer);
+        glGenTextures(1, &colour);
+        glGenRenderbuffers(1, &depth);
+    }
+    GLint boundTexture = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundTexture);
+    glBindTexture(GL_TEXTURE_2D, colour);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(boundTexture));
+    glBindRenderbuffer(GL_RENDERBUFFER, depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, width, height);
+    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
+    const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    targetWidth = complete ? width : 0;
+    targetHeight = complete ? height : 0;
+    return complete;
+}
+
+// ---- The pass ----
+
+GLint outerFramebuffer = 0;
+GLint outerDrawBuffer = GL_BACK;
+int stripTop = 0;
+int stripBottom = 0;
+}  // namespace
+
+bool beginSmoothStrip(int width, int height, int top, int bottom) {
+    if (width <= 0 || height <= 0 || top >= bottom) {
+        return false;
+    }
+    GLint outer = 0;
+    GLint outerBuffer = GL_BACK;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &outer);
+    glGetIntegerv(GL_DRAW_BUFFER, &outerBuffer);
+    if (!makeProgram() || !makeTarget(width, height)) {
+        glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outer));
+        return false;
+    }
+    outerFramebuffer = outer;
+    outerDrawBuffer = outerBuffer;
+    stripTop = top;
+    stripBottom = bottom;
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT | GL_STENCIL_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, height - bottom, width, bottom - top);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClearStencil(0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glPopAttrib();
+    return true;
+}
+
+void endSmoothStrip() {
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
+    glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
+                 GL_LIGHTING_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_SCISSOR_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);  // premultiplied
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, colour);
+    glUseProgram(program);
+    const float w = static_cast<float>(targetWidth);
+    const float h = static_cast<float>(targetHeight);
+    glUniform2f(texelAt, 1.0f / w, 1.0f / h);
+    GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
+    glUniform3f(underAt, background[0], background[1], background[2]);
+    // The strip's rows, in GL's coordinates from the bottom.
+    const float v0 = (h - static_cast<float>(stripBottom)) / h;
+    const float v1 = (h - static_cast<float>(stripTop)) / h;
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, v0);
+    glVertex2f(-1.0f, v0 * 2.0f - 1.0f);
+    glTexCoord2f(1.0f, v0);
+    glVertex2f(1.0f, v0 * 2.0f - 1.0f);
+    glTexCoord2f(1.0f, v1);
+    glVertex2f(1.0f, v1 * 2.0f - 1.0f);
+    glTexCoord2f(0.0f, v1);
+    glVertex2f(-1.0f, v1 * 2.0f - 1.0f);
+    glEnd();
+    glUseProgram(0);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+}
