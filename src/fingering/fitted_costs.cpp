@@ -143,6 +143,8 @@ const Rules& handSetRules() {
         r[kRuleChordSpan] = 2.0f;
         r[kRuleBookChord] = 8.0f;
         r[kRuleLeapTravel] = 0.0f;
+        r[kRuleBlackIndexWide] = 0.75f;
+        r[kRuleBlackMiddleWide] = 0.0f;
         return r;
     }();
     return kRules;
@@ -274,7 +276,8 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         f,
         "},\n// rules: black key thumb .. little finger, thumb black in a chord, ring finger, "
         "line end, crossing index, middle, ring, per semitone, thumb climbing, repeat "
-        "with another finger, stretch, strain, chord spans, book chords, leap travel\n{");
+        "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
+        "middle finger black away from chromatic steps\n{");
     writeRow(f, costs.rule.data(), kRuleCount);
     std::fprintf(f, "},\n");
     const bool written = std::fflush(f) == 0 && !std::ferror(f);

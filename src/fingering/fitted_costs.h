@@ -86,6 +86,10 @@ enum Rule {
     kRuleChordSpan,     // how much more a chord's spans weigh than a succession's
     kRuleBookChord,     // a chord fingered otherwise than the method books
     kRuleLeapTravel,    // each semitone the hand travels across a leap
+    // The index and the middle finger on a black key for a single note away from chromatic
+    // steps (the rules above hold within them, as in the books' chromatic scale).
+    kRuleBlackIndexWide,
+    kRuleBlackMiddleWide,
     kRuleCount
 };
 using Rules = std::array<float, kRuleCount>;

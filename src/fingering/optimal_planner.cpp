@@ -151,6 +151,7 @@ struct Onset {
     int figure;        // a single struck note's figure in the fitted table (finger 0), or -1
     bool bookChord;    // a chord the method books finger one way, the fingers in `book`
     uint8_t book[kFingers];
+    bool chromatic;  // a single note a semitone from the single note before or after it
 };
 
 // Which costs a planning uses: the fitted table (blended with the hand-set rules by its
@@ -219,6 +220,7 @@ std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
         onset.lineEnd = -1;
         onset.lineKind = -1;
         onset.figure = -1;
+        onset.chromatic = false;
         onset.afterRest = true;
         for (int k = 0; k < kSlotCount && t > 0; ++k) {
             onset.afterRest = onset.afterRest && !isKey(grid[t - 1].slot[k].key);
@@ -398,7 +400,12 @@ double handSetOnsetCost(const fitted::Rules& r, const Onset& onset, const Assign
         }
         if (e.struck && e.black) {
             const int finger = a.finger[i];
+            // Away from chromatic steps editors take black keys with the index finger more than
+            // the books' chromatic scale, which keeps the middle finger on them, would suggest.
+            const bool wide = onset.count == 1 && !onset.chromatic;
             cost += finger == kThumb && onset.count > 1 ? r[fitted::kRuleThumbBlackInChord]
+                    : wide && finger == 1               ? r[fitted::kRuleBlackIndexWide]
+                    : wide && finger == 2               ? r[fitted::kRuleBlackMiddleWide]
                                                         : r[fitted::kRuleBlackThumb + finger];
         }
         if (e.struck && a.finger[i] == 3) {
@@ -930,6 +937,10 @@ void markFigures(std::vector<Onset>& onsets, int hand) {
             continue;
         }
         const int before = side(s, s - 1, s > 0 && !o.afterRest);
+        const int step = fitted::kFigureInterval;  // a side's value for no interval
+        onsets[s].chromatic =
+            std::abs(before - step) == 1 ||
+            std::abs(side(s, s + 1, s + 1 < n && !onsets[s + 1].afterRest) - step) == 1;
         const int after = side(s, s + 1, s + 1 < n && !onsets[s + 1].afterRest);
         const bool beforeBlack = before < fitted::kFigureNone && onsets[s - 1].entry[0].black;
         const bool afterBlack = after < fitted::kFigureNone && onsets[s + 1].entry[0].black;
