@@ -19,8 +19,13 @@ const Costs kEmbedded = {
 // The cost given to a chord shape that cannot occur (more shapes than C(5, n)).
 constexpr float kImpossible = 50.0f;
 
-// A coarser reading of an interval or a span: its sign and one of six sizes.
+// A coarser reading of an interval or a span: its sign and one of six sizes. Values of
+// kSpecial and above are not intervals (no neighbour, a chord) and stay as they are.
+constexpr int kSpecial = 32;
 int coarse(int semitones) {
+    if (semitones >= kSpecial) {
+        return semitones;
+    }
     const int a = std::abs(semitones);
     const int size = a == 0 ? 0 : a <= 2 ? 1 : a <= 4 ? 2 : a <= 7 ? 3 : a <= 12 ? 4 : 5;
     return semitones < 0 ? -size : size;
@@ -28,6 +33,34 @@ int coarse(int semitones) {
 
 // One back-off level: the key of a context's parent at this level.
 using LevelKey = std::function<long(int context)>;
+
+// A context read as the fields its table is indexed by (each within -63..63).
+constexpr int kMaxFields = 5;
+using Fields = std::array<int, kMaxFields>;
+// A back-off level as the fields it keeps (bit i: field i) and those of them read coarsely.
+struct Level {
+    unsigned keep;
+    unsigned coarse;
+};
+
+// The parents of every context at each level: the fields a level keeps, packed into one key.
+std::vector<LevelKey> levelsOf(const std::function<Fields(int)>& decode,
+                               const std::vector<Level>& levels) {
+    std::vector<LevelKey> keys;
+    for (const Level& level : levels) {
+        keys.push_back([decode, level](int c) {
+            const Fields f = decode(c);
+            long key = 0;
+            for (int i = 0; i < kMaxFields; ++i) {
+                const bool kept = (level.keep >> i) & 1u;
+                const int v = !kept ? 0 : ((level.coarse >> i) & 1u) ? coarse(f[i]) : f[i];
+                key = key * 128 + (v + 64);
+            }
+            return key;
+        });
+    }
+    return keys;
+}
 
 // P(outcome | context) for every context, smoothed through `levels` (coarsest first, the last
 // one the full context) down to a uniform distribution over outcomes(context) outcomes; written
@@ -88,145 +121,114 @@ const Costs& embeddedCosts() {
     return kEmbedded;
 }
 
+const Rules& handSetRules() {
+    static const Rules kRules = [] {
+        Rules r{};
+        r[kRuleBlackThumb] = 3.0f;
+        r[kRuleBlackIndex] = 0.75f;
+        r[kRuleBlackMiddle] = 0.0f;
+        r[kRuleBlackRing] = 0.5f;
+        r[kRuleBlackLittle] = 1.5f;
+        r[kRuleThumbBlackInChord] = 3.0f;
+        r[kRuleRingFinger] = 0.25f;
+        r[kRuleLineEnd] = 2.0f;
+        r[kRuleCrossIndex] = 6.0f;
+        r[kRuleCrossMiddle] = 3.5f;
+        r[kRuleCrossRing] = 4.5f;
+        r[kRuleCrossStep] = 0.75f;
+        r[kRuleThumbClimb] = 3.0f;
+        r[kRuleRepeatChange] = 1.0f;
+        r[kRuleStretch] = 1.0f;
+        r[kRuleStrain] = 2.0f;
+        r[kRuleChordSpan] = 2.0f;
+        r[kRuleBookChord] = 8.0f;
+        r[kRuleLeapTravel] = 0.0f;
+        r[kRuleBlackIndexWide] = 0.75f;
+        r[kRuleBlackMiddleWide] = 0.0f;
+        return r;
+    }();
+    return kRules;
+}
+
 Costs fitCosts(const Counts& counts, double smoothing,
-               const std::array<float, kWeightCount>& weights) {
+               const std::array<float, kWeightCount>& weights, const Rules& rules) {
     Costs costs{};
     costs.weight = weights;
+    costs.rule = rules;
+    auto all = [](int) { return kFingers; };
 
-    // Transitions: context = hand, interval, colours, gap, finger before.
-    {
-        struct T {
-            int hand, interval, colours, gap, from;
-        };
-        auto decode = [](int c) {
-            T t{};
-            t.from = c % kFingers;
-            c /= kFingers;
-            t.gap = c % kGaps;
-            c /= kGaps;
-            t.colours = c % kColourPairs;
-            c /= kColourPairs;
-            t.interval = c % kIntervals - kMaxInterval;
-            t.hand = c / kIntervals;
-            return t;
-        };
-        auto key = [](long a, long b, long c, long d, long e) {
-            return (((a * 64 + b) * 8 + c) * 8 + d) * 8 + e;
-        };
-        const std::vector<LevelKey> levels = {
-            [&](int c) { return key(0, coarse(decode(c).interval) + 32, 0, 0, decode(c).from); },
-            [&](int c) { return key(0, decode(c).interval + 32, 0, 0, decode(c).from); },
-            [&](int c) {
-                const T t = decode(c);
-                return key(0, t.interval + 32, t.colours, 0, t.from);
-            },
-            [&](int c) {
-                const T t = decode(c);
-                return key(0, t.interval + 32, t.colours, t.gap + 1, t.from);
-            },
-            [&](int c) {
-                const T t = decode(c);
-                return key(t.hand + 1, t.interval + 32, t.colours, t.gap + 1, t.from);
-            },
-        };
-        smooth(
-            counts.transition, kTransitionSize / kFingers, kFingers, [](int) { return kFingers; },
-            levels, smoothing, &costs.transition);
-    }
+    // Transitions: fields interval, finger before, colours, gap, hand.
+    const auto transition = [](int c) {
+        Fields f{};
+        f[1] = c % kFingers;
+        c /= kFingers;
+        f[3] = c % kGaps;
+        c /= kGaps;
+        f[2] = c % kColourPairs;
+        c /= kColourPairs;
+        f[0] = c % kIntervals - kMaxInterval;
+        f[4] = c / kIntervals;
+        return f;
+    };
+    smooth(counts.transition, kTransitionSize / kFingers, kFingers, all,
+           levelsOf(transition,
+                    {{0b00011, 0b00001}, {0b00011, 0}, {0b00111, 0}, {0b01111, 0}, {0b11111, 0}}),
+           smoothing, &costs.transition);
 
-    // Chords: context = hand, size, span, colours, inner.
-    {
-        struct C {
-            int hand, n, span, colours, inner;
-        };
-        auto decode = [](int c) {
-            C t{};
-            t.inner = c % kInner;
-            c /= kInner;
-            t.colours = c % kColourPairs;
-            c /= kColourPairs;
-            t.span = c % kMaxSpan + 1;
-            c /= kMaxSpan;
-            t.n = c % kChordSizes + 2;
-            t.hand = c / kChordSizes;
-            return t;
-        };
-        auto key = [](long hand, long n, long span, long inner, long colours) {
-            return (((hand * 8 + n) * 64 + span) * 8 + inner) * 8 + colours;
-        };
-        const std::vector<LevelKey> levels = {
-            [&](int c) { return key(0, decode(c).n, 0, 0, 0); },
-            [&](int c) { return key(0, decode(c).n, coarse(decode(c).span) + 1, 0, 0); },
-            [&](int c) { return key(0, decode(c).n, decode(c).span + 8, 0, 0); },
-            [&](int c) {
-                const C t = decode(c);
-                return key(0, t.n, t.span + 8, t.inner + 1, 0);
-            },
-            [&](int c) {
-                const C t = decode(c);
-                return key(0, t.n, t.span + 8, t.inner + 1, t.colours + 1);
-            },
-            [&](int c) {
-                const C t = decode(c);
-                return key(t.hand + 1, t.n, t.span + 8, t.inner + 1, t.colours + 1);
-            },
-        };
-        smooth(
-            counts.chord, kChordSize / kShapes, kShapes,
-            [&](int c) { return shapeCount(decode(c).n); }, levels, smoothing, &costs.chord);
-    }
+    // Chords: fields notes, span, widest gap, colours, hand.
+    const auto chord = [](int c) {
+        Fields f{};
+        f[2] = c % kInner;
+        c /= kInner;
+        f[3] = c % kColourPairs;
+        c /= kColourPairs;
+        f[1] = c % kMaxSpan + 1;
+        c /= kMaxSpan;
+        f[0] = c % kChordSizes + 2;
+        f[4] = c / kChordSizes;
+        return f;
+    };
+    smooth(
+        counts.chord, kChordSize / kShapes, kShapes, [&](int c) { return shapeCount(chord(c)[0]); },
+        levelsOf(chord, {{0b00001, 0},
+                         {0b00011, 0b00010},
+                         {0b00011, 0},
+                         {0b00111, 0},
+                         {0b01111, 0},
+                         {0b11111, 0}}),
+        smoothing, &costs.chord);
 
-    // Line ends: context = hand, kind, colour.
-    {
-        const std::vector<LevelKey> levels = {
-            [](int c) { return static_cast<long>(c % (kLineKinds * 2) / 2); },
-            [](int c) { return static_cast<long>(100 + c % (kLineKinds * 2)); },
-            [](int c) { return static_cast<long>(1000 + c); },
-        };
-        smooth(
-            counts.start, kStartSize / kFingers, kFingers, [](int) { return kFingers; }, levels,
-            smoothing, &costs.start);
-    }
+    // Line ends: fields kind, colour, hand.
+    const auto start = [](int c) {
+        Fields f{};
+        f[1] = c % 2;
+        c /= 2;
+        f[0] = c % kLineKinds;
+        f[2] = c / kLineKinds;
+        return f;
+    };
+    smooth(counts.start, kStartSize / kFingers, kFingers, all,
+           levelsOf(start, {{0b001, 0}, {0b011, 0}, {0b111, 0}}), smoothing, &costs.start);
 
-    // Figures: context = hand, side before, side after, colour.
-    {
-        // Sides by their coarse interval (none and chord kept as they are).
-        auto side = [](int v) {
-            return v >= kFigureNone ? 100L + v : static_cast<long>(coarse(v - kFigureInterval));
-        };
-        auto decode = [](int c, int* hand, int* before, int* after, int* black) {
-            c /= kColourPairs;
-            *black = c % 2;
-            c /= 2;
-            *after = c % kFigureSides;
-            c /= kFigureSides;
-            *before = c % kFigureSides;
-            *hand = c / kFigureSides;
-        };
-        const std::vector<LevelKey> levels = {
-            [](int c) { return static_cast<long>(c / kColourPairs % 2); },
-            [&](int c) {
-                int h, b, a, k;
-                decode(c, &h, &b, &a, &k);
-                return (side(b) * 1000 + side(a)) * 2 + k;
-            },
-            [&](int c) {
-                int h, b, a, k;
-                decode(c, &h, &b, &a, &k);
-                return static_cast<long>((b * kFigureSides + a) * 2 + k);
-            },
-            [&](int c) {
-                int h, b, a, k;
-                decode(c, &h, &b, &a, &k);
-                return static_cast<long>(((b * kFigureSides + a) * 2 + k) * kColourPairs +
-                                         c % kColourPairs);
-            },
-            [](int c) { return static_cast<long>(c); },
-        };
-        smooth(
-            counts.figure, kFigureSize / kFingers, kFingers, [](int) { return kFingers; }, levels,
-            smoothing, &costs.figure);
-    }
+    // Figures: fields colour, side before, side after (intervals, or kSpecial and above for none
+    // and a chord), the neighbours' colours, hand.
+    const auto figure = [](int c) {
+        auto side = [](int v) { return v >= kFigureNone ? kSpecial + v : v - kFigureInterval; };
+        Fields f{};
+        f[3] = c % kColourPairs;
+        c /= kColourPairs;
+        f[0] = c % 2;
+        c /= 2;
+        f[2] = side(c % kFigureSides);
+        c /= kFigureSides;
+        f[1] = side(c % kFigureSides);
+        f[4] = c / kFigureSides;
+        return f;
+    };
+    smooth(counts.figure, kFigureSize / kFingers, kFingers, all,
+           levelsOf(figure,
+                    {{0b00001, 0}, {0b00111, 0b00110}, {0b00111, 0}, {0b01111, 0}, {0b11111, 0}}),
+           smoothing, &costs.figure);
     return costs;
 }
 
@@ -270,6 +272,13 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
     for (int i = 0; i < kFigureSize; i += kFingers) {
         writeRow(f, costs.figure.data() + i, kFingers);
     }
+    std::fprintf(
+        f,
+        "},\n// rules: black key thumb .. little finger, thumb black in a chord, ring finger, "
+        "line end, crossing index, middle, ring, per semitone, thumb climbing, repeat "
+        "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
+        "middle finger black away from chromatic steps\n{");
+    writeRow(f, costs.rule.data(), kRuleCount);
     std::fprintf(f, "},\n");
     const bool written = std::fflush(f) == 0 && !std::ferror(f);
     const bool closed = std::fclose(f) == 0;

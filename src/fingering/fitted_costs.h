@@ -25,6 +25,9 @@
 //    colours of the single notes before and after it.
 // Blend weights (chosen on a tuning set of training pieces) scale the three tables, mix in the
 // hand-set rules and set how strongly an identical figure keeps the fingering chosen before.
+// The rules themselves (what a black key, a passing thumb, a stretch or a leap costs) are fitted
+// too: their sizes are searched on the tuning pieces, starting from the values they were written
+// with, which the hand-set planner keeps (handSetRules()).
 
 namespace fitted {
 
@@ -61,6 +64,38 @@ enum Weight {
     kFigureWeight,
     kWeightCount
 };
+
+// The sizes of the planner's rules, in the units of its costs.
+enum Rule {
+    kRuleBlackThumb,  // a finger on a black key, by finger, for a single note
+    kRuleBlackIndex,
+    kRuleBlackMiddle,
+    kRuleBlackRing,
+    kRuleBlackLittle,
+    kRuleThumbBlackInChord,  // the thumb on a black key in a chord, where the chord may need it
+    kRuleRingFinger,         // the ring finger where another would do
+    kRuleLineEnd,            // a line beginning or ending on another finger than its outer one
+    kRuleCrossIndex,         // the thumb passing under (or a finger over it), by finger
+    kRuleCrossMiddle,
+    kRuleCrossRing,
+    kRuleCrossStep,     // each semitone of a crossing beyond the first
+    kRuleThumbClimb,    // the thumb passing onto a black key from a white one
+    kRuleRepeatChange,  // a repeated key struck with another finger
+    kRuleStretch,       // each semitone a pair of fingers is cramped or stretched
+    kRuleStrain,        // each semitone beyond a comfortable stretch
+    kRuleChordSpan,     // how much more a chord's spans weigh than a succession's
+    kRuleBookChord,     // a chord fingered otherwise than the method books
+    kRuleLeapTravel,    // each semitone the hand travels across a leap
+    // The index and the middle finger on a black key for a single note away from chromatic
+    // steps (the rules above hold within them, as in the books' chromatic scale).
+    kRuleBlackIndexWide,
+    kRuleBlackMiddleWide,
+    kRuleCount
+};
+using Rules = std::array<float, kRuleCount>;
+
+// The rules as they were written by hand.
+const Rules& handSetRules();
 
 inline int transitionIndex(int hand, int interval, int colours, int gap, int from, int to) {
     const int i = interval < -kMaxInterval  ? 0
@@ -110,6 +145,7 @@ struct Costs {
     std::array<float, kChordSize> chord;
     std::array<float, kStartSize> start;
     std::array<float, kFigureSize> figure;
+    Rules rule;
 };
 
 // Weighted counts at the full contexts above; the fit marginalises them for its back-off.
@@ -126,9 +162,9 @@ const Costs& embeddedCosts();
 // Smoothed negative log-probabilities from counts: each context's distribution is its counts
 // plus `smoothing` times the distribution of the coarser context it backs off to (the same
 // without hand, then without time, colours, and with the interval or span coarsened), down to
-// the uniform one. Weights are copied from `weights`.
+// the uniform one. Weights and rules are copied from `weights` and `rules`.
 Costs fitCosts(const Counts& counts, double smoothing,
-               const std::array<float, kWeightCount>& weights);
+               const std::array<float, kWeightCount>& weights, const Rules& rules);
 
 // Writes `costs` as the compiled-in table: `header` lines as comments, then the numbers. Writes
 // a temporary file beside `path` and renames it. False with a reason when it cannot.

@@ -34,11 +34,10 @@ constexpr int kThumb = 0;
 
 // Spans between two fingers of one hand, from the lower finger's key up to the higher finger's:
 // the relaxed range costs nothing, every semitone below it (cramped) or above it (stretched)
-// costs kStretch, every semitone beyond the comfortable maximum costs kStrain more, and a span
-// beyond the practical maximum cannot be held by the hand: the hand has to move (kLeap).
-// A span is not
-// cramped when its lower key is white and its upper key black: the finger on the black key plays
-// further in along the keys, beside the other rather than against it.
+// costs the stretch rule, every semitone beyond the comfortable maximum the strain rule more,
+// and a span beyond the practical maximum cannot be held by the hand: the hand has to move
+// (kLeap). A span is not cramped when its lower key is white and its upper key black: the finger on
+// the black key plays further in along the keys, beside the other rather than against it.
 struct SpanLimits {
     int minRelaxed;
     int maxRelaxed;
@@ -56,20 +55,19 @@ constexpr SpanLimits kSpans[kFingers][kFingers] = {
     {{}, {}, {}, {}, {1, 2, 3, 5}},
     {},
 };
-constexpr double kStretch = 1.0;
-constexpr double kStrain = 2.0;
 // A move the hand cannot make from where it is: a span beyond the practical one, or the same
 // finger going straight on to another key. The hand lifts and moves.
 constexpr double kLeap = 8.0;
 
 // Passing the thumb under a finger, or a finger over the thumb, to a key on the far side of it:
 // the base cost by finger (the middle finger crosses most easily, the little finger never),
-// plus kCrossStep for every semitone beyond the first, plus kLeap beyond kCrossMax.
-constexpr double kCrossBase[kFingers] = {0.0, 6.0, 3.5, 4.5, 14.0};
+// plus the crossing-step rule for every semitone beyond the first, plus kLeap beyond kCrossMax.
+// (The base costs of the index, middle and ring fingers are rules the fit sets; the little
+// finger's is fixed.)
+constexpr double kCrossLittle = 14.0;
 constexpr int kCrossMax[kFingers] = {0, 3, 5, 5, 0};
-constexpr double kCrossStep = 0.75;
-// The thumb passing onto a black key from a finger on a white one has to climb: costly.
-constexpr double kThumbClimb = 3.0;
+// The thumb passing onto a black key from a finger on a white one has to climb: costly (the
+// thumb-climb rule).
 // A finger on a black key lifts the hand, which makes room for the thumb to pass under it onto
 // a white key (or for the finger to pass over onto the black key): cheaper.
 constexpr double kCrossFromBlack = 1.0;
@@ -79,22 +77,20 @@ constexpr double kFingersCross = 8.0;
 // A key struck with a finger on a black key: the short thumb lands badly on one, the little
 // finger less so and the index finger little; the long middle finger takes black keys freely,
 // the ring finger nearly. (Editors put the index on black keys about twice as often as equal
-// costs for index and little finger did; these two were chosen on the training pieces.)
-constexpr double kBlackKey[kFingers] = {3.0, 0.75, 0.0, 0.5, 1.5};
-// The ring finger, the least independent one, is used where another does as well.
-constexpr double kRingFinger = 0.25;
+// costs for index and little finger did.) These are rules (fitted::kRuleBlackThumb ..), and the
+// thumb in a chord has its own, since a chord may leave no other way. The ring finger, the least
+// independent one, is used where another does as well (fitted::kRuleRingFinger).
 
 // A line (single notes after a rest or at the start) begins on the finger that leaves the whole
 // hand for the way it goes: the thumb when it rises, the little finger when it falls; and it ends
-// before a rest on the outer finger it runs towards. Another finger there costs kLineEnd.
-constexpr double kLineEnd = 2.0;
+// before a rest on the outer finger it runs towards. Another finger there costs the line-end rule.
 
-// The same key struck again: with the same finger free, with another finger a little effort.
-constexpr double kRepeatChange = 1.0;
+// The same key struck again: with the same finger free, with another finger a little effort
+// (the repeat rule).
 // A held note moving to another finger while it sounds (a silent substitution).
 constexpr double kSubstitution = 8.0;
-// The spans of a chord are held all at once: they weigh more than those between successive notes.
-constexpr double kChord = 2.0;
+// The spans of a chord are held all at once: they weigh more than those between successive notes
+// (the chord-span rule).
 // A chord whose keys the hand model cannot reach together with these fingers.
 constexpr double kOutOfReach = 10.0;
 // A note away from its printed finger: only when the notes around it leave no other way.
@@ -105,9 +101,8 @@ constexpr double kPrintedMissed = 1000.0;
 // the outer keys; in a triad the middle finger inside, the index when a fourth or more lies above
 // (E-G-C: 1-2-5), the ring finger when only a second does; in a four-key chord the index on the
 // second key and the middle finger on the third, the ring finger when a major third or a second
-// lies above it (E-G-C-E: 1-2-4-5). Any other fingering of such a chord costs kBookChord, more
-// than the spans and black keys that could tip it, less than a hand lifted between chords.
-constexpr double kBookChord = 8.0;
+// lies above it (E-G-C-E: 1-2-4-5). Any other fingering of such a chord costs the book-chord rule,
+// more than the spans and black keys that could tip it, less than a hand lifted between chords.
 constexpr int kBookChordSpan = 6;
 constexpr int kBookChordMaxSpan = 15;
 
@@ -156,12 +151,14 @@ struct Onset {
     int figure;        // a single struck note's figure in the fitted table (finger 0), or -1
     bool bookChord;    // a chord the method books finger one way, the fingers in `book`
     uint8_t book[kFingers];
+    bool chromatic;  // a single note a semitone from the single note before or after it
 };
 
 // Which costs a planning uses: the fitted table (blended with the hand-set rules by its
 // weights), or the hand-set rules alone when `fitted` is null.
 struct Model {
     const fitted::Costs* fitted;
+    const fitted::Rules* rules;                 // the fitted table's, or the hand-set ones
     const std::vector<int32_t>* measureStarts;  // rising first ticks of the measures, or none
 };
 
@@ -223,6 +220,7 @@ std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
         onset.lineEnd = -1;
         onset.lineKind = -1;
         onset.figure = -1;
+        onset.chromatic = false;
         onset.afterRest = true;
         for (int k = 0; k < kSlotCount && t > 0; ++k) {
             onset.afterRest = onset.afterRest && !isKey(grid[t - 1].slot[k].key);
@@ -298,7 +296,8 @@ void applyPrinted(std::vector<Onset>& onsets, int hand, const std::vector<Printe
 
 // Span cost of fingers lower < higher on keys lowNote and highNote, `span` = highNote.pos -
 // lowNote.pos semitones apart (span >= 1 for two different keys).
-double spanCost(int lower, int higher, const Entry& lowNote, const Entry& highNote) {
+double spanCost(const fitted::Rules& r, int lower, int higher, const Entry& lowNote,
+                const Entry& highNote) {
     const SpanLimits& s = kSpans[lower][higher];
     const int span = highNote.pos - lowNote.pos;
     if (span < 1 || span > s.maxPractical) {
@@ -306,24 +305,43 @@ double spanCost(int lower, int higher, const Entry& lowNote, const Entry& highNo
     }
     double cost = 0.0;
     if (span < s.minRelaxed && !(highNote.black && !lowNote.black)) {
-        cost += kStretch * (s.minRelaxed - span);
+        cost += r[fitted::kRuleStretch] * (s.minRelaxed - span);
     }
     if (span > s.maxRelaxed) {
-        cost += kStretch * (span - s.maxRelaxed);
+        cost += r[fitted::kRuleStretch] * (span - s.maxRelaxed);
     }
     if (span > s.maxComfortable) {
-        cost += kStrain * (span - s.maxComfortable);
+        cost += r[fitted::kRuleStrain] * (span - s.maxComfortable);
     }
     return cost;
 }
 
-// Cost of playing b with finger fb right after a with finger fa.
-double successionCost(const Entry& a, int fa, const Entry& b, int fb) {
+// Where a finger sits in a relaxed hand, in semitones from the thumb (on C D E F G).
+constexpr int kRelaxedSemitone[kFingers] = {0, 2, 4, 5, 7};
+
+// Semitones the hand travels when the note b is taken with finger fb after a with fa: how far
+// the relaxed hand over the second note lies from the relaxed hand over the first.
+int handTravel(const Entry& a, int fa, const Entry& b, int fb) {
+    return std::abs((b.pos - kRelaxedSemitone[fb]) - (a.pos - kRelaxedSemitone[fa]));
+}
+
+// Cost of playing b with finger fb right after a with finger fa. Where the hand has to lift and
+// move (a leap), each semitone it travels costs the leap-travel rule more, so that the finger
+// before a leap leaves the hand where the leap is short and the finger after it lands the hand
+// where the music goes on.
+double successionCost(const fitted::Rules& r, const Entry& a, int fa, const Entry& b, int fb) {
+    const double travel = r[fitted::kRuleLeapTravel] * handTravel(a, fa, b, fb);
+    // Beyond what thumb and little finger span, the hand lifts whichever fingers it uses: the
+    // fingers' order no longer matters, only where the hand lands. (The hand-set rules, without
+    // the travel rule, cost such a leap as the crossing or span it would be on near keys.)
+    if (travel > 0.0 && std::abs(b.pos - a.pos) > kSpans[kThumb][kFingers - 1].maxPractical) {
+        return kLeap + travel;
+    }
     if (fa == fb) {
-        return a.pos == b.pos ? 0.0 : kLeap;
+        return a.pos == b.pos ? 0.0 : kLeap + travel;
     }
     if (a.pos == b.pos) {
-        return kRepeatChange;
+        return r[fitted::kRuleRepeatChange];
     }
     const bool aLower = fa < fb;
     const int lower = aLower ? fa : fb;
@@ -332,19 +350,24 @@ double successionCost(const Entry& a, int fa, const Entry& b, int fb) {
     const Entry& higherNote = aLower ? b : a;
     const int span = higherNote.pos - lowerNote.pos;
     if (span > 0) {
-        return spanCost(lower, higher, lowerNote, higherNote);
+        const double cost = spanCost(r, lower, higher, lowerNote, higherNote);
+        return span > kSpans[lower][higher].maxPractical ? cost + travel : cost;
     }
     if (lower != kThumb) {
         return kFingersCross;
     }
     // The thumb on the far side of a finger: passing under it, or the finger passing over.
     const int distance = -span;
-    double cost = kCrossBase[higher] + kCrossStep * (distance - 1);
+    const double base = higher == 1   ? r[fitted::kRuleCrossIndex]
+                        : higher == 2 ? r[fitted::kRuleCrossMiddle]
+                        : higher == 3 ? r[fitted::kRuleCrossRing]
+                                      : kCrossLittle;
+    double cost = base + r[fitted::kRuleCrossStep] * (distance - 1);
     if (distance > kCrossMax[higher]) {
-        cost += kLeap;
+        cost += kLeap + travel;
     }
     if (lowerNote.black && !higherNote.black) {
-        cost += kThumbClimb;
+        cost += r[fitted::kRuleThumbClimb];
     } else if (higherNote.black && !lowerNote.black) {
         cost -= kCrossFromBlack;
     }
@@ -367,25 +390,33 @@ ReachInterval centreRange(const HandSetup& setup, const Onset& onset, const uint
 
 // Hand-set cost of one onset with one assignment on its own: its chord spans, black keys and
 // line ends.
-double handSetOnsetCost(const Onset& onset, const Assignment& a) {
+double handSetOnsetCost(const fitted::Rules& r, const Onset& onset, const Assignment& a) {
     double cost = 0.0;
     for (int i = 0; i < onset.count; ++i) {
         const Entry& e = onset.entry[i];
         for (int j = i + 1; j < onset.count; ++j) {
-            cost += kChord * spanCost(a.finger[i], a.finger[j], e, onset.entry[j]);
+            cost += r[fitted::kRuleChordSpan] *
+                    spanCost(r, a.finger[i], a.finger[j], e, onset.entry[j]);
         }
         if (e.struck && e.black) {
-            cost += kBlackKey[a.finger[i]];
+            const int finger = a.finger[i];
+            // Away from chromatic steps editors take black keys with the index finger more than
+            // the books' chromatic scale, which keeps the middle finger on them, would suggest.
+            const bool wide = onset.count == 1 && !onset.chromatic;
+            cost += finger == kThumb && onset.count > 1 ? r[fitted::kRuleThumbBlackInChord]
+                    : wide && finger == 1               ? r[fitted::kRuleBlackIndexWide]
+                    : wide && finger == 2               ? r[fitted::kRuleBlackMiddleWide]
+                                                        : r[fitted::kRuleBlackThumb + finger];
         }
         if (e.struck && a.finger[i] == 3) {
-            cost += kRingFinger;
+            cost += r[fitted::kRuleRingFinger];
         }
     }
     if (onset.lineEnd >= 0 && a.finger[0] != onset.lineEnd) {
-        cost += kLineEnd;
+        cost += r[fitted::kRuleLineEnd];
     }
     if (onset.bookChord && !std::equal(onset.book, onset.book + onset.count, a.finger)) {
-        cost += kBookChord;
+        cost += r[fitted::kRuleBookChord];
     }
     return cost;
 }
@@ -448,7 +479,7 @@ double fittedOnsetCost(const fitted::Costs& costs, int hand, const Onset& onset,
         cost += costs.weight[fitted::kFigureWeight] * costs.figure[onset.figure + a.finger[0]];
     }
     const float blend = costs.weight[fitted::kHandSetBlend];
-    return blend > 0.0f ? cost + blend * handSetOnsetCost(onset, a) : cost;
+    return blend > 0.0f ? cost + blend * handSetOnsetCost(costs.rule, onset, a) : cost;
 }
 
 // Cost of one onset with one assignment on its own: the model's cost, the printed fingers and
@@ -456,7 +487,7 @@ double fittedOnsetCost(const fitted::Costs& costs, int hand, const Onset& onset,
 double onsetCost(const Model& model, const HandSetup& setup, const Onset& onset,
                  const Assignment& a, size_t shape) {
     double cost = model.fitted ? fittedOnsetCost(*model.fitted, setup.hand, onset, a, shape)
-                               : handSetOnsetCost(onset, a);
+                               : handSetOnsetCost(*model.rules, onset, a);
     for (int i = 0; i < onset.count; ++i) {
         const Entry& e = onset.entry[i];
         if (e.printed >= 0 && e.printed != a.finger[i]) {
@@ -492,7 +523,7 @@ double moveCost(const Model& model, int hand, const Onset& before, const Assignm
             }
             const Entry& from = before.entry[j];
             if (model.fitted == nullptr) {
-                succession += successionCost(from, a.finger[j], e, b.finger[i]);
+                succession += successionCost(*model.rules, from, a.finger[j], e, b.finger[i]);
             } else {
                 const fitted::Costs& costs = *model.fitted;
                 const float blend = costs.weight[fitted::kHandSetBlend];
@@ -500,7 +531,8 @@ double moveCost(const Model& model, int hand, const Onset& before, const Assignm
                               costs.transition[transitionIndexOf(hand, from, a.finger[j], e,
                                                                  b.finger[i], now.gap)];
                 if (blend > 0.0f) {
-                    succession += blend * successionCost(from, a.finger[j], e, b.finger[i]);
+                    succession +=
+                        blend * successionCost(*model.rules, from, a.finger[j], e, b.finger[i]);
                 }
             }
             ++pairs;
@@ -852,7 +884,8 @@ void markLineEnds(std::vector<Onset>& onsets) {
     }
 }
 
-// Marks the chords whose fingering the method books give (see kBookChord) with that fingering.
+// Marks the chords whose fingering the method books give (see the book-chord rule) with that
+// fingering.
 void markBookChords(std::vector<Onset>& onsets) {
     for (Onset& o : onsets) {
         const int n = o.count;
@@ -904,6 +937,10 @@ void markFigures(std::vector<Onset>& onsets, int hand) {
             continue;
         }
         const int before = side(s, s - 1, s > 0 && !o.afterRest);
+        const int step = fitted::kFigureInterval;  // a side's value for no interval
+        onsets[s].chromatic =
+            std::abs(before - step) == 1 ||
+            std::abs(side(s, s + 1, s + 1 < n && !onsets[s + 1].afterRest) - step) == 1;
         const int after = side(s, s + 1, s + 1 < n && !onsets[s + 1].afterRest);
         const bool beforeBlack = before < fitted::kFigureNone && onsets[s - 1].entry[0].black;
         const bool afterBlack = after < fitted::kFigureNone && onsets[s + 1].entry[0].black;
@@ -999,7 +1036,7 @@ ReachInterval fingerReach(int hand, int finger, bool black) {
 void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs,
                           const std::vector<int32_t>& measureStarts) {
     plannerSteps = 0;
-    const Model model{&costs, &measureStarts};
+    const Model model{&costs, &costs.rule, &measureStarts};
     planHand(model, setupFor(0), printed);
     planHand(model, setupFor(1), printed);
 }
@@ -1015,7 +1052,7 @@ void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts co
         return;
     }
     plannerSteps = 0;
-    const Model model{nullptr, &measureStarts};
+    const Model model{nullptr, &fitted::handSetRules(), &measureStarts};
     planHand(model, setupFor(0), printed);
     planHand(model, setupFor(1), printed);
 }
