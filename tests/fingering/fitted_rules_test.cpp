@@ -15,7 +15,7 @@
 #include "fingering/fitted_costs.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/planner.h"
-#include "render/key_layout.h"
+#include "geometry/key_layout.h"
 #include "score/score_model.h"
 
 namespace {
