@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "animation/animation.h"
+#include "music/piece.h"
 
 // The performance in musical time. The planned grids (rightNotes/leftNotes, slot k = finger k)
 // and plans (rightPlan/leftPlan) are turned once into notes with onsets and releases in seconds,
@@ -14,11 +15,8 @@
 
 // ---- Tempo and measures of the loaded document ----
 
-// From `tick` on, the music goes at `quartersPerMinute`.
-struct TempoChange {
-    int32_t tick;
-    double quartersPerMinute;
-};
+// From `tick` on, the music goes at `quartersPerMinute`: the Piece's tempo change.
+using TempoChange = PieceTempo;
 
 // Where a measure of the piano part starts, by the number written in the score.
 struct MeasureStart {
