@@ -176,7 +176,7 @@ struct PerformanceClock {
     double anchorTime = 0.0;  // performance time at that moment
 };
 
-// Largest and smallest rate the faster/slower steps reach.
+// Largest and smallest rate the faster/slower steps reach; --speed takes the same range.
 constexpr double kMaxClockRate = 4.0;
 constexpr double kMinClockRate = 0.25;
 
