@@ -16,6 +16,8 @@ import tempfile
 CORE = ["score", "music", "midi", "prepare", "animation", "geometry", "fingering", "timeline",
         "look"]
 ALLOWED = {
+    # Helpers every layer shares (header only): the I/O layers' fault-injection counter.
+    "base": [],
     "score": [],
     "music": ["score"],
     "midi": ["music", "score"],
@@ -33,6 +35,11 @@ ALLOWED = {
     "app": CORE + ["render", "audio", "export"],
     "entry": CORE + ["render", "audio", "export", "app"],  # main.cpp, *_main.cpp
 }
+
+# Every layer may use the shared helpers.
+for _layer, _below in ALLOWED.items():
+    if _layer != "base":
+        _below.append("base")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+/[^"]+)"', re.M)
 
@@ -79,6 +86,7 @@ def plant(root):
         ("animation/animation.cpp", '#include "app/state.h"\n'),
         ("geometry/hand_model.h", '#include "fingering/planner.h"\n'),
         ("export/export.h", '#include "app/options.h"\n'),
+        ("base/fault_counter.h", '#include "score/dom.h"\n'),
     ]
     ok = True
     with tempfile.TemporaryDirectory() as scratch:

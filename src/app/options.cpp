@@ -9,6 +9,7 @@
 
 #include "look/look_frame.h"
 #include "midi/midi_file.h"
+#include "timeline/timeline.h"
 
 namespace {
 // Every long option the program knows. Only these switch the command line away from the classic
@@ -22,9 +23,8 @@ constexpr const char* kLongOptions[] = {
 constexpr const char* kProgram = "quorvel";
 constexpr const char* kVersion = "quorvel 1.1";
 
-// Limits of the numeric options.
-constexpr double kSlowestSpeed = 0.25;
-constexpr double kFastestSpeed = 4.0;
+// Limits of the numeric options; the speed goes as far as the clock does (kMinClockRate to
+// kMaxClockRate).
 constexpr int kSmallestSide = 16;   // pixels; below this nothing of the keyboard can be seen
 constexpr int kLargestSide = 7680;  // pixels; 8K, the largest frame encoders commonly take
 constexpr int kLowestFps = 1;
@@ -205,7 +205,7 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         usageError("--fingering must be simple or optimal, not '" + fingering + "'");
         return ParseOutcome::Exit1;
     }
-    if (!(speed >= kSlowestSpeed && speed <= kFastestSpeed)) {
+    if (!(speed >= kMinClockRate && speed <= kMaxClockRate)) {
         usageError("--speed must be between 0.25 and 4");
         return ParseOutcome::Exit1;
     }
@@ -261,7 +261,7 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         o.mode = RunMode::MidiFile;
         o.outputPath = midiPath;
         if (o.mute || !o.soundfont.empty() || speed != 1.0 || !o.fromMeasure.empty() ||
-            !o.toMeasure.empty() || !size.empty() || fps != 60 || o.camera != "player" ||
+            !o.toMeasure.empty() || !size.empty() || fps != kDefaultFps || o.camera != "player" ||
             o.hand >= 0 || o.loop || o.metronome) {
             usageError(
                 "--export-midi writes the whole piece as it is played; it takes --prepare, "
@@ -311,7 +311,7 @@ ParseOutcome parseProgramOptions(int argc, char** argv, ProgramOptions* options)
         return ParseOutcome::Exit1;
     }
     if ((o.mode == RunMode::Classic || o.mode == RunMode::Realtime) &&
-        (!size.empty() || fps != 60 || o.camera != "player")) {
+        (!size.empty() || fps != kDefaultFps || o.camera != "player")) {
         usageError("--size, --fps and --camera go with --export or --still");
         return ParseOutcome::Exit1;
     }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "export/export_defaults.h"
+
 // The long options of the program. Without any of them the program is the classic one: the
 // first argument is the score and every further argument is ignored, exactly as before. As soon
 // as an argument names one of these options, the whole command line is read by the parser below.
@@ -31,17 +33,17 @@ struct ProgramOptions {
     bool prepare = false;            // normalise the score before the reader sees it
     std::vector<std::string> parts;  // --part: ids or 1-based positions; right hand, then left
     FingeringChoice fingering = FingeringChoice::Default;
-    bool startPlaying = false;  // --play: start the performance as soon as the window opens
-    bool mute = false;          // no sound
-    std::string soundfont;      // SoundFont path; empty: the packaged General MIDI one
-    double speed = 1.0;         // tempo factor, 0.25 .. 4
-    bool repeats = true;        // --no-repeats clears it: every measure played once
-    std::string fromMeasure;    // first measure to play (its number as written); empty: start
-    std::string toMeasure;      // last measure to play; empty: the end
-    std::string outputPath;     // --export or --still: the file to write
-    int width = 1280;           // --size W x H of the exported frames, pixels
-    int height = 720;
-    int fps = 60;                   // --fps: frames per second of an export
+    bool startPlaying = false;       // --play: start the performance as soon as the window opens
+    bool mute = false;               // no sound
+    std::string soundfont;           // SoundFont path; empty: the packaged General MIDI one
+    double speed = 1.0;              // tempo factor, 0.25 .. 4
+    bool repeats = true;             // --no-repeats clears it: every measure played once
+    std::string fromMeasure;         // first measure to play (its number as written); empty: start
+    std::string toMeasure;           // last measure to play; empty: the end
+    std::string outputPath;          // --export or --still: the file to write
+    int width = kDefaultFrameWidth;  // --size W x H of the exported frames, pixels
+    int height = kDefaultFrameHeight;
+    int fps = kDefaultFps;          // --fps: frames per second of an export
     std::string at;                 // --at: the position of a still (see the help text)
     std::string camera = "player";  // --camera: player, above, side or follow
     std::string colors;             // --colors: the hands' colours; empty: the defaults

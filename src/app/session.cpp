@@ -118,9 +118,7 @@ int loadAsIs(const char* path, const char* shownPath) {
     holdFormatMessages = true;
     heldFormatMessages.clear();
     if (!readScoreBytes(path, &sessionDocument, &unreadable) || sessionDocument.empty()) {
-        char program[] = "quorvel";
-        char* argv[] = {program, const_cast<char*>(path), nullptr};
-        loaded = loadScore(shownPath != nullptr ? 2 : 1, argv);
+        loaded = loadScoreFile(path, shownPath);
     } else {
         loaded = loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
     }

@@ -11,8 +11,9 @@
 #include "audio/synth_setup.h"
 #include "timeline/timeline.h"
 
-long audioCallsMade = 0;
-long audioFailCallNumber = 0;
+FaultCounter audioFaults;
+long& audioCallsMade = audioFaults.made;
+long& audioFailCallNumber = audioFaults.failAt;
 
 namespace {
 
@@ -147,8 +148,7 @@ void putLittle(unsigned char* out, uint32_t value, int bytes) {
 }  // namespace
 
 bool audioCall(bool ok) {
-    ++audioCallsMade;
-    lastCallInjected = audioFailCallNumber != 0 && audioCallsMade == audioFailCallNumber;
+    lastCallInjected = audioFaults.fails();
     return ok && !lastCallInjected;
 }
 

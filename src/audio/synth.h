@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/fault_counter.h"
+
 struct Timeline;
 
 // The synthesiser behind every sound the program makes: a General MIDI piano from a SoundFont,
@@ -63,5 +65,6 @@ bool writeWav(const std::string& path, const std::vector<float>& stereo, int sam
               std::string* error);
 
 // ---- Test hooks: fault injection. Read and written by tests; the program leaves them at 0. ----
-extern long audioCallsMade;       // fallible synthesiser and file calls made so far
-extern long audioFailCallNumber;  // the call with this 1-based number fails; 0 none
+extern FaultCounter audioFaults;   // fallible synthesiser and file calls
+extern long& audioCallsMade;       // audioFaults.made
+extern long& audioFailCallNumber;  // audioFaults.failAt

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "audio/loudness.h"
+#include "export/export_defaults.h"
 #include "export/output_file.h"
 #include "geometry/player_view.h"
 #include "look/look_camera.h"
@@ -24,9 +25,9 @@ constexpr int kExportSampleRate = 48000;
 
 struct ExportRequest {
     std::string outputPath;
-    int width = 1280;  // pixels; both even for a video
-    int height = 720;
-    int fps = 60;
+    int width = kDefaultFrameWidth;  // pixels; both even for a video
+    int height = kDefaultFrameHeight;
+    int fps = kDefaultFps;
     CameraView camera = CameraView::Player;
     double speed = 1.0;
     std::string fromMeasure;  // first measure played, as numbered in the score; "": the start

@@ -2,8 +2,9 @@
 
 #include <mutex>
 
-long exportCallsMade = 0;
-long exportFailCallNumber = 0;
+FaultCounter exportFaults;
+long& exportCallsMade = exportFaults.made;
+long& exportFailCallNumber = exportFaults.failAt;
 
 namespace {
 // The drawing and the encoding thread both make fallible calls: each call counts exactly once.
@@ -12,6 +13,5 @@ std::mutex counting;
 
 bool exportCallFails() {
     std::lock_guard<std::mutex> lock(counting);
-    ++exportCallsMade;
-    return exportFailCallNumber != 0 && exportCallsMade == exportFailCallNumber;
+    return exportFaults.fails();
 }

@@ -1,7 +1,5 @@
 #include "fingering/optimal_annotate.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <pugixml.hpp>
 #include <sstream>
@@ -18,29 +16,14 @@ namespace {
 // the first of them.
 constexpr const char* kAfterNotations[] = {"lyric", "play", "listen"};
 
-// Loads the prepared document into the grids. The reader reports its progress on standard output,
-// which is where a caller of this tool may be writing the score; it is silenced for the load.
+// Loads the prepared document into the grids. The reader's progress stays off standard output,
+// which is where a caller of this tool may be writing the score.
 bool loadQuietly(const std::string& xml) {
-    std::fflush(stdout);
-    const int saved = dup(1);
-    FILE* null = std::fopen("/dev/null", "w");
-    if (saved >= 0 && null != nullptr) {
-        dup2(fileno(null), 1);
-    }
     setStartValues();
     // The reader appends to the grids; a previous score must not stay in front of this one.
     rightNotes.clear();
     leftNotes.clear();
-    const bool loaded = loadScoreFromBuffer(xml.data(), xml.size(), nullptr) == 0;
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, 1);
-        close(saved);
-    }
-    if (null != nullptr) {
-        std::fclose(null);
-    }
-    return loaded;
+    return loadScoreFromBuffer(xml.data(), xml.size(), nullptr, /*quiet=*/true) == 0;
 }
 
 // The finger (1..5) planned for `note`, or 0 when the grid does not hold it.

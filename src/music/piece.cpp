@@ -32,20 +32,20 @@ std::string counted(size_t count, const char* one, const char* many) {
 
 // ---- Seconds over the tempo map ----
 
-double pieceSeconds(const Piece& piece, double tick) {
-    const double perQuarter = piece.divisions > 0 ? piece.divisions : 1.0;
+double tempoMapSeconds(const std::vector<PieceTempo>& tempo, double ticksPerQuarter, double tick) {
     double seconds = 0.0;
-    double at = 0.0;
-    double qpm = piece.tempo.empty() ? 120.0 : piece.tempo.front().quartersPerMinute;
-    if (tick < 0.0) {
-        return tick / perQuarter * 60.0 / qpm;
+    double from = 0.0;
+    double qpm = tempo.empty() ? 120.0 : tempo.front().quartersPerMinute;
+    for (size_t i = 1; i < tempo.size() && tempo[i].tick < tick; ++i) {
+        seconds += (tempo[i].tick - from) * 60.0 / (qpm * ticksPerQuarter);
+        from = tempo[i].tick;
+        qpm = tempo[i].quartersPerMinute;
     }
-    for (size_t i = 1; i < piece.tempo.size() && piece.tempo[i].tick < tick; ++i) {
-        seconds += (piece.tempo[i].tick - at) / perQuarter * 60.0 / qpm;
-        at = piece.tempo[i].tick;
-        qpm = piece.tempo[i].quartersPerMinute;
-    }
-    return seconds + (tick - at) / perQuarter * 60.0 / qpm;
+    return seconds + (tick - from) * 60.0 / (qpm * ticksPerQuarter);
+}
+
+double pieceSeconds(const Piece& piece, double tick) {
+    return tempoMapSeconds(piece.tempo, piece.divisions > 0 ? piece.divisions : 1.0, tick);
 }
 
 // ---- Settling a piece ----

@@ -64,6 +64,12 @@ struct Piece {
     std::vector<PieceDynamic> dynamics;  // in order
 };
 
+// Seconds from tick 0 to `tick` (fractional allowed) at speed 1 over a tempo map sorted by tick,
+// at `ticksPerQuarter` ticks a quarter; the first tempo governs ticks before the first change
+// and before 0, 120 quarters a minute an empty map. The one walk of a tempo map to seconds: the
+// piece's times and the timeline's both come from it.
+double tempoMapSeconds(const std::vector<PieceTempo>& tempo, double ticksPerQuarter, double tick);
+
 // Seconds at `tick` (fractional allowed) over the piece's tempo map at speed 1.
 double pieceSeconds(const Piece& piece, double tick);
 

@@ -8,8 +8,9 @@
 #include <cstring>
 #include <pugixml.hpp>
 
-long containerZipCallsMade = 0;
-long containerFailZipCall = 0;
+FaultCounter containerZipFaults;
+long& containerZipCallsMade = containerZipFaults.made;
+long& containerFailZipCall = containerZipFaults.failAt;
 
 namespace {
 
@@ -22,8 +23,7 @@ constexpr size_t kReadChunk = size_t{64} << 10;
 
 // Counts one libzip call and tells whether the test hook wants it to fail.
 bool zipCallFails() {
-    ++containerZipCallsMade;
-    return containerFailZipCall != 0 && containerZipCallsMade == containerFailZipCall;
+    return containerZipFaults.fails();
 }
 
 std::string zipCodeText(int code) {

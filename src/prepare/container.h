@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "base/fault_counter.h"
+
 // Each returns false with a one-line reason in *error (no trailing newline) when the score
 // cannot be read; *xml is then left empty.
 bool readScoreText(const std::string& path, std::string* xml, std::string* error);
@@ -20,5 +22,6 @@ bool readScoreTextFromMemory(const std::string& bytes, std::string* xml, std::st
 constexpr size_t kMaxScoreTextBytes = size_t{256} << 20;
 
 // ---- Test hooks: fault injection. The program leaves them at 0. ----
-extern long containerZipCallsMade;  // libzip calls made so far
-extern long containerFailZipCall;   // the call with this 1-based number fails; 0 none
+extern FaultCounter containerZipFaults;  // libzip calls
+extern long& containerZipCallsMade;      // containerZipFaults.made
+extern long& containerFailZipCall;       // containerZipFaults.failAt

@@ -17,8 +17,10 @@
 char reportBuffer[1024];
 void (*debugOutput)(const char* text) = nullptr;
 long domLiveHandles = 0;
-long domCallsMade = 0;
-long domFailCallNumber = 0;
+bool quietReports = false;
+FaultCounter domFaults;
+long& domCallsMade = domFaults.made;
+long& domFailCallNumber = domFaults.failAt;
 
 struct DomDocumentData {
     pugi::xml_document xml;
@@ -75,8 +77,7 @@ namespace {
 
 // Counts one fallible call and tells whether the test hook wants it to fail.
 bool injectFailure() {
-    ++domCallsMade;
-    return domFailCallNumber != 0 && domCallsMade == domFailCallNumber;
+    return domFaults.fails();
 }
 
 // The parser keeps no whitespace-only text between elements, no comments and no processing
@@ -1006,6 +1007,9 @@ void debugReport(const char* format, ...) {
     va_end(arguments);
     if (debugOutput != nullptr) {
         debugOutput(reportBuffer);
+    }
+    if (quietReports) {
+        return;
     }
     std::printf("%s", reportBuffer);
     std::fflush(stdout);

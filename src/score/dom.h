@@ -15,6 +15,8 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "base/fault_counter.h"
+
 using DomStatus = int32_t;
 
 constexpr DomStatus kDomOk = 0;
@@ -31,11 +33,15 @@ extern char reportBuffer[1024];  // text of the latest report, at most 1023 char
 // Second destination of every report; Linux has no debugger output channel, so it is empty
 // (nullptr: the copy is dropped) unless a caller or a test installs one.
 extern void (*debugOutput)(const char* text);
+// Set by the reader for the length of a quiet load: reports reach debugOutput but not standard
+// output.
+extern bool quietReports;
 extern long domLiveHandles;  // handles and texts held right now, across all documents
 
 // ---- Test hooks: fault injection. Read and written by tests; the program leaves them at 0. ----
-extern long domCallsMade;       // fallible DOM calls made so far (create, configure, load, ...)
-extern long domFailCallNumber;  // the call with this 1-based number fails with kDomFailure; 0 none
+extern FaultCounter domFaults;   // fallible DOM calls (create, configure, load, ...)
+extern long& domCallsMade;       // domFaults.made
+extern long& domFailCallNumber;  // domFaults.failAt: that call fails with kDomFailure
 
 // Keeps domLiveHandles in step with the life of one held handle or text.
 struct DomHold {

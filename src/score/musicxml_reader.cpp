@@ -604,18 +604,23 @@ int32_t stepOffset(const char* text) {
 
 namespace {
 
+// Set for the length of one quiet load: the progress and totals are not printed.
+bool quietLoad = false;
+
 // Creates the document and loads it from the file at `path`, or, when `path` is null, from the
 // `size` bytes at `data`; then reads the piano part. `shownPath` is printed as the file's name
 // (null: no File line).
 int32_t readScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
-    std::printf("Loading MusicXML file...\n");
-    std::fflush(stdout);
+    if (!quietLoad) {
+        std::printf("Loading MusicXML file...\n");
+        std::fflush(stdout);
+    }
 
     DomDocument pXMLDom = createDomDocument();
     if (!pXMLDom) {
         return -1;
     }
-    if (shownPath != nullptr) {
+    if (shownPath != nullptr && !quietLoad) {
         std::printf("File : %s\n", shownPath);
         std::fflush(stdout);
     }
@@ -648,25 +653,32 @@ int32_t readScoreFrom(const char* path, const char* data, size_t size, const cha
         return -1;
     }
 
-    std::printf("\n");
-    std::fflush(stdout);
-    std::printf("Total duration: %d\n", currentTick);
-    std::fflush(stdout);
-    std::printf("Divisions : %d\n", divisions);
-    std::fflush(stdout);
-    std::printf("Quarter Note Count : %f\n",
-                static_cast<double>(currentTick) / static_cast<double>(divisions));
-    std::fflush(stdout);
+    if (!quietLoad) {
+        std::printf("\n");
+        std::fflush(stdout);
+        std::printf("Total duration: %d\n", currentTick);
+        std::fflush(stdout);
+        std::printf("Divisions : %d\n", divisions);
+        std::fflush(stdout);
+        std::printf("Quarter Note Count : %f\n",
+                    static_cast<double>(currentTick) / static_cast<double>(divisions));
+        std::fflush(stdout);
+    }
     scanLength = 4 * divisions;
     return 0;
 }
 
 // readScoreFrom, keeping the reason of a failure in lastLoadError.
-int32_t loadScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
+int32_t loadScoreFrom(const char* path, const char* data, size_t size, const char* shownPath,
+                      bool quiet = false) {
+    quietLoad = quiet;
+    quietReports = quiet;
     lastLoadError.clear();
     lastLoadUnparsed = false;
     lastFormatMessage.clear();
     const int32_t result = readScoreFrom(path, data, size, shownPath);
+    quietLoad = false;
+    quietReports = false;
     if (result == 0) {
         lastLoadError.clear();
     } else if (lastLoadError.empty()) {
@@ -690,6 +702,10 @@ int32_t loadScore(int argc, char** argv) {
     return loadScoreFrom(kDefaultScorePath, nullptr, 0, nullptr);
 }
 
-int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath) {
-    return loadScoreFrom(nullptr, data, size, shownPath);
+int32_t loadScoreFile(const char* path, const char* shownPath, bool quiet) {
+    return loadScoreFrom(path, nullptr, 0, shownPath, quiet);
+}
+
+int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath, bool quiet) {
+    return loadScoreFrom(nullptr, data, size, shownPath, quiet);
 }

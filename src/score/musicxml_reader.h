@@ -13,10 +13,17 @@ constexpr const char* kDefaultScorePath = "../debug/OrlundePianoSonata.xml";
 // Returns 0 on success and -1 on any failure, after printing why.
 int32_t loadScore(int argc, char** argv);
 
+// The same for the score in the file at `path`, printed as "File : <shownPath>" (null prints no
+// File line): loadScore(2, {program, path}) is loadScoreFile(path, path). With `quiet` the
+// progress and totals on standard output are left out (format messages still go to standard
+// error), for a caller that may be writing its own output there.
+int32_t loadScoreFile(const char* path, const char* shownPath, bool quiet = false);
+
 // The same for a score held in memory: the `size` bytes at `data`. `shownPath` is printed as
 // "File : <shownPath>" (null prints no File line); messages, totals and grids are those of
 // loadScore for a file holding the same bytes.
-int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath);
+int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath,
+                            bool quiet = false);
 
 // Why the last loadScore or loadScoreFromBuffer returned -1, as one line without a newline
 // (the parser's reason, or the last format message the reader printed); empty after a success.

@@ -499,17 +499,7 @@ bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::str
 }
 
 double tickToSeconds(const ScoreTiming& timing, double tick) {
-    const double perQuarter = ticksPerQuarter(timing);
-    double seconds = 0.0;
-    double from = 0.0;
-    double tempo =
-        timing.tempo.empty() ? kDefaultQuartersPerMinute : timing.tempo.front().quartersPerMinute;
-    for (size_t i = 1; i < timing.tempo.size() && timing.tempo[i].tick < tick; ++i) {
-        seconds += (timing.tempo[i].tick - from) * 60.0 / (tempo * perQuarter);
-        from = timing.tempo[i].tick;
-        tempo = timing.tempo[i].quartersPerMinute;
-    }
-    return seconds + (tick - from) * 60.0 / (tempo * perQuarter);
+    return tempoMapSeconds(timing.tempo, ticksPerQuarter(timing), tick);
 }
 
 double secondsToTick(const ScoreTiming& timing, double seconds) {

@@ -15,11 +15,8 @@
 
 // ---- Tempo and measures of the loaded document ----
 
-// From `tick` on, the music goes at `quartersPerMinute`.
-struct TempoChange {
-    int32_t tick;
-    double quartersPerMinute;
-};
+// From `tick` on, the music goes at `quartersPerMinute`: the Piece's tempo change.
+using TempoChange = PieceTempo;
 
 // Where a measure of the piano part starts, by the number written in the score.
 struct MeasureStart {
@@ -199,7 +196,7 @@ struct PerformanceClock {
     double anchorTime = 0.0;  // performance time at that moment
 };
 
-// Largest and smallest rate the faster/slower steps reach.
+// Largest and smallest rate the faster/slower steps reach; --speed takes the same range.
 constexpr double kMaxClockRate = 4.0;
 constexpr double kMinClockRate = 0.25;
 
