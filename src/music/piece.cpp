@@ -4,12 +4,14 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <queue>
 #include <string>
+#include <utility>
 
 #include "score/score_model.h"
 
 // Sections: seconds over the tempo map; settling a piece; the piece into the classic grids;
-// the classic grids into a piece.
+// the piece into the grids as its strict document lays them out; the classic grids into a piece.
 
 namespace {
 bool noteOrder(const PieceNote& a, const PieceNote& b) {
@@ -201,6 +203,113 @@ void fillClassicGrids(const Piece& piece, GridReport* report) {
     divisions = std::max<int32_t>(piece.divisions, 1);
     scanLength = 4 * divisions;
     currentTick = length;
+}
+
+// ---- The piece into the grids as its strict document lays them out ----
+
+namespace {
+// Puts `note` into the first free slot of every tick it sounds in; false when one has none.
+bool placeInFirstFreeSlots(std::vector<NoteEvent>* grid, const PieceNote& note) {
+    for (int32_t t = note.tick; t < note.endTick; ++t) {
+        NoteSlot* free = nullptr;
+        for (NoteSlot& slot : (*grid)[static_cast<size_t>(t)].slot) {
+            if (slot.key == kNoKey) {
+                free = &slot;
+                break;
+            }
+        }
+        if (free == nullptr) {
+            return false;
+        }
+        free->key = note.key;
+        free->lastTick = t + 1 == note.endTick ? 1 : 0;
+    }
+    return true;
+}
+}  // namespace
+
+bool fillStrictGrids(const Piece& piece) {
+    // The notes in the order the document lists them before it groups them: onset, hand, key.
+    std::vector<const PieceNote*> notes;
+    notes.reserve(piece.notes.size());
+    int32_t length = std::max<int32_t>(piece.endTick, 1);
+    for (const PieceNote& note : piece.notes) {
+        if (note.key >= 0 && note.key < kKeyCount && note.tick >= 0 && note.endTick > note.tick) {
+            notes.push_back(&note);
+            length = std::max(length, note.endTick);
+        }
+    }
+    std::stable_sort(notes.begin(), notes.end(), [](const PieceNote* a, const PieceNote* b) {
+        return a->tick != b->tick   ? a->tick < b->tick
+               : a->hand != b->hand ? a->hand < b->hand
+                                    : a->key < b->key;
+    });
+    rightNotes.assign(static_cast<size_t>(length), kEmptyEvent);
+    leftNotes.assign(static_cast<size_t>(length), kEmptyEvent);
+    std::vector<NoteEvent>* grids[2] = {&rightNotes, &leftNotes};
+    const size_t measureCount = std::max<size_t>(piece.measures.size(), 1);
+    size_t next = 0;
+    std::vector<const PieceNote*> hand[2];
+    bool fits = true;
+    for (size_t m = 0; m < measureCount && fits; ++m) {
+        const bool last = m + 1 == measureCount;
+        const int32_t end = last ? length : piece.measures[m + 1].tick;
+        hand[0].clear();
+        hand[1].clear();
+        // A note belongs to the measure it starts in; the last measure takes what is left.
+        while (next < notes.size() && (last || notes[next]->tick < end)) {
+            hand[notes[next]->hand == 1 ? 1 : 0].push_back(notes[next]);
+            ++next;
+        }
+        // Strokes (one onset, one end) in lanes: each stroke takes the lane that became free
+        // first (the lowest such lane on a tie), else opens a new one; the right hand's lanes
+        // come before the left's, and the document writes lane after lane.
+        using Stroke = std::pair<size_t, size_t>;  // first note in hand[h], notes
+        std::vector<std::pair<int, std::vector<Stroke>>> lanes;
+        for (int h = 0; h < 2; ++h) {
+            std::vector<const PieceNote*>& mine = hand[h];
+            std::stable_sort(mine.begin(), mine.end(), [](const PieceNote* a, const PieceNote* b) {
+                return a->tick != b->tick ? a->tick < b->tick : a->endTick < b->endTick;
+            });
+            using Free = std::pair<int32_t, size_t>;  // lane end, lane
+            std::priority_queue<Free, std::vector<Free>, std::greater<Free>> free;
+            for (size_t k = 0; k < mine.size();) {
+                size_t count = 1;
+                while (k + count < mine.size() && mine[k + count]->tick == mine[k]->tick &&
+                       mine[k + count]->endTick == mine[k]->endTick) {
+                    ++count;
+                }
+                if (!free.empty() && free.top().first <= mine[k]->tick) {
+                    const size_t lane = free.top().second;
+                    free.pop();
+                    lanes[lane].second.push_back({k, count});
+                    free.push({mine[k]->endTick, lane});
+                } else {
+                    lanes.push_back({h, {{k, count}}});
+                    free.push({mine[k]->endTick, lanes.size() - 1});
+                }
+                k += count;
+            }
+        }
+        for (const auto& [h, strokes] : lanes) {
+            for (const Stroke& stroke : strokes) {
+                for (size_t c = 0; c < stroke.second && fits; ++c) {
+                    fits = placeInFirstFreeSlots(grids[h], *hand[h][stroke.first + c]);
+                }
+            }
+        }
+    }
+    divisions = std::max<int32_t>(piece.divisions, 1);
+    scanLength = 4 * divisions;
+    if (!fits) {
+        rightNotes.clear();
+        leftNotes.clear();
+        currentTick = -1;
+        return false;
+    }
+    // The document's last measure ends with the cursor on its last tick.
+    currentTick = std::max<int32_t>(piece.endTick, 1) - 1;
+    return true;
 }
 
 // ---- The classic grids into a piece ----

@@ -96,6 +96,16 @@ struct GridReport {
 // has room, else it is left out. Every such change is counted in *report.
 void fillClassicGrids(const Piece& piece, GridReport* report);
 
+// Fills the grids of a piece whose notes already fit them (every key on the keyboard, at most
+// five notes a hand at once, a key let go before it is struck again: the preparation's piece)
+// exactly as the classic reader fills them from the strict document written of it: each note
+// kept as it is, and each tick's slots in the order that document places its notes (measure by
+// measure, the right hand before the left, each hand's notes of one onset and one end as a chord
+// in lanes of strokes that never overlap). currentTick is left where the reader's cursor ends,
+// on the last tick of the last measure. false, with the grids cleared, when a sixth note would
+// sound in one hand.
+bool fillStrictGrids(const Piece& piece);
+
 // The notes of the grids in the globals (as loaded or as planned: a planned grid gives each note
 // the finger of its slot), with the given tempo map and measures (ticks of the grids).
 Piece pieceFromClassicGrids(const std::vector<PieceTempo>& tempo,

@@ -74,3 +74,81 @@ TEST(PreparedPiece, HoldsWhatTheReadersMakeOfThePreparedDocument) {
     }
     EXPECT_GE(compared, 30u);
 }
+
+namespace {
+// Every cell of both grids, the divisions, the scan length and the reader's last cursor.
+struct Grids {
+    std::vector<NoteEvent> right, left;
+    int32_t divisions = 0, scanLength = 0, total = 0;
+};
+
+Grids gridsNow() {
+    return {rightNotes, leftNotes, divisions, scanLength, currentTick};
+}
+
+// The first cell where two grids differ, as a line for the failure message; "" when equal.
+std::string firstDifference(const Grids& a, const Grids& b) {
+    if (a.divisions != b.divisions || a.scanLength != b.scanLength || a.total != b.total ||
+        a.right.size() != b.right.size() || a.left.size() != b.left.size()) {
+        return "divisions " + std::to_string(a.divisions) + "/" + std::to_string(b.divisions) +
+               ", total " + std::to_string(a.total) + "/" + std::to_string(b.total) + ", ticks " +
+               std::to_string(a.right.size()) + "/" + std::to_string(b.right.size());
+    }
+    for (int hand = 0; hand < 2; ++hand) {
+        const std::vector<NoteEvent>& x = hand == 0 ? a.right : a.left;
+        const std::vector<NoteEvent>& y = hand == 0 ? b.right : b.left;
+        for (size_t t = 0; t < x.size(); ++t) {
+            for (int s = 0; s < kSlotCount; ++s) {
+                if (x[t].slot[s].key != y[t].slot[s].key ||
+                    x[t].slot[s].lastTick != y[t].slot[s].lastTick) {
+                    return "hand " + std::to_string(hand) + " tick " + std::to_string(t) +
+                           " slot " + std::to_string(s) + ": key " +
+                           std::to_string(x[t].slot[s].key) + " last " +
+                           std::to_string(x[t].slot[s].lastTick) + " against key " +
+                           std::to_string(y[t].slot[s].key) + " last " +
+                           std::to_string(y[t].slot[s].lastTick);
+                }
+            }
+        }
+    }
+    return "";
+}
+}  // namespace
+
+// The grids the session fills from the preparation's Piece are, cell for cell, those the classic
+// reader makes of the strict document the preparation writes: on the real exports, the
+// performance pieces, the bundled score and the ornament pieces, with and without the ornaments
+// played, with repeats and without.
+TEST(PreparedPiece, GridsFromThePieceEqualTheReadersGridsOfTheStrictDocument) {
+    std::vector<std::string> files = {"../debug/OrlundePianoSonata.xml"};
+    for (const char* folder :
+         {"data/real", "data/performance", "data/ornaments", "data/prepare", "data/repeats"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string ext = entry.path().extension().string();
+            if (ext == ".musicxml" || ext == ".mxl" || ext == ".xml") {
+                files.push_back(entry.path().string());
+            }
+        }
+    }
+    std::sort(files.begin(), files.end());
+    size_t compared = 0;
+    for (const std::string& path : files) {
+        for (int variant = 0; variant < 3; ++variant) {
+            PrepareOptions options;
+            options.ornaments = variant == 1;
+            options.repeats = variant != 2;
+            PrepareResult prepared;
+            if (!prepareScore(path, options, &prepared)) {
+                continue;
+            }
+            ++compared;
+            ASSERT_EQ(loadPrepared(prepared).result, 0) << path;
+            const Grids read = gridsNow();
+            resetModel();
+            ASSERT_TRUE(fillStrictGrids(prepared.piece)) << path;
+            const Grids filled = gridsNow();
+            EXPECT_EQ(firstDifference(read, filled), "") << path << " variant " << variant;
+        }
+    }
+    EXPECT_GE(compared, 90u);
+}
