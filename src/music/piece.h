@@ -24,6 +24,8 @@ struct PieceNote {
     int staff = 0;                    // 1-based staff of a score; 0 none (MIDI)
     int voice = 0;                    // voice of a score, or the MIDI channel plus one; 0 none
     int measure = 0;                  // index into Piece::measures of the measure holding the onset
+    bool tiedOn = false;  // continues the note of its key that ends where it starts, unstruck
+                          // (a piece of a note too long for one duration of a strict score)
 };
 
 struct PieceTempo {

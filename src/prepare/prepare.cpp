@@ -1308,6 +1308,7 @@ Piece preparedPiece(const std::vector<Note>& notes, const std::vector<int64_t>& 
         note.endTick = static_cast<int32_t>(n.end);
         note.printedFinger = n.finger;
         note.staff = n.hand + 1;
+        note.tiedOn = n.tiedOn;
         piece.notes.push_back(note);
     }
     signaturesFromLengths(&piece);
@@ -1509,6 +1510,9 @@ std::string joinValues(const std::vector<int64_t>& values) {
     return text;
 }
 
+bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& options,
+                   PrepareResult* result);
+
 bool prepare(const std::string& sourceXml, const PrepareOptions& options, PrepareResult* result) {
     pugi::xml_document document;
     constexpr unsigned kParse = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
@@ -1521,6 +1525,13 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
                         std::to_string(parsed.offset);
         return false;
     }
+    return prepareParsed(document, options, result);
+}
+
+// The preparation of a document already parsed (texts trimmed, a leading text embedded in its
+// element); it only reads the tree.
+bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& options,
+                   PrepareResult* result) {
     std::vector<PartInfo> parts;
     if (!collectParts(document.document_element(), &parts, &result->error)) {
         return false;
@@ -1983,6 +1994,18 @@ bool prepareSource(const PrepareOptions& options, PrepareResult* result) {
 }
 
 }  // namespace
+
+bool prepareScoreTree(const pugi::xml_document& document, const PrepareOptions& options,
+                      PrepareResult* result) {
+    *result = PrepareResult();
+    if (!prepareParsed(document, options, result)) {
+        result->xml.clear();
+        result->notes.clear();
+        result->changes.clear();
+        return false;
+    }
+    return true;
+}
 
 bool prepareScoreText(const std::string& sourceXml, const PrepareOptions& options,
                       PrepareResult* result) {

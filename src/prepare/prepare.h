@@ -11,6 +11,10 @@
 
 #include "music/piece.h"
 
+namespace pugi {
+class xml_document;
+}
+
 struct PrepareOptions {
     std::vector<std::string> parts;  // --part values: part ids or 1-based positions;
                                      // one: the piano part; two: right hand part, left hand part
@@ -44,4 +48,9 @@ struct PrepareResult {
 bool prepareScore(const std::string& path, const PrepareOptions& options, PrepareResult* result);
 // Prepares a score given as MusicXML text.
 bool prepareScoreText(const std::string& sourceXml, const PrepareOptions& options,
+                      PrepareResult* result);
+// Prepares a score the classic reader has already parsed (its tree as the reader keeps it), so
+// that a score read as it is gets its marks without its text being parsed a second time. The
+// result holds no source text.
+bool prepareScoreTree(const pugi::xml_document& document, const PrepareOptions& options,
                       PrepareResult* result);

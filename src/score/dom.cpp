@@ -1063,3 +1063,13 @@ DomDocument createDomDocument() {
     }
     return pxmldoc;
 }
+
+std::shared_ptr<const pugi::xml_document> domTakeTree(DomDocument& document) {
+    if (!document || !document.data->xml.first_child()) {
+        return nullptr;
+    }
+    // The tree and the buffer its strings live in leave together, and go together.
+    std::shared_ptr<DomDocumentData> owner(document.data.release(), DomDocumentDataDeleter());
+    document.hold.drop();
+    return std::shared_ptr<const pugi::xml_document>(owner, &owner->xml);
+}

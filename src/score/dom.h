@@ -171,6 +171,12 @@ bool hrCheck(DomStatus status, const char* file, int line, const char* message,
 // `reason` is given it receives the parser's reason as well (left alone if none was had).
 void reportParseError(const DomDocument& document, const char* lead, std::string* reason = nullptr);
 
+// The parsed tree of a loaded document, taken out of it (the document is left empty and no
+// longer counted as held): for readers that walk the tree the reader loaded instead of parsing
+// the text again. Texts are trimmed and a text that opens an element is its value. Null when the
+// document holds no loaded tree.
+std::shared_ptr<const pugi::xml_document> domTakeTree(DomDocument& document);
+
 // Creates a document that loads synchronously, validates nothing and fetches no external
 // DTD, entity or schema. Returns an empty document (after a report) when that fails.
 DomDocument createDomDocument();

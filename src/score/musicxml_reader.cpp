@@ -610,7 +610,8 @@ bool quietLoad = false;
 // Creates the document and loads it from the file at `path`, or, when `path` is null, from the
 // `size` bytes at `data`; then reads the piano part. `shownPath` is printed as the file's name
 // (null: no File line).
-int32_t readScoreFrom(const char* path, const char* data, size_t size, const char* shownPath) {
+int32_t readScoreFrom(const char* path, const char* data, size_t size, const char* shownPath,
+                      std::shared_ptr<const pugi::xml_document>* tree) {
     if (!quietLoad) {
         std::printf("Loading MusicXML file...\n");
         std::fflush(stdout);
@@ -665,18 +666,25 @@ int32_t readScoreFrom(const char* path, const char* data, size_t size, const cha
         std::fflush(stdout);
     }
     scanLength = 4 * divisions;
+    if (tree != nullptr) {
+        *tree = domTakeTree(pXMLDom);
+    }
     return 0;
 }
 
 // readScoreFrom, keeping the reason of a failure in lastLoadError.
 int32_t loadScoreFrom(const char* path, const char* data, size_t size, const char* shownPath,
-                      bool quiet = false) {
+                      bool quiet = false,
+                      std::shared_ptr<const pugi::xml_document>* tree = nullptr) {
     quietLoad = quiet;
     quietReports = quiet;
     lastLoadError.clear();
     lastLoadUnparsed = false;
     lastFormatMessage.clear();
-    const int32_t result = readScoreFrom(path, data, size, shownPath);
+    if (tree != nullptr) {
+        tree->reset();
+    }
+    const int32_t result = readScoreFrom(path, data, size, shownPath, tree);
     quietLoad = false;
     quietReports = false;
     if (result == 0) {
@@ -708,4 +716,9 @@ int32_t loadScoreFile(const char* path, const char* shownPath, bool quiet) {
 
 int32_t loadScoreFromBuffer(const char* data, size_t size, const char* shownPath, bool quiet) {
     return loadScoreFrom(nullptr, data, size, shownPath, quiet);
+}
+
+int32_t loadScoreFileKeepingTree(const char* path, const char* shownPath,
+                                 std::shared_ptr<const pugi::xml_document>* tree) {
+    return loadScoreFrom(path, nullptr, 0, shownPath, false, tree);
 }

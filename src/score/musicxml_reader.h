@@ -2,8 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace pugi {
+class xml_document;
+}
 
 // The score used when the command line names none, relative to the working directory.
 constexpr const char* kDefaultScorePath = "../debug/OrlundePianoSonata.xml";
@@ -18,6 +23,12 @@ int32_t loadScore(int argc, char** argv);
 // progress and totals on standard output are left out (format messages still go to standard
 // error), for a caller that may be writing its own output there.
 int32_t loadScoreFile(const char* path, const char* shownPath, bool quiet = false);
+
+// loadScoreFile (not quiet) that also hands over the document it parsed, in *tree after a
+// success (null after a failure), so that what the grids do not hold (tempo, measures, printed
+// fingers, titles, marks) is read from the same tree rather than from the text again.
+int32_t loadScoreFileKeepingTree(const char* path, const char* shownPath,
+                                 std::shared_ptr<const pugi::xml_document>* tree);
 
 // The same for a score held in memory: the `size` bytes at `data`. `shownPath` is printed as
 // "File : <shownPath>" (null prints no File line); messages, totals and grids are those of

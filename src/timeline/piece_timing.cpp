@@ -14,6 +14,12 @@ ScoreTiming timingOfPiece(const Piece& piece) {
     for (const PieceMeasure& measure : piece.measures) {
         timing.measures.push_back(MeasureStart{measure.number, measure.tick});
     }
+    for (const PieceNote& note : piece.notes) {
+        if (note.tiedOn && note.key >= 0 && note.key < 88) {
+            timing.tiedOn.push_back(TiedOn{note.key, note.tick});
+        }
+    }
+    std::sort(timing.tiedOn.begin(), timing.tiedOn.end());
     timing.endTick = piece.endTick;
     return timing;
 }

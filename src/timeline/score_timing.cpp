@@ -5,6 +5,7 @@
 #include <cstring>
 #include <pugixml.hpp>
 
+#include "timeline/score_tree.h"
 #include "timeline/timeline.h"
 
 namespace {
@@ -247,7 +248,64 @@ struct PianoWalk {
     int64_t cursor = -1;
     int64_t furthest = -1;
     int32_t divisions = 0;
+    // The staves of the part's first G and F clefs, as the reader assigns the hands.
+    bool gClefSet = false;
+    bool fClefSet = false;
+    std::string gClefStaff;
+    std::string fClefStaff;
+    std::vector<PrintedMark>* printed = nullptr;  // where printed fingers go; null: not wanted
 };
+
+// The text an element opens with: its own text when the parse embedded one, else the text of
+// its first child element.
+std::string leadingText(const pugi::xml_node& node) {
+    if (node.value()[0] != '\0') {
+        return trimmed(node.value());
+    }
+    const pugi::xml_node first = node.first_child();
+    return first.type() == pugi::node_element ? textOf(first) : trimmed(first.value());
+}
+
+// The first child element called `name`, letters compared as the reader compares them.
+pugi::xml_node childNamed(const pugi::xml_node& node, const char* name) {
+    for (const pugi::xml_node& c : node.children()) {
+        if (named(c, name)) {
+            return c;
+        }
+    }
+    return pugi::xml_node();
+}
+
+// The finger printed on a note (<notations><technical><fingering>, the first of "4-1" or
+// "4 1"); 0 when none is, or it is not 1..5.
+int printedFingerOf(const pugi::xml_node& note) {
+    const pugi::xml_node fingering =
+        childNamed(childNamed(childNamed(note, "notations"), "technical"), "fingering");
+    const int finger = fingering ? std::atoi(textOf(fingering).c_str()) : 0;
+    return finger >= 1 && finger <= 5 ? finger : 0;
+}
+
+void readClefs(const pugi::xml_node& attributes, PianoWalk* piano) {
+    for (const pugi::xml_node& clef : attributes.children()) {
+        if (!named(clef, "clef")) {
+            continue;
+        }
+        std::string number = "1";
+        for (const pugi::xml_attribute& a : clef.attributes()) {
+            if (sameText(a.name(), "number")) {
+                number = trimmed(a.value());
+            }
+        }
+        const std::string sign = leadingText(clef);
+        if (sameText(sign, "G") && !piano->gClefSet) {
+            piano->gClefSet = true;
+            piano->gClefStaff = number;
+        } else if (sameText(sign, "F") && !piano->fClefSet) {
+            piano->fClefSet = true;
+            piano->fClefStaff = number;
+        }
+    }
+}
 
 // Key (0 = A0) of a <pitch>; -1 when it is not a plain one.
 int32_t pitchKey(const pugi::xml_node& pitch) {
@@ -292,6 +350,18 @@ void readPianoNote(const pugi::xml_node& note, PianoWalk* piano, ScoreTiming* ti
             if (chord) {
                 piano->cursor = bounded(piano->cursor - duration);
             }
+            if (piano->printed != nullptr && key >= 0 && key < 88 && duration > 0) {
+                const std::string staff = textOf(c);
+                const int hand = piano->gClefSet && sameText(staff, piano->gClefStaff.c_str()) ? 0
+                                 : piano->fClefSet && sameText(staff, piano->fClefStaff.c_str())
+                                     ? 1
+                                     : -1;
+                const int finger = hand >= 0 ? printedFingerOf(note) : 0;
+                if (finger > 0) {
+                    piano->printed->push_back(
+                        {hand, toTick(static_cast<double>(piano->cursor + 1)), key, finger});
+                }
+            }
             if (tieStop && key >= 0 && key < 88 && duration > 0) {
                 timing->tiedOn.push_back({key, toTick(static_cast<double>(piano->cursor + 1))});
             }
@@ -305,6 +375,8 @@ void readPianoNote(const pugi::xml_node& note, PianoWalk* piano, ScoreTiming* ti
 }
 
 void readPianoPart(const pugi::xml_node& part, PianoWalk* piano, ScoreTiming* timing, Walk* walk) {
+    piano->gClefSet = false;
+    piano->fClefSet = false;
     for (const pugi::xml_node& measure : part.children()) {
         if (!named(measure, "measure")) {
             continue;
@@ -335,6 +407,7 @@ void readPianoPart(const pugi::xml_node& part, PianoWalk* piano, ScoreTiming* ti
                         piano->divisions = readerInt(textOf(a));
                     }
                 }
+                readClefs(c, piano);
             } else if (named(c, "direction")) {
                 readDirection(c, here, 1.0, walk);
             } else if (named(c, "sound")) {
@@ -423,9 +496,7 @@ std::string pianoPartId(const pugi::xml_node& partList) {
             if (!named(c, "score-instrument")) {
                 continue;
             }
-            const pugi::xml_node first = c.first_child();
-            const std::string name =
-                first.type() == pugi::node_element ? textOf(first) : trimmed(first.value());
+            const std::string name = leadingText(c);
             for (const char* piano : kPianoNames) {
                 if (sameText(name, piano) && !id.empty()) {
                     return id;
@@ -458,15 +529,11 @@ double ticksPerQuarter(const ScoreTiming& timing) {
 }
 }  // namespace
 
-bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::string* error) {
+namespace {
+// The timing of a parsed document, with its printed fingers when `printed` is given.
+bool readTimingOfTree(const pugi::xml_document& doc, ScoreTiming* timing,
+                      std::vector<PrintedMark>* printed, std::string* error) {
     *timing = ScoreTiming();
-    pugi::xml_document doc;
-    const pugi::xml_parse_result parsed = doc.load_buffer(xml, size);
-    if (!parsed) {
-        *error = std::string("the score is not well-formed XML (") + parsed.description() +
-                 " at byte " + std::to_string(parsed.offset) + ")";
-        return false;
-    }
     const pugi::xml_node partList = findFirst(doc, "part-list");
     const std::string pianoId = partList ? pianoPartId(partList) : std::string();
     if (pianoId.empty()) {
@@ -475,6 +542,7 @@ bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::str
     }
     Walk walk;
     PianoWalk piano;
+    piano.printed = printed;
     for (pugi::xml_node part = partList.next_sibling(); part; part = part.next_sibling()) {
         if (named(part, "part") && sameText(attribute(part, "id"), pianoId.c_str())) {
             readPianoPart(part, &piano, timing, &walk);
@@ -495,6 +563,45 @@ bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::str
     timing->endTick = toTick(static_cast<double>(piano.furthest + 1));
     // Metronome marks stand in for the tempo only where the score has no sound tempo at all.
     timing->tempo = tempoMap(walk.sounds.empty() ? walk.metronomes : walk.sounds);
+    return true;
+}
+
+// The title and composer a score states, if any.
+void readTitles(const pugi::xml_document& doc, std::string* title, std::string* composer) {
+    const pugi::xml_node root = doc.document_element();
+    *title = textOf(root.child("work").child("work-title"));
+    if (title->empty()) {
+        *title = textOf(root.child("movement-title"));
+    }
+    for (pugi::xml_node creator : root.child("identification").children("creator")) {
+        if (std::string(creator.attribute("type").value()) == "composer") {
+            *composer = textOf(creator);
+            break;
+        }
+    }
+}
+}  // namespace
+
+bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::string* error) {
+    *timing = ScoreTiming();
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed = doc.load_buffer(xml, size);
+    if (!parsed) {
+        *error = std::string("the score is not well-formed XML (") + parsed.description() +
+                 " at byte " + std::to_string(parsed.offset) + ")";
+        return false;
+    }
+    return readTimingOfTree(doc, timing, nullptr, error);
+}
+
+bool readScoreTree(const pugi::xml_document& document, ScoreTreeReading* reading,
+                   std::string* error) {
+    *reading = ScoreTreeReading();
+    if (!readTimingOfTree(document, &reading->timing, &reading->printed, error)) {
+        reading->printed.clear();
+        return false;
+    }
+    readTitles(document, &reading->title, &reading->composer);
     return true;
 }
 
