@@ -149,7 +149,8 @@ bool prepareAndLoad(const std::string& path, size_t* notes, PrepareTimes* times)
     return loaded == 0;
 }
 
-// prepareScore and the grids filled from its Piece; nothing is parsed after the preparation.
+// prepareScore and the grids filled from its Piece as the session fills them (the reader's grids
+// of the strict document, cell for cell); nothing is parsed after the preparation.
 bool prepareAndFill(const std::string& path, PrepareTimes* times) {
     const auto start = std::chrono::steady_clock::now();
     PrepareResult result;
@@ -158,11 +159,10 @@ bool prepareAndFill(const std::string& path, PrepareTimes* times) {
     }
     const auto prepared = std::chrono::steady_clock::now();
     resetModel();
-    GridReport report;
-    fillClassicGrids(result.piece, &report);
+    const bool filled = fillStrictGrids(result.piece);
     times->prepare = seconds(prepared - start);
     times->load = seconds(std::chrono::steady_clock::now() - prepared);
-    return !rightNotes.empty();
+    return filled && !rightNotes.empty();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The --export and --still modes of the program: the command line's request and the document
-// the session loaded, handed to the exporter.
+// The --export, --still and --export-midi modes of the program: the command line's request and
+// the piece the session loaded, handed to the exporter.
 
 #include "app/export_modes.h"
 
@@ -42,8 +42,9 @@ ExportRequest requestFrom(const ProgramOptions& options) {
     if (!options.skin.empty()) {
         parseSkin(options.skin, &request.palette, &unused);
     }
-    request.timing = sessionFromMidi ? &sessionTiming : nullptr;
+    request.timing = &sessionTiming;
     request.piece = sessionPerformancePiece();
+    request.shown = &sessionPiece;
     request.soundedHand = options.hand;
     request.metronome = options.metronome;
     return request;
@@ -88,15 +89,8 @@ int runMidiExport(const ProgramOptions& options) {
     if (sessionFromMidi) {
         return exportMidiFile(sessionPiece, input, options.outputPath);
     }
-    ScoreTiming timing;
-    std::string error;
-    if (!readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error)) {
-        std::fprintf(stderr, "Could not write the MIDI file %s: %s; nothing was written\n",
-                     options.outputPath.c_str(), error.c_str());
-        std::fflush(stderr);
-        return 1;
-    }
-    Piece played = pieceFromClassicGrids(tempoOfTiming(timing), measuresOfTiming(timing), true);
+    Piece played =
+        pieceFromClassicGrids(tempoOfTiming(sessionTiming), measuresOfTiming(sessionTiming), true);
     carryExpression(sessionPerformancePiece(), &played);
     return exportMidiFile(played, input, options.outputPath);
 }

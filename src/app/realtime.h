@@ -17,7 +17,11 @@ int runRealtime(const ProgramOptions& options, int argc, char** argv);
 
 // runRealtime up to the main loop: the window open, its callbacks registered, nothing drawn yet.
 // 0, or the exit status of a failure. Benchmarks drive frames from here.
-// `document` is the XML text the reader loaded (its tempo and measures are read from it).
+// The tempo and measures are the session's, the title and printed fingers those of its piece.
+int openRealtimeWindow(const ProgramOptions& options, const ScoreTiming& timing, const Piece& shown,
+                       int argc, char** argv);
+// The same for a score a caller loaded itself from `document`, the XML text the reader loaded,
+// which nothing else has read: its tempo, measures, title and printed fingers are read from it.
 int openRealtimeWindow(const ProgramOptions& options, const std::string& document, int argc,
                        char** argv);
 // Called after every frame of the real-time window is on screen, with the wall time (steady
@@ -52,12 +56,13 @@ struct RealtimeState {
 };
 extern RealtimeState realtime;
 
-// Reads the document's tempo and measures, resolves --from/--to and --speed, and builds the
-// timeline from the planned grids; the performance stands stopped at its start. false with a
-// one-line reason (no newline) for measures the score does not have or an unreadable document.
+// Reads the tempo and measures of `document` (the XML text of a score a caller loaded itself,
+// which nothing else has read), resolves --from/--to and --speed, and builds the timeline from
+// the planned grids; the performance stands stopped at its start. false with a one-line reason
+// (no newline) for measures the score does not have or an unreadable document.
 bool prepareRealtime(const ProgramOptions& options, const std::string& document,
                      std::string* error);
-// The same with the tempo and measures given (a MIDI file's).
+// The same with the tempo and measures given (the session's, whatever its source).
 bool prepareRealtime(const ProgramOptions& options, const ScoreTiming& timing, std::string* error);
 
 // Play from the start of the range at wall time `wall` (steady seconds).

@@ -151,6 +151,9 @@ void openSound(const ProgramOptions& options) {
     realtimeSound.silence = liveSoundSilence;
     realtimeSound.play = playLive;
 }
+
+int openPreparedWindow(const ProgramOptions& options, LookPerformance performance, int argc,
+                       char** argv);
 }  // namespace
 
 void (*realtimeFrameShown)(double wall) = nullptr;
@@ -158,16 +161,33 @@ void (*realtimeFrameShown)(double wall) = nullptr;
 int openRealtimeWindow(const ProgramOptions& options, const std::string& document, int argc,
                        char** argv) {
     std::string error;
-    const bool prepared = sessionFromMidi ? prepareRealtime(options, sessionTiming, &error)
-                                          : prepareRealtime(options, document, &error);
-    if (!prepared) {
+    if (!prepareRealtime(options, document, &error)) {
         std::fprintf(stderr, "quorvel: %s\n", error.c_str());
         std::fflush(stderr);
         return 1;
     }
+    return openPreparedWindow(options, lookPerformanceOf(realtime.timeline, document), argc, argv);
+}
+
+int openRealtimeWindow(const ProgramOptions& options, const ScoreTiming& timing, const Piece& shown,
+                       int argc, char** argv) {
+    std::string error;
+    if (!prepareRealtime(options, timing, &error)) {
+        std::fprintf(stderr, "quorvel: %s\n", error.c_str());
+        std::fflush(stderr);
+        return 1;
+    }
+    return openPreparedWindow(options, lookPerformanceOf(realtime.timeline, shown), argc, argv);
+}
+
+namespace {
+// The window of a performance whose timeline stands ready.
+int openPreparedWindow(const ProgramOptions& options, LookPerformance performance, int argc,
+                       char** argv) {
+    std::string error;
     openSound(options);
     playWhenShown = options.startPlaying;
-    look = lookPerformanceOf(realtime.timeline, document);
+    look = std::move(performance);
     if (!options.colors.empty()) {
         parsePalette(options.colors, &palette, &error);
     }
@@ -187,9 +207,10 @@ int openRealtimeWindow(const ProgramOptions& options, const std::string& documen
     enableSceneState();
     return 0;
 }
+}  // namespace
 
 int runRealtime(const ProgramOptions& options, int argc, char** argv) {
-    int status = openRealtimeWindow(options, sessionDocument, argc, argv);
+    int status = openRealtimeWindow(options, sessionTiming, sessionPiece, argc, argv);
     if (status != 0) {
         return status;
     }

@@ -3,63 +3,50 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <pugixml.hpp>
 #include <vector>
 
 #include "app/state.h"
 #include "fingering/optimal_planner.h"
-#include "fingering/optimal_printed.h"
 #include "fingering/planner.h"
 #include "midi/midi_file.h"
 #include "prepare/container.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "timeline/expression.h"
 #include "timeline/piece_timing.h"
+#include "timeline/score_tree.h"
 
-std::string sessionDocument;
-PrepareResult sessionPrepared;
-bool sessionFromMidi = false;
+// Sections: the planners' inputs; the three sources (prepared, as read, MIDI); the marks of a
+// score read as it is; start-up.
+
 Piece sessionPiece;
 ScoreTiming sessionTiming;
+bool sessionFromMidi = false;
+PrepareResult sessionPrepared;
+std::string sessionDocument;
 
 namespace {
-// ---- Written once by startUpSession; read by every replanning. ----
+// ---- The planners' inputs, written once by startUpSession; read by every replanning. ----
+
 // The fingerings printed in the score, which the optimal planner keeps.
 std::vector<PrintedFinger> sessionPrinted;
-
-// The printed fingerings of the loaded score: from the preparation when it ran, else read from
-// the document the reader loaded (a score without any simply has none).
-void collectPrintedFingers(bool prepared) {
-    sessionPrinted.clear();
-    if (prepared) {
-        for (const PreparedNote& note : sessionPrepared.notes) {
-            if (note.printedFinger >= 1 && note.printedFinger <= 5) {
-                sessionPrinted.push_back({note.hand, note.tick, note.key, note.printedFinger - 1});
-            }
-        }
-        return;
-    }
-    std::string error;
-    if (!readPrintedFingers(sessionDocument, &sessionPrinted, &error)) {
-        sessionPrinted.clear();
-    }
-}
-
 // Where the measures of the loaded score start (ticks, rising), so that the planner fingers a
-// measure played again as it fingered it before. Written once by startUpSession.
+// measure played again as it fingered it before.
 std::vector<int32_t> sessionMeasureStarts;
+// Whether the marks of a score read as it is were read (see readMarksAsRead).
+bool sessionMarksRead = false;
 
-void collectMeasureStarts(bool midi) {
-    sessionMeasureStarts.clear();
-    ScoreTiming timing;
-    std::string error;
-    const ScoreTiming* read = &sessionTiming;
-    if (!midi) {
-        if (!readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error)) {
-            return;  // planned all the same, with repeats judged by their surroundings
+void collectPlannerInputs() {
+    sessionPrinted.clear();
+    for (const PieceNote& note : sessionPiece.notes) {
+        if (note.printedFinger >= 1 && note.printedFinger <= 5) {
+            sessionPrinted.push_back({note.hand, note.tick, note.key, note.printedFinger - 1});
         }
-        read = &timing;
     }
-    for (const MeasureStart& m : read->measures) {
+    sessionMeasureStarts.clear();
+    for (const MeasureStart& m : sessionTiming.measures) {
         if (sessionMeasureStarts.empty() || m.tick > sessionMeasureStarts.back()) {
             sessionMeasureStarts.push_back(m.tick);
         }
@@ -71,6 +58,11 @@ void planOptimalWithPrintedFingers() {
     planHandsOptimal(sessionPrinted, sessionMeasureStarts);
 }
 
+void planClassic() {
+    planRightHand();
+    planLeftHand();
+}
+
 // The one line on standard error that ends a mode whose score was refused: what failed, the
 // file and the reason.
 void sayRefused(const char* what, const char* path, const std::string& reason) {
@@ -78,12 +70,34 @@ void sayRefused(const char* what, const char* path, const std::string& reason) {
     std::fflush(stderr);
 }
 
-void planClassic() {
-    planRightHand();
-    planLeftHand();
+void sayRefusal(const std::string& reason) {
+    std::fprintf(stderr, "%s\n", reason.c_str());
+    std::fflush(stderr);
 }
 
-// The prepared score, loaded by the reader from memory. -1 after a printed reason.
+// The reader's totals, as it prints them after a load.
+void printTotals() {
+    std::printf("\n");
+    std::printf("Total duration: %d\n", currentTick);
+    std::printf("Divisions : %d\n", divisions);
+    std::printf("Quarter Note Count : %f\n",
+                static_cast<double>(currentTick) / static_cast<double>(divisions));
+    std::fflush(stdout);
+}
+
+void printLoading(const char* what, const char* shownPath) {
+    std::printf("%s\n", what);
+    std::fflush(stdout);
+    if (shownPath != nullptr) {
+        std::printf("File : %s\n", shownPath);
+        std::fflush(stdout);
+    }
+}
+
+// ---- The three sources ----
+
+// The prepared score: its piece into the grids, exactly as the reader would fill them from the
+// strict document the preparation writes, with the reader's messages. -1 after a printed reason.
 int loadPrepared(const ProgramOptions& options, const char* path, const char* shownPath) {
     PrepareOptions prepareOptions;
     prepareOptions.parts = options.parts;
@@ -91,12 +105,7 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
     // The performance plays ornaments out; the classic window keeps the notes as written.
     prepareOptions.ornaments = options.mode != RunMode::Classic;
     if (!prepareScore(path, prepareOptions, &sessionPrepared)) {
-        std::printf("Loading MusicXML file...\n");
-        std::fflush(stdout);
-        if (shownPath != nullptr) {
-            std::printf("File : %s\n", shownPath);
-            std::fflush(stdout);
-        }
+        printLoading("Loading MusicXML file...", shownPath);
         sayRefused("Could not prepare the score", path, sessionPrepared.error);
         return -1;
     }
@@ -104,24 +113,29 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
         std::fprintf(stderr, "%s\n", change.c_str());
         std::fflush(stderr);
     }
-    sessionDocument = sessionPrepared.xml;
-    return loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
+    printLoading("Loading MusicXML file...", shownPath);
+    sessionPiece = std::move(sessionPrepared.piece);
+    sessionPrepared.piece = Piece();
+    sessionDocument = std::move(sessionPrepared.xml);
+    sessionPrepared.xml.clear();
+    sessionPrepared.sourceXml.clear();  // read once; nothing needs the text again
+    if (!fillStrictGrids(sessionPiece)) {
+        sayRefused("Could not prepare the score", path, "more than five notes at once in a hand");
+        return -1;
+    }
+    printTotals();
+    sessionTiming = timingOfPiece(sessionPiece);
+    return 0;
 }
 
-// The score as the classic reader takes it, read once into memory so that the timeline can read
-// its tempo from the very text the reader saw. A file that cannot be read into memory is left to
-// the classic reader, which reports it exactly as the classic program does.
-int loadAsIs(const char* path, const char* shownPath) {
-    std::string unreadable;
-    int loaded = 0;
+// The score as the classic reader takes it, with its messages; the reader hands over the tree it
+// parsed, and the tempo, measures, printed fingers, titles and marks are read from that tree.
+int loadAsIs(const char* path, const char* shownPath,
+             std::shared_ptr<const pugi::xml_document>* tree) {
     // The reader's format messages wait: after a failure the one line below says it all.
     holdFormatMessages = true;
     heldFormatMessages.clear();
-    if (!readScoreBytes(path, &sessionDocument, &unreadable) || sessionDocument.empty()) {
-        loaded = loadScoreFile(path, shownPath);
-    } else {
-        loaded = loadScoreFromBuffer(sessionDocument.data(), sessionDocument.size(), shownPath);
-    }
+    const int loaded = loadScoreFileKeepingTree(path, shownPath, tree);
     holdFormatMessages = false;
     if (loaded == 0) {
         for (const std::string& message : heldFormatMessages) {
@@ -132,13 +146,27 @@ int loadAsIs(const char* path, const char* shownPath) {
     heldFormatMessages.clear();
     if (loaded != 0) {
         std::string reason = lastLoadError;
+        // Only a hint for the message: the preparation reads the file once more after a refusal.
         if (preparationReads(path)) {
             reason += " (add --prepare: it reads scores as notation programs write them)";
         }
         sayRefused("Could not load the score", path, reason);
+        return loaded;
     }
-    return loaded;
+    ScoreTreeReading reading;
+    std::string error;
+    if (*tree != nullptr && readScoreTree(**tree, &reading, &error)) {
+        sessionPiece = pieceOfLoadedScore(reading);
+        sessionTiming = reading.timing;
+    } else {
+        // Not reached for a score the reader loaded (it has a piano part with divisions); the
+        // grids are played all the same, at 120 quarters a minute, in one measure.
+        sessionPiece = pieceFromClassicGrids({}, {}, false);
+        sessionTiming = timingOfPiece(sessionPiece);
+    }
+    return 0;
 }
+
 // The first bytes of the file, enough to recognise a MIDI file ("" when it cannot be read).
 std::string fileStart(const char* path) {
     std::ifstream in(path, std::ios::binary);
@@ -147,19 +175,9 @@ std::string fileStart(const char* path) {
     return std::string(start, static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
 }
 
-void sayRefusal(const std::string& reason) {
-    std::fprintf(stderr, "%s\n", reason.c_str());
-    std::fflush(stderr);
-}
-
 // A MIDI file read into the piece and the grids, reported as the reader reports a score.
 int loadMidi(const ProgramOptions& options, const char* path, const char* shownPath) {
-    std::printf("Loading MIDI file...\n");
-    std::fflush(stdout);
-    if (shownPath != nullptr) {
-        std::printf("File : %s\n", shownPath);
-        std::fflush(stdout);
-    }
+    printLoading("Loading MIDI file...", shownPath);
     if (!options.parts.empty()) {
         sayRefusal(std::string("Could not load the MIDI file ") + path +
                    ": --part chooses a part of a MusicXML score");
@@ -185,13 +203,40 @@ int loadMidi(const ProgramOptions& options, const char* path, const char* shownP
     sessionFromMidi = true;
     sessionTiming = timingOfPiece(sessionPiece);
     sessionTiming.endTick = static_cast<int32_t>(rightNotes.size());
-    std::printf("\n");
-    std::printf("Total duration: %d\n", currentTick);
-    std::printf("Divisions : %d\n", divisions);
-    std::printf("Quarter Note Count : %f\n",
-                static_cast<double>(currentTick) / static_cast<double>(divisions));
-    std::fflush(stdout);
+    printTotals();
     return 0;
+}
+
+// ---- The marks of a score read as it is ----
+
+// A score the reader takes as it is still plays its dynamics and pedal: the preparation reads
+// them from the tree the reader parsed, each measure once as the reader plays it, and its ticks
+// are brought to the reader's divisions; they are carried onto the piece's notes. Nothing when
+// the two do not count time alike.
+void readMarksAsRead(const pugi::xml_document& tree) {
+    PrepareOptions options;
+    options.repeats = false;
+    PrepareResult marks;
+    const int32_t readerDivisions = sessionTiming.divisions;
+    if (!prepareScoreTree(tree, options, &marks) || marks.piece.divisions <= 0 ||
+        readerDivisions % marks.piece.divisions != 0) {
+        return;
+    }
+    const int32_t factor = readerDivisions / marks.piece.divisions;
+    Piece& piece = marks.piece;
+    piece.divisions = readerDivisions;
+    for (PieceNote& n : piece.notes) {
+        n.tick *= factor;
+        n.endTick *= factor;
+    }
+    for (PiecePedal& p : piece.pedal) {
+        p.tick *= factor;
+    }
+    for (PieceDynamic& d : piece.dynamics) {
+        d.tick *= factor;
+    }
+    carryExpression(&piece, &sessionPiece);
+    sessionMarksRead = true;
 }
 }  // namespace
 
@@ -206,58 +251,11 @@ bool preparationReads(const char* path) {
     return prepareScore(path, PrepareOptions{}, &prepared);
 }
 
-namespace {
-// The marks of a score read as it is, in the reader's ticks (see readMarksAsRead).
-Piece sessionMarks;
-
-// A score the reader takes as it is still plays its dynamics and pedal: the preparation reads
-// them from the same text, each measure once as the reader plays it, and its ticks are brought
-// to the reader's divisions. Nothing when the two do not count time alike.
-void readMarksAsRead() {
-    sessionMarks = Piece();
-    PrepareOptions options;
-    options.repeats = false;
-    PrepareResult marks;
-    ScoreTiming timing;
-    std::string error;
-    if (!prepareScoreText(sessionDocument, options, &marks) ||
-        !readScoreTiming(sessionDocument.data(), sessionDocument.size(), &timing, &error) ||
-        marks.piece.divisions <= 0 || timing.divisions % marks.piece.divisions != 0) {
-        return;
-    }
-    const int32_t factor = timing.divisions / marks.piece.divisions;
-    Piece& piece = marks.piece;
-    piece.divisions = timing.divisions;
-    piece.endTick *= factor;
-    for (PieceNote& n : piece.notes) {
-        n.tick *= factor;
-        n.endTick *= factor;
-    }
-    for (PiecePedal& p : piece.pedal) {
-        p.tick *= factor;
-    }
-    for (PieceDynamic& d : piece.dynamics) {
-        d.tick *= factor;
-    }
-    for (PieceTempo& t : piece.tempo) {
-        t.tick *= factor;
-    }
-    for (PieceMeasure& m : piece.measures) {
-        m.tick *= factor;
-    }
-    settlePiece(&piece);
-    sessionMarks = std::move(piece);
-}
-}  // namespace
-
 const Piece* sessionPerformancePiece() {
-    if (sessionFromMidi) {
+    if (sessionFromMidi || !sessionPrepared.notes.empty() || sessionMarksRead) {
         return &sessionPiece;
     }
-    if (!sessionPrepared.piece.notes.empty()) {
-        return &sessionPrepared.piece;
-    }
-    return sessionMarks.notes.empty() ? nullptr : &sessionMarks;
+    return nullptr;
 }
 
 FingeringChoice chosenFingering(const ProgramOptions& options) {
@@ -267,13 +265,17 @@ FingeringChoice chosenFingering(const ProgramOptions& options) {
     return options.mode == RunMode::Classic ? FingeringChoice::Simple : FingeringChoice::Optimal;
 }
 
+// ---- Start-up ----
+
 int startUpSession(const ProgramOptions& options) {
     setStartValues();
     // Nothing of a score loaded before in this process speaks for this one.
     sessionPrepared = PrepareResult();
     sessionFromMidi = false;
     sessionPiece = Piece();
-    sessionMarks = Piece();
+    sessionTiming = ScoreTiming();
+    sessionDocument.clear();
+    sessionMarksRead = false;
     const char* path = options.score.empty() ? kDefaultScorePath : options.score.c_str();
     const char* shownPath = options.score.empty() ? nullptr : options.score.c_str();
     const bool prepare = options.prepare || !options.parts.empty();
@@ -282,23 +284,20 @@ int startUpSession(const ProgramOptions& options) {
         sayRefusal("quorvel: --split goes with a MIDI file (.mid, .midi)");
         return kSessionRefused;
     }
+    std::shared_ptr<const pugi::xml_document> tree;
     const int loaded = midi      ? loadMidi(options, path, shownPath)
                        : prepare ? loadPrepared(options, path, shownPath)
-                                 : loadAsIs(path, shownPath);
+                                 : loadAsIs(path, shownPath, &tree);
     if (loaded != 0) {
         return loaded == kSessionRefused ? kSessionRefused : kSessionNotLoaded;
     }
-    if (!midi && !prepare && options.mode != RunMode::Classic) {
-        readMarksAsRead();
+    if (tree != nullptr && options.mode != RunMode::Classic) {
+        readMarksAsRead(*tree);
     }
+    tree.reset();  // read once; the tree goes with the reading
     createKeyStates();
     if (chosenFingering(options) == FingeringChoice::Optimal) {
-        if (midi) {
-            sessionPrinted.clear();  // a MIDI file prints no fingering
-        } else {
-            collectPrintedFingers(prepare);
-        }
-        collectMeasureStarts(midi);
+        collectPlannerInputs();
         planOptimalWithPrintedFingers();
         replanHands = planOptimalWithPrintedFingers;
     } else {

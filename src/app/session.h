@@ -11,19 +11,23 @@
 // memory when asked for, and the planner the options choose.
 
 // ---- Written once by startUpSession; read by the real-time window and the exporter. ----
-extern std::string sessionDocument;    // the XML text the reader loaded (prepared or as read)
-extern PrepareResult sessionPrepared;  // the preparation's notes and changes, with --prepare
-extern bool sessionFromMidi;           // the score is a MIDI file: no document, the piece below
-extern Piece sessionPiece;             // the MIDI file's piece, as read
+// The one piece of the score, whatever its source, read once: a MIDI file's as read, a prepared
+// score's as the preparation built it, a score read as it is from the grids the reader filled
+// and the tree it parsed. Everything after start-up takes it or what is derived from it.
+extern Piece sessionPiece;
 extern ScoreTiming sessionTiming;      // its tempo and measures, as the timeline takes them
-
+extern bool sessionFromMidi;           // the score is a MIDI file
+extern PrepareResult sessionPrepared;  // the preparation's notes and changes, with --prepare
+extern std::string sessionDocument;    // the strict document the preparation wrote ("" without
+                                       // --prepare); nothing in the program reads it
 // startUpSession's failures: a score the reader cannot load, and a file refused outright (a bad
 // MIDI file); every long-option mode ends with status 1 after either.
 constexpr int kSessionNotLoaded = -1;
 constexpr int kSessionRefused = -2;
 
-// Key table and start values, the score (prepared when options.prepare or a --part is given;
-// a MIDI file read into sessionPiece and the grids), key states, reset, and the chosen planner.
+// Key table and start values, the score (prepared when options.prepare or a --part is given,
+// a MIDI file, or a score read as it is) into sessionPiece, sessionTiming and the grids, key
+// states, reset, and the chosen planner.
 // Returns 0 when the score is loaded and planned, else kSessionNotLoaded or kSessionRefused:
 // the reader's own messages, then one line on standard error with the file and the reason.
 int startUpSession(const ProgramOptions& options);
@@ -32,8 +36,9 @@ int startUpSession(const ProgramOptions& options);
 // give when the classic reader refuses a score a notation program wrote.
 bool preparationReads(const char* path);
 
-// The piece the performance takes its velocities and pedal from: the MIDI file's, or the
-// preparation's; nullptr for a score read as it is (its notes play at the default velocity).
+// The piece the performance takes its velocities and pedal from: sessionPiece, except for a
+// score read as it is whose marks could not be read (nullptr: its notes play at the default
+// velocity, without pedal).
 const Piece* sessionPerformancePiece();
 
 // The planner the options choose for their mode.

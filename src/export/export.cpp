@@ -112,6 +112,14 @@ void sayFailure(const std::string& what, const std::string& path, const std::str
     std::fflush(stderr);
 }
 
+// The new look's performance: titles and printed fingers from the piece the request names, else
+// from the document.
+LookPerformance lookOf(const Timeline& timeline, const std::string& document,
+                       const ExportRequest& request) {
+    return request.shown != nullptr ? lookPerformanceOf(timeline, *request.shown)
+                                    : lookPerformanceOf(timeline, document);
+}
+
 // Tempo and measures of the document, and the timeline of the range asked for.
 bool makeTimeline(const std::string& document, const ExportRequest& request, Timeline* timeline,
                   std::string* error) {
@@ -377,7 +385,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     const long frames =
         std::max(1L, static_cast<long>(std::ceil(timeline.duration * request.fps - 1e-9)));
     const LookPerformance look =
-        request.newLook ? lookPerformanceOf(timeline, document) : LookPerformance{};
+        request.newLook ? lookOf(timeline, document, request) : LookPerformance{};
     const size_t soundFrames = sound.size() / 2;
     Progress progress(frames);
 
@@ -506,7 +514,7 @@ int exportStill(const std::string& document, const ExportRequest& request) {
     }
     std::vector<uint8_t> pixels;
     const LookPerformance look =
-        request.newLook ? lookPerformanceOf(timeline, document) : LookPerformance{};
+        request.newLook ? lookOf(timeline, document, request) : LookPerformance{};
     // The video's moment of the position, exactly: the still is the frame an export shows then.
     drawMoment(request, timeline, look, timeOfTick(timeline, exactTick));
     const bool ok = readHeadlessPixels(&pixels, &error) &&

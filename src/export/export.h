@@ -41,11 +41,13 @@ struct ExportRequest {
     bool newLook = false;
     LookView lookView = LookView::Player;
     LookPalette palette;
-    const ScoreTiming* timing = nullptr;  // tempo and measures given (a MIDI file's); null:
+    const ScoreTiming* timing = nullptr;  // tempo and measures given (the session's); null:
                                           // read from the document
-    const Piece* piece = nullptr;         // velocities and pedal of the notes; null: none stated
-    int soundedHand = -1;                 // 0 or 1: only that hand sounds and is drawn; -1 both
-    bool metronome = false;               // clicks on the beats after a bar of count-in
+    const Piece* shown = nullptr;  // the title, composer and printed fingers the new look shows;
+                                   // null: read from the document
+    const Piece* piece = nullptr;  // velocities and pedal of the notes; null: none stated
+    int soundedHand = -1;          // 0 or 1: only that hand sounds and is drawn; -1 both
+    bool metronome = false;        // clicks on the beats after a bar of count-in
 };
 
 // The H.264 preset of the new look's videos.

@@ -7,7 +7,7 @@
 
 #include "animation/performance.h"
 #include "fingering/optimal_planner.h"
-#include "score/musicxml_reader.h"
+#include "music/piece.h"
 #include "score/score_model.h"
 
 namespace {
@@ -16,14 +16,11 @@ namespace {
 // the first of them.
 constexpr const char* kAfterNotations[] = {"lyric", "play", "listen"};
 
-// Loads the prepared document into the grids. The reader's progress stays off standard output,
-// which is where a caller of this tool may be writing the score.
-bool loadQuietly(const std::string& xml) {
+// The prepared piece into the grids, as the reader would fill them from the prepared document;
+// nothing is printed, for standard output is where a caller of this tool may be writing the score.
+bool fillGrids(const Piece& piece) {
     setStartValues();
-    // The reader appends to the grids; a previous score must not stay in front of this one.
-    rightNotes.clear();
-    leftNotes.clear();
-    return loadScoreFromBuffer(xml.data(), xml.size(), nullptr, /*quiet=*/true) == 0;
+    return fillStrictGrids(piece);
 }
 
 // The finger (1..5) planned for `note`, or 0 when the grid does not hold it.
@@ -94,7 +91,7 @@ bool annotateFingering(const std::string& path, const PrepareOptions& options, b
             }
         }
     }
-    if (!loadQuietly(prepared.xml)) {
+    if (!fillGrids(prepared.piece)) {
         *error = "the prepared score could not be read";
         return false;
     }

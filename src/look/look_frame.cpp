@@ -56,12 +56,17 @@ float keyX(int key) {
 
 // ---- The adaptor ----
 
+namespace {
+using PrintedSet = std::set<std::tuple<int, int32_t, int32_t>>;  // (hand, tick, key)
+LookPerformance lookPerformanceWith(const Timeline& timeline, const PrintedSet& printed,
+                                    const std::string& title, const std::string& composer);
+}  // namespace
+
 LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& document) {
-    LookPerformance performance;
-    performance.duration = timeline.duration;
-    performance.speed = timeline.options.speed > 0.0 ? timeline.options.speed : 1.0;
-    readTitles(document, &performance.title, &performance.composer);
-    std::set<std::tuple<int, int32_t, int32_t>> printed;
+    std::string title;
+    std::string composer;
+    readTitles(document, &title, &composer);
+    PrintedSet printed;
     std::vector<PrintedFinger> fingers;
     std::string error;
     if (!document.empty() && readPrintedFingers(document, &fingers, &error)) {
@@ -69,6 +74,27 @@ LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& d
             printed.insert({f.hand, f.tick, f.key});
         }
     }
+    return lookPerformanceWith(timeline, printed, title, composer);
+}
+
+LookPerformance lookPerformanceOf(const Timeline& timeline, const Piece& piece) {
+    PrintedSet printed;
+    for (const PieceNote& note : piece.notes) {
+        if (note.printedFinger >= 1 && note.printedFinger <= 5) {
+            printed.insert({note.hand, note.tick, note.key});
+        }
+    }
+    return lookPerformanceWith(timeline, printed, piece.title, piece.composer);
+}
+
+namespace {
+LookPerformance lookPerformanceWith(const Timeline& timeline, const PrintedSet& printed,
+                                    const std::string& title, const std::string& composer) {
+    LookPerformance performance;
+    performance.duration = timeline.duration;
+    performance.speed = timeline.options.speed > 0.0 ? timeline.options.speed : 1.0;
+    performance.title = title;
+    performance.composer = composer;
     performance.notes.reserve(timeline.notes.size());
     for (const TimedNote& n : timeline.notes) {
         LookNote note;
@@ -103,6 +129,7 @@ LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& d
     }
     return performance;
 }
+}  // namespace
 
 void planLookHands(LookPerformance* performance) {
     std::vector<HandNote> notes[2];

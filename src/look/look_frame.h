@@ -6,6 +6,7 @@
 
 #include "geometry/hand_pose.h"
 #include "look/look_camera.h"
+#include "music/piece.h"
 
 // What the new look shows at one moment, computed without GL: which keys are down and in whose
 // colour, the falling-note bars of the lane in pixels, and the overlay's texts. The drawing
@@ -59,6 +60,9 @@ struct Timeline;
 // The adaptor from the timeline (notes in seconds). `document` is the score text, read for its
 // title, composer and printed fingerings; "" reads none.
 LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& document);
+// The same with the title, composer and printed fingers (matched by hand, first tick and key)
+// taken from the piece the grids were made from, which nothing has to read again.
+LookPerformance lookPerformanceOf(const Timeline& timeline, const Piece& piece);
 
 // ---- Colours ----
 
