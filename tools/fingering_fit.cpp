@@ -1,18 +1,22 @@
 // quorvel-fingering-fit: refits the whole-piece planner's cost table from fingered scores.
 //
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
+//                         [--report]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
-// chooses the smoothing, the blend weights and the sizes of the planner's rules on the Mutopia
-// training pieces: four folds of them are the tuning pieces (exact match with their printed
-// fingers, each fold planned with a table counted without it), the fifth is the development set
-// (a rule changes only where the tuning pieces gain and the development pieces do not lose).
+// chooses the smoothing, the blend weights and the sizes of the planner's rules by
+// cross-validation by piece over the whole training split: the training pieces are dealt into
+// six groups, and each group is planned with a table counted without it (its printed fingers
+// hidden), so that every one of the Mutopia training pieces' printed fingers judges every choice.
+// A rule changes only where the cross-validated figure gains and more groups gain than lose.
 // Every choice must keep the method books' fingerings of scales, arpeggios and the five-finger
 // position and keep the fingered exercises (--exercises, default tests/data/fingering) close to
 // the books. Writes the table (default data/fingering/fitted_costs.inc) with a comment on where
-// it came from; --explain says which book fingering a rejected choice breaks. The validation
-// pieces are not read. Rebuild to compile the new table in.
+// it came from; --explain says which book fingering a rejected choice breaks; --report only
+// prints the cross-validated figures of the compiled-in weights and rules and of the hand-set
+// rules, and writes nothing. The validation pieces are not read. Rebuild to compile the new
+// table in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -42,13 +47,14 @@ namespace {
 // Whether the checks against the method books say what they find off (--explain).
 bool explain = false;
 
-constexpr int kFolds = 5;
-// The fold of the Mutopia training pieces kept for development: measured, never chosen on.
-constexpr int kDevelopmentFold = kFolds - 1;
-// Rounds of the search over the rules' sizes, and the least gain (points of exact match on the
-// tuning pieces) a change must bring: a few notes, not one.
+// Groups of training pieces left out in turn: about six Mutopia pieces and eleven exercises each.
+constexpr int kFolds = 6;
+// Rounds of the search over the rules' sizes, and the least gain (points of cross-validated exact
+// match on the Mutopia training pieces) a change must bring: a few notes, not one.
 constexpr int kRuleRounds = 3;
 constexpr double kLeastGain = 0.1;
+// Points of the cross-validated exercises a rule change may cost.
+constexpr double kExercisesGive = 0.5;
 // The hand's travel across a leap always costs something: where a leap leaves the hand is what
 // the rule is for, and the sparse printed fingers rarely show it.
 constexpr float kLeastLeapTravel = 0.1f;
@@ -103,13 +109,29 @@ bool load(const std::string& data, const std::string& splitPath, std::vector<Pie
     return true;
 }
 
-// Exact matches on one piece with `costs`, its printed fingers hidden from the planner.
+// Exact matches on one piece with `costs`, its printed fingers hidden from the planner, which is
+// told where the measures start as the program and the benchmark tell it.
 MatchTally measure(const CorpusPiece& piece, const fitted::Costs& costs) {
     const std::vector<PlacedNote> notes = fillGrids(piece);
     resetPerformance();
-    planHandsOptimalWith({}, costs);
+    planHandsOptimalWith({}, costs, measureStarts(notes));
     return countMatches(notes);
 }
+
+// The cross-validated figures of one choice: each group of Mutopia training pieces, planned with
+// the table counted without its group, and the exercises apart (they are completely fingered and
+// would flatter the figure the choices are made on).
+struct CrossValidated {
+    MatchTally group[kFolds];
+    MatchTally exercises;
+    MatchTally mutopia() const {
+        MatchTally all;
+        for (const MatchTally& t : group) {
+            all.add(t);
+        }
+        return all;
+    }
+};
 
 double share(const MatchTally& t) {
     const size_t n = t.notes[0] + t.notes[1];
@@ -358,6 +380,9 @@ int main(int argc, char** argv) {
     std::string splitPath;
     std::string out = "data/fingering/fitted_costs.inc";
     std::string exerciseFolder = "tests/data/fingering";
+    // --report: the figures of the compiled-in table, smoothed as it was fitted.
+    bool report = false;
+    double reportSmoothing = 5.0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if ((a == "--data" || a == "--split" || a == "--out" || a == "--exercises") &&
@@ -368,10 +393,14 @@ int main(int argc, char** argv) {
                               : exerciseFolder) = argv[++i];
         } else if (a == "--explain") {
             explain = true;
+        } else if (a == "--report") {
+            report = true;
+        } else if (a == "--smoothing" && i + 1 < argc) {
+            reportSmoothing = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
-                         "[--exercises DIR] [--explain]\n");
+                         "[--exercises DIR] [--explain] [--report [--smoothing S]]\n");
             return 2;
         }
     }
@@ -385,21 +414,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::vector<Exercise> exercises = readExercises(exerciseFolder);
-    // Folds of the Mutopia training pieces (Beringer's exercises are always counted: they are
-    // not what the weights are chosen for); fold f's table is counted without fold f. The last
-    // fold is the development set: nothing is chosen on it, it shows what the choices do on
-    // pieces they were not chosen on.
+    // Groups of the training pieces, dealt in turn among the Mutopia pieces and among the
+    // exercises: group f's table is counted without group f.
     fitted::Counts all;
     std::vector<fitted::Counts> withoutFold(kFolds);
     std::vector<int> fold(train.size(), -1);
-    size_t notes = 0, fingered = 0, mutopia = 0, tuningFingered = 0, tuningPieces = 0;
+    size_t notes = 0, fingered = 0, mutopia = 0, exercisePieces = 0, mutopiaFingered = 0;
     for (size_t i = 0; i < train.size(); ++i) {
         if (train[i].mutopia) {
             fold[i] = static_cast<int>(mutopia++ % kFolds);
-            if (fold[i] != kDevelopmentFold) {
-                tuningFingered += train[i].fingered;
-                ++tuningPieces;
-            }
+            mutopiaFingered += train[i].fingered;
+        } else {
+            fold[i] = static_cast<int>(exercisePieces++ % kFolds);
         }
         addCounts(train[i].counts, &all);
         for (int f = 0; f < kFolds; ++f) {
@@ -412,37 +438,48 @@ int main(int argc, char** argv) {
     }
     std::printf("counted %zu training pieces (%zu Mutopia): %zu notes, %zu fingered\n",
                 train.size(), mutopia, notes, fingered);
-    MatchTally handSet[2];  // tuning folds, development fold
+    CrossValidated handSet;
     for (size_t i = 0; i < train.size(); ++i) {
-        if (train[i].mutopia) {
-            const std::vector<PlacedNote> placed = fillGrids(train[i].piece);
-            resetPerformance();
-            planHandsOptimal({}, OptimalCosts::HandSet);
-            handSet[fold[i] == kDevelopmentFold ? 1 : 0].add(countMatches(placed));
-        }
+        const std::vector<PlacedNote> placed = fillGrids(train[i].piece);
+        resetPerformance();
+        planHandsOptimal({}, OptimalCosts::HandSet, measureStarts(placed));
+        (train[i].mutopia ? handSet.group[fold[i]] : handSet.exercises).add(countMatches(placed));
     }
-    std::printf("hand-set rules: tuning pieces %.1f %%, development pieces %.1f %%\n",
-                share(handSet[0]), share(handSet[1]));
-    std::fflush(stdout);
+    auto print = [](const char* what, const CrossValidated& cv) {
+        const MatchTally m = cv.mutopia();
+        auto pc = [](size_t a, size_t n) { return n == 0 ? 0.0 : 100.0 * a / n; };
+        std::printf(
+            "%s: Mutopia right %.1f %% left %.1f %% overall %.1f %% (%zu); exercises "
+            "%.1f %% (%zu)\n",
+            what, pc(m.matched[0], m.notes[0]), pc(m.matched[1], m.notes[1]), share(m),
+            m.notes[0] + m.notes[1], share(cv.exercises),
+            cv.exercises.notes[0] + cv.exercises.notes[1]);
+        std::fflush(stdout);
+    };
+    print("hand-set rules", handSet);
 
-    // Exact match over the tuning folds (each planned with the table counted without it), or
-    // over the development fold.
-    auto evaluate = [&](double smoothing, const std::array<float, fitted::kWeightCount>& weights,
-                        const fitted::Rules& rules, bool development) {
-        MatchTally tally;
+    // Every training piece planned with the table counted without its group.
+    auto crossValidate = [&](double smoothing,
+                             const std::array<float, fitted::kWeightCount>& weights,
+                             const fitted::Rules& rules) {
+        CrossValidated cv;
         for (int f = 0; f < kFolds; ++f) {
-            if ((f == kDevelopmentFold) != development) {
-                continue;
-            }
             const fitted::Costs costs = fitted::fitCosts(withoutFold[f], smoothing, weights, rules);
             for (size_t i = 0; i < train.size(); ++i) {
                 if (fold[i] == f) {
-                    tally.add(measure(train[i].piece, costs));
+                    (train[i].mutopia ? cv.group[f] : cv.exercises)
+                        .add(measure(train[i].piece, costs));
                 }
             }
         }
-        return share(tally);
+        return cv;
     };
+    if (report) {
+        const fitted::Costs& compiled = fitted::embeddedCosts();
+        print("compiled-in weights and rules, cross-validated",
+              crossValidate(reportSmoothing, compiled.weight, compiled.rule));
+        return 0;
+    }
     auto offBooks = [&](double smoothing, const std::array<float, fitted::kWeightCount>& weights,
                         const fitted::Rules& rules) {
         const fitted::Costs whole = fitted::fitCosts(all, smoothing, weights, rules);
@@ -455,6 +492,7 @@ int main(int argc, char** argv) {
     constexpr float kBlend = 1.0f;
     constexpr float kConsistency = 3.0f;
     double bestShare = -1.0;
+    CrossValidated best;
     double bestSmoothing = 0.0;
     std::array<float, fitted::kWeightCount> bestWeights{};
     fitted::Rules bestRules = fitted::handSetRules();
@@ -473,7 +511,8 @@ int main(int argc, char** argv) {
                         for (float figure : figureWeights) {
                             const std::array<float, fitted::kWeightCount> weights = {
                                 transition, chord, start, kBlend, kConsistency, figure};
-                            const double s = evaluate(smoothing, weights, bestRules, false);
+                            const CrossValidated cv = crossValidate(smoothing, weights, bestRules);
+                            const double s = share(cv.mutopia());
                             if (s <= bestShare) {
                                 continue;
                             }
@@ -484,6 +523,7 @@ int main(int argc, char** argv) {
                                 smoothing, transition, chord, start, figure, s, off);
                             std::fflush(stdout);
                             if (off == 0) {
+                                best = cv;
                                 bestShare = s;
                                 bestSmoothing = smoothing;
                                 bestWeights = weights;
@@ -499,12 +539,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no weights keep the method books' fingerings; table not written\n");
         return 1;
     }
-    double bestDevelopment = evaluate(bestSmoothing, bestWeights, bestRules, true);
-    std::printf("weights chosen: %.1f %% (development %.1f %%)\n", bestShare, bestDevelopment);
-    // The rules' sizes, one at a time, while the tuning pieces gain, the development pieces do
-    // not lose (what gains on the tuning pieces alone is often one editor's habit) and the books'
-    // fingerings stay: a few rounds of a coordinate search from the hand-set values. The chords
-    // the books finger one way keep their rule (the checks here do not play chords).
+    print("weights chosen, cross-validated", best);
+    // The rules' sizes, one at a time, while the cross-validated figure gains, more groups of
+    // pieces gain than lose (a gain that only a group or two show is one editor's habit), the
+    // exercises lose no more than kExercisesGive and the books' fingerings stay: a few rounds of
+    // a coordinate search from the hand-set values. The chords the books finger one way keep
+    // their rule (the checks here do not play chords).
     for (int round = 0; round < kRuleRounds; ++round) {
         bool moved = false;
         for (int k = 0; k < fitted::kRuleCount; ++k) {
@@ -519,20 +559,28 @@ int main(int argc, char** argv) {
                 }
                 fitted::Rules rules = bestRules;
                 rules[k] = trial;
-                const double s = evaluate(bestSmoothing, bestWeights, rules, false);
-                if (s < bestShare + kLeastGain) {
+                const CrossValidated cv = crossValidate(bestSmoothing, bestWeights, rules);
+                const double s = share(cv.mutopia());
+                if (s < bestShare + kLeastGain ||
+                    share(cv.exercises) < share(best.exercises) - kExercisesGive) {
                     continue;
                 }
-                const double d = evaluate(bestSmoothing, bestWeights, rules, true);
-                if (d < bestDevelopment || offBooks(bestSmoothing, bestWeights, rules) != 0) {
+                int gains = 0, losses = 0;
+                for (int f = 0; f < kFolds; ++f) {
+                    const size_t now = cv.group[f].matched[0] + cv.group[f].matched[1];
+                    const size_t was = best.group[f].matched[0] + best.group[f].matched[1];
+                    gains += now > was ? 1 : 0;
+                    losses += now < was ? 1 : 0;
+                }
+                if (gains <= losses || offBooks(bestSmoothing, bestWeights, rules) != 0) {
                     continue;
                 }
-                std::printf("rule %d: %.2f -> %.2f, %.1f %% (development %.1f %%)\n", k,
-                            bestRules[k], trial, s, d);
+                std::printf("rule %d: %.2f -> %.2f, %.1f %% (groups %d up, %d down)\n", k,
+                            bestRules[k], trial, s, gains, losses);
                 std::fflush(stdout);
                 bestRules = rules;
                 bestShare = s;
-                bestDevelopment = d;
+                best = cv;
                 moved = true;
             }
         }
@@ -540,10 +588,8 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    const double development = bestDevelopment;
-    std::printf("development pieces: %.1f %% (hand-set rules %.1f %%)\n", development,
-                share(handSet[1]));
-    const fitted::Costs best = fitted::fitCosts(all, bestSmoothing, bestWeights, bestRules);
+    print("chosen, cross-validated", best);
+    const fitted::Costs chosen = fitted::fitCosts(all, bestSmoothing, bestWeights, bestRules);
     char line[256];
     std::vector<std::string> header = {
         "Fitted costs of the whole-piece planner (see src/fingering/fitted_costs.h).",
@@ -554,25 +600,30 @@ int main(int argc, char** argv) {
                   train.size(), splitPath.c_str(), notes, fingered);
     header.push_back(line);
     header.push_back("from " + data + "/pieces (sources and licences in its SOURCES.tsv).");
-    std::snprintf(line, sizeof line,
-                  "Smoothing %.1f, weights and rule sizes chosen by cross-validation over %zu of "
-                  "the %zu Mutopia training pieces",
-                  bestSmoothing, tuningPieces, mutopia);
+    const MatchTally m = best.mutopia();
+    std::snprintf(
+        line, sizeof line,
+        "Smoothing %.1f, weights and rule sizes chosen by cross-validation by piece in %d "
+        "groups over the %zu Mutopia training pieces",
+        bestSmoothing, kFolds, mutopia);
     header.push_back(line);
     std::snprintf(line, sizeof line,
-                  "(%zu fingered notes): %.1f %% exact (hand-set rules %.1f %%); on the other %zu, "
-                  "kept for development: %.1f %% (hand-set %.1f %%).",
-                  tuningFingered, bestShare, share(handSet[0]), mutopia - tuningPieces, development,
-                  share(handSet[1]));
+                  "(%zu fingered notes, each group planned with a table counted without it): "
+                  "%.1f %% exact (hand-set rules %.1f %%);",
+                  mutopiaFingered, share(m), share(handSet.mutopia()));
+    header.push_back(line);
+    std::snprintf(line, sizeof line,
+                  "the %zu training exercises, cross-validated alike: %.1f %% (hand-set %.1f %%).",
+                  exercisePieces, share(best.exercises), share(handSet.exercises));
     header.push_back(line);
     header.push_back("Validation pieces were not read. Costs are -ln P, in nats.");
     std::string error;
-    if (!fitted::writeCosts(out, header, best, &error)) {
+    if (!fitted::writeCosts(out, header, chosen, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     std::printf("chose smoothing %.1f, weights %.2f %.2f %.2f %.2f %.2f %.2f (%.1f %%); wrote %s\n",
-                bestSmoothing, best.weight[0], best.weight[1], best.weight[2], best.weight[3],
-                best.weight[4], best.weight[5], bestShare, out.c_str());
+                bestSmoothing, chosen.weight[0], chosen.weight[1], chosen.weight[2],
+                chosen.weight[3], chosen.weight[4], chosen.weight[5], bestShare, out.c_str());
     return 0;
 }
