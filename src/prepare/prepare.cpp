@@ -159,7 +159,9 @@ bool prepare(const std::string& sourceXml, const PrepareOptions& options, Prepar
 
     const std::vector<int64_t>& starts = measures.starts;
     const std::vector<std::string>& numbers = measures.numbers;
-    result->xml = writeDocument(final, starts, numbers, tempo, divisionsOut);
+    if (options.strictText) {
+        result->xml = writeDocument(final, starts, numbers, tempo, divisionsOut);
+    }
     result->notes.clear();
     result->notes.reserve(final.size());
     for (const Note& n : final) {

@@ -96,6 +96,7 @@ struct NoteParts {
     pugi::xml_node staff;
     pugi::xml_node notations;  // the first; others are looked up only when it is there
     pugi::xml_node grace;
+    pugi::xml_node voice;
     bool chord = false;
     bool cue = false;
     bool unpitched = false;
@@ -149,6 +150,11 @@ NoteParts partsOf(pugi::xml_node note) {
                 break;
             case 'u':
                 parts.unpitched = parts.unpitched || isName(name, "unpitched");
+                break;
+            case 'v':
+                if (!parts.voice && isName(name, "voice")) {
+                    parts.voice = child;
+                }
                 break;
             case 't':
                 if (isName(name, "tie")) {
@@ -272,7 +278,7 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     }
     // 0 tells a missing staff apart from a written 1 until the part's staves are known.
     raw.staff = parts.staff ? std::max(1, firstDigits(parts.staff.text().get())) : 0;
-    raw.voice = trimmed(note.child("voice").text().get());
+    raw.voice = trimmed(parts.voice.text().get());
     if (parts.notations) {
         for (pugi::xml_node notations : note.children("notations")) {
             for (pugi::xml_node tied : notations.children("tied")) {
