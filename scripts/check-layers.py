@@ -16,7 +16,7 @@ import tempfile
 CORE = ["score", "music", "midi", "prepare", "animation", "geometry", "fingering", "timeline",
         "look"]
 ALLOWED = {
-    # Helpers every layer shares (header only): the I/O layers' fault-injection counter.
+    # Helpers every layer shares: the I/O layers' fault-injection counter, the bounded file reader.
     "base": [],
     "score": [],
     "music": ["score"],

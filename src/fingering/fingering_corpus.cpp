@@ -1,12 +1,13 @@
 #include "fingering/fingering_corpus.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <numeric>
 #include <sstream>
 
+#include "base/bounded_file.h"
 #include "score/score_model.h"
 
 namespace {
@@ -59,12 +60,22 @@ int32_t toTicks(int64_t num, int64_t den, int64_t perQuarter) {
     return static_cast<int32_t>(std::llround(static_cast<double>(num) * perQuarter / den));
 }
 
+// The file's text through the bounded reader, to be read line by line.
+bool readCorpusFile(const std::string& path, std::istringstream* in, std::string* error) {
+    std::string bytes;
+    if (!readBoundedFile(path.c_str(), &bytes)) {
+        *error = path + ": " + unreadableFile(errno);
+        return false;
+    }
+    in->str(std::move(bytes));
+    return true;
+}
+
 }  // namespace
 
 bool readCorpusPiece(const std::string& path, CorpusPiece* piece, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": cannot be read";
+    std::istringstream in;
+    if (!readCorpusFile(path, &in, error)) {
         return false;
     }
     const size_t slash = path.find_last_of('/');
@@ -102,9 +113,8 @@ bool readCorpusPiece(const std::string& path, CorpusPiece* piece, std::string* e
 }
 
 bool readSplit(const std::string& path, std::vector<SplitEntry>* split, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": cannot be read";
+    std::istringstream in;
+    if (!readCorpusFile(path, &in, error)) {
         return false;
     }
     split->clear();

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <pugixml.hpp>
+#include <utility>
+
+#include "base/bounded_file.h"
 
 FaultCounter containerZipFaults;
 long& containerZipCallsMade = containerZipFaults.made;
@@ -454,31 +457,8 @@ bool readArchive(const std::string& bytes, std::string* xml, std::string* error)
 }  // namespace
 
 bool readScoreBytes(const std::string& path, std::string* bytes, std::string* error) {
-    bytes->clear();
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return fail(error, std::string("the file cannot be read (") + std::strerror(errno) + ")");
-    }
-    char chunk[kReadChunk];
-    int problem = 0;
-    for (;;) {
-        const size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        if (bytes->size() + got > kMaxScoreTextBytes) {
-            problem = EFBIG;
-            break;
-        }
-        bytes->append(chunk, got);
-        if (got < sizeof chunk) {
-            if (std::ferror(file) != 0) {
-                problem = errno != 0 ? errno : EIO;
-            }
-            break;
-        }
-    }
-    std::fclose(file);
-    if (problem != 0) {
-        bytes->clear();
-        return fail(error, std::string("the file cannot be read (") + std::strerror(problem) + ")");
+    if (!readBoundedFile(path.c_str(), bytes)) {
+        return fail(error, unreadableFile(errno));
     }
     return true;
 }
@@ -502,6 +482,11 @@ bool readScoreText(const std::string& path, std::string* xml, std::string* error
     }
     if (endsWithIgnoringCase(path, ".mxl") && !isZip(bytes)) {
         return fail(error, "the file is named .mxl but is not a compressed score (zip archive)");
+    }
+    size_t skip = 0;
+    if (!isZip(bytes) && detectEncoding(bytes, &skip) == Encoding::Utf8) {
+        *xml = std::move(bytes);  // UTF-8 text as it is: handed on, not copied
+        return true;
     }
     return readScoreTextFromMemory(bytes, xml, error);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "base/bounded_file.h"
 #include "base/fault_counter.h"
 
 // Each returns false with a one-line reason in *error (no trailing newline) when the score
@@ -19,7 +20,7 @@ bool readScoreTextFromMemory(const std::string& bytes, std::string* xml, std::st
 
 // Largest text we accept, read from a file or inflated from an archive's entry: 256 MiB, the
 // reader's own bound on a score file.
-constexpr size_t kMaxScoreTextBytes = size_t{256} << 20;
+constexpr size_t kMaxScoreTextBytes = kMaxFileBytes;
 
 // ---- Test hooks: fault injection. The program leaves them at 0. ----
 extern FaultCounter containerZipFaults;  // libzip calls

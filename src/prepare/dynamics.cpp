@@ -531,14 +531,23 @@ void applyMarks(const PlacedMarks& placed, const std::vector<PreparedNote>& note
         levels[lane] = levelsOf(marks, window, piece->endTick);
     }
 
-    std::map<std::tuple<int32_t, int, int32_t>, size_t> sourceOf;  // (tick, hand, key)
+    // (tick, hand, key) -> source index, the first note of each: a sorted row searched in log
+    // time, without a tree node per note.
+    using Place = std::pair<std::tuple<int32_t, int, int32_t>, size_t>;
+    std::vector<Place> sourceOf;
+    sourceOf.reserve(notes.size());
     for (const PreparedNote& n : notes) {
-        sourceOf.emplace(std::make_tuple(n.tick, n.hand, n.key), n.sourceIndex);
+        sourceOf.push_back({std::make_tuple(n.tick, n.hand, n.key), n.sourceIndex});
     }
+    std::stable_sort(sourceOf.begin(), sourceOf.end(),
+                     [](const Place& a, const Place& b) { return a.first < b.first; });
     for (PieceNote& note : piece->notes) {
-        auto source = sourceOf.find({note.tick, note.hand, note.key});
+        const std::tuple<int32_t, int, int32_t> place{note.tick, note.hand, note.key};
+        auto source = std::lower_bound(
+            sourceOf.begin(), sourceOf.end(), place,
+            [](const Place& a, const std::tuple<int32_t, int, int32_t>& b) { return a.first < b; });
         const PlacedNote* read = nullptr;
-        if (source != sourceOf.end()) {
+        if (source != sourceOf.end() && source->first == place) {
             auto it = placed.notes.find(source->second);
             if (it != placed.notes.end()) {
                 read = &it->second;

@@ -21,6 +21,8 @@ struct PrepareOptions {
     bool repeats = true;  // play repeats, endings, D.C. and D.S. in order; false: each measure once
     bool ornaments = false;  // play grace notes, articulation, ornaments, rolls and fermatas out
                              // as notes and tempo (the performance); false: notes as written
+    bool strictText = true;  // write the strict document into PrepareResult::xml; false: only
+                             // the notes and the Piece, for callers that need no document
 };
 
 // One note of the prepared piano music, in prepared ticks.
@@ -35,7 +37,7 @@ struct PreparedNote {
 };
 
 struct PrepareResult {
-    std::string xml;                   // the prepared, strict-form document
+    std::string xml;                   // the prepared, strict-form document (when asked for)
     std::string sourceXml;             // the source's MusicXML text (root file of an .mxl)
     std::vector<std::string> changes;  // one line per kind of change (counts, first measures)
     std::vector<PreparedNote> notes;   // every note the grids will play, by (tick, hand, key)

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/bounded_file.h"
+
 char reportBuffer[1024];
 void (*debugOutput)(const char* text) = nullptr;
 long domLiveHandles = 0;
@@ -114,68 +116,6 @@ void setOwned(DomText* out, std::string text) {
 
 bool isXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Largest score file we read: 256 MiB, some twenty times the largest piano scores, and with the
-// parsed tree about three times that in memory. A file beyond it, or an endless stream such as
-// /dev/zero or a pipe that never closes its end, fails with EFBIG instead of filling memory.
-constexpr size_t kMaxFileBytes = size_t{256} << 20;
-
-// Reads the whole file into a malloc'd buffer. On failure returns false with errno set.
-bool readWholeFile(const char* path, char** data, size_t* size) {
-    *data = nullptr;
-    *size = 0;
-    FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    size_t capacity = 1 << 16;
-    struct stat info;
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
-            std::fclose(file);
-            errno = EFBIG;
-            return false;
-        }
-        capacity = static_cast<size_t>(info.st_size) + 1;  // +1 sees the end in one pass
-    }
-    char* buffer = static_cast<char*>(std::malloc(capacity));
-    size_t used = 0;
-    int error = 0;
-    while (buffer != nullptr) {
-        used += std::fread(buffer + used, 1, capacity - used, file);
-        if (used < capacity) {
-            break;  // end of file or an error, told apart below
-        }
-        if (used > kMaxFileBytes) {
-            error = EFBIG;  // a stream that grew past the limit, or never ends
-            break;
-        }
-        const size_t larger = capacity * 2 > kMaxFileBytes + 1 ? kMaxFileBytes + 1 : capacity * 2;
-        char* grown = static_cast<char*>(std::realloc(buffer, larger));
-        if (grown == nullptr) {
-            error = ENOMEM;
-            break;
-        }
-        buffer = grown;
-        capacity = larger;
-    }
-    if (buffer == nullptr) {
-        error = ENOMEM;
-    }
-    if (error == 0 && std::ferror(file) != 0) {
-        error = errno;
-    }
-    const bool failed = error != 0;
-    std::fclose(file);
-    if (failed) {
-        std::free(buffer);
-        errno = error;
-        return false;
-    }
-    *data = buffer;
-    *size = used;
-    return true;
 }
 
 // Decodes the file's characters one by one in the encoding pugixml detected, so that a parse
@@ -693,7 +633,7 @@ void parseLoaded(DomDocumentData& data, size_t size, const char* original, size_
     const std::string description = result.description();
     data.dropContents();
     char* reread = nullptr;
-    if (original == nullptr && path != nullptr && readWholeFile(path, &reread, &originalSize)) {
+    if (original == nullptr && path != nullptr && readBoundedFile(path, &reread, &originalSize)) {
         original = reread;
     }
     if (original != nullptr) {
@@ -718,8 +658,8 @@ DomStatus domLoad(DomDocument& document, const char* path, bool* loaded) {
     }
     DomDocumentData& data = *document.data;
     size_t size = 0;
-    if (!readWholeFile(path, &data.buffer, &size)) {
-        data.reason = std::string("the file cannot be read (") + std::strerror(errno) + ")";
+    if (!readBoundedFile(path, &data.buffer, &size)) {
+        data.reason = unreadableFile(errno);
         return kDomOk;
     }
     // The parse writes into the buffer; the file is read again to place an error.
@@ -734,14 +674,14 @@ DomStatus domLoadBuffer(DomDocument& document, const char* bytes, size_t size, b
     }
     DomDocumentData& data = *document.data;
     if (size > kMaxFileBytes) {
-        data.reason = std::string("the file cannot be read (") + std::strerror(EFBIG) + ")";
+        data.reason = unreadableFile(EFBIG);
         return kDomOk;
     }
     // pugixml parses in place and keeps its strings in the buffer, so it gets a copy of its own;
     // the caller's bytes stay as they were and place a parse error.
     data.buffer = static_cast<char*>(std::malloc(size + 1));
     if (data.buffer == nullptr) {
-        data.reason = std::string("the file cannot be read (") + std::strerror(ENOMEM) + ")";
+        data.reason = unreadableFile(ENOMEM);
         return kDomOk;
     }
     if (size != 0) {
