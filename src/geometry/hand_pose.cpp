@@ -27,10 +27,10 @@ constexpr float kPressTilt = 2.5f;
 // ---- The model's numbers (scene units) ----
 // Knuckles across the hand, right hand (the left is mirrored): from the palm's centre towards
 // the little finger. The thumb's entry is its base at the wrist's side.
-constexpr float kKnuckleX[5] = {-0.36f, -0.42f, -0.13f, 0.15f, 0.42f};
+constexpr float kKnuckleX[5] = {-0.5f, -0.42f, -0.13f, 0.15f, 0.42f};
 // Knuckles along the hand: the middle finger's the furthest out, the little finger's back.
-constexpr float kKnuckleZ[5] = {0.62f, 0.0f, -0.04f, 0.0f, 0.1f};
-constexpr float kKnuckleDrop[5] = {0.2f, 0.0f, -0.02f, 0.0f, 0.04f};
+constexpr float kKnuckleZ[5] = {0.75f, 0.0f, -0.04f, 0.0f, 0.1f};
+constexpr float kKnuckleDrop[5] = {0.28f, 0.0f, -0.02f, 0.0f, 0.04f};
 // Knuckles' height above the white keys' top, and where the knuckle line stands over white
 // keys; playing black keys brings it in.
 constexpr float kKnuckleHeight = 0.56f;
@@ -48,6 +48,11 @@ constexpr float kRestLift = 0.22f;
 constexpr float kRestZ = 0.55f;
 // How far a stretched finger's knuckle may give towards its key.
 constexpr float kSpread = 0.27f;
+// A hand with nothing to play waits this far from the middle, or this far from the other hand's
+// palm, whichever is further out: two hands' half widths with the thumb's reach and a finger's
+// width between them.
+constexpr float kIdleSide = 2.0f;
+constexpr float kHandsApart = 2.6f;
 // The arc between positions rises this much at its middle.
 constexpr float kArcLift = 0.3f;
 
@@ -113,6 +118,22 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
     pose->angle[1] = theta * kDegrees;
     pose->angle[2] = coupling * theta * kDegrees;
 }
+
+// Places finger `f` from its knuckle at `base` with its tip at `target`. A finger stretching
+// beyond its length spreads the hand: its knuckle gives towards the key, as far as a stretched
+// hand's knuckles spread (about 20 mm).
+void placeFinger(int f, glm::vec3 base, glm::vec3 target, FingerPose* finger) {
+    const float reach = (kBoneLength[f][0] + kBoneLength[f][1] + kBoneLength[f][2]) * 0.98f;
+    const glm::vec3 toward = target - base;
+    const float shortfall = glm::length(toward) - reach;
+    if (shortfall > 0.0f) {
+        base += glm::normalize(toward) * std::min(shortfall, kSpread);
+    }
+    const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
+    solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base, target,
+                finger);
+}
+
 }  // namespace
 
 const JointLimit kFingerLimits[kFingerJoints] = {{-20.0f, 90.0f}, {0.0f, 110.0f}, {0.0f, 90.0f}};
@@ -154,7 +175,7 @@ glm::vec3 playPoint(int finger, int key, bool down) {
 
 // Where finger `finger`'s tip would be with the palm's centre at x: its knuckle's place.
 float naturalX(int hand, int finger, float palmX) {
-    const float thumbReach = -0.3f;
+    const float thumbReach = -0.25f;
     return palmX + mirror(hand, kKnuckleX[finger] + (finger == 0 ? thumbReach : 0.0f));
 }
 
@@ -182,6 +203,33 @@ bool anchorAt(int hand, const std::vector<HandNote>& notes, double t, float* x, 
     *depth = kKnuckleLineZ - kBlackInward * static_cast<float>(black) / count;
     return true;
 }
+
+// Where the palm may stand for a set of notes: each finger reaches its key from its knuckle's
+// place within its own sideways reach, so the palm may stand anywhere in the intersection of the
+// notes' windows; it takes the mean of the notes' own places, kept inside that intersection.
+// The thumb reaches furthest sideways, the middle and ring fingers least.
+constexpr float kSideReach[5] = {0.45f, 0.3f, 0.2f, 0.2f, 0.35f};
+
+struct Reach {
+    float low = -1e9f;
+    float high = 1e9f;
+    float sum = 0.0f;
+    int count = 0;
+    int black = 0;
+    void add(int hand, const HandNote& n) {
+        const float own = fingerKeyTarget(n.key).x - naturalX(hand, n.finger, 0.0f);
+        low = std::max(low, own - kSideReach[n.finger]);
+        high = std::min(high, own + kSideReach[n.finger]);
+        sum += own;
+        ++count;
+        black += isBlackKey(n.key) ? 1 : 0;
+    }
+    bool fits() const { return count > 0 && low <= high; }
+    float place() const { return std::clamp(sum / static_cast<float>(count), low, high); }
+    float depth() const {
+        return kKnuckleLineZ - kBlackInward * static_cast<float>(black) / static_cast<float>(count);
+    }
+};
 }  // namespace
 
 double moveTime(double distance) {
@@ -193,6 +241,7 @@ double moveTime(double distance) {
 HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
     HandMotion motion;
     motion.hand = hand;
+    motion.idleX = mirror(hand, kIdleSide);
     std::stable_sort(notes.begin(), notes.end(),
                      [](const HandNote& a, const HandNote& b) { return a.onset < b.onset; });
     for (HandNote& n : notes) {
@@ -201,24 +250,64 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         n.keyUp = std::max(n.keyUp, n.onset);
     }
     motion.notes = notes;
+    // Groups of notes starting together, then hand positions: runs of groups whose notes can
+    // all be reached from one place of the palm. Within a position the fingers move and the
+    // palm holds still, so a roll, a trill or a tremolo is played from the hand, not the arm.
+    std::vector<std::pair<size_t, size_t>> groups;
     for (size_t i = 0; i < notes.size();) {
         size_t j = i;
         while (j < notes.size() && notes[j].onset - notes[i].onset < 1e-6) {
             ++j;
         }
+        groups.push_back({i, j});
+        i = j;
+    }
+    for (size_t g = 0; g < groups.size();) {
         HandMotion::Anchor anchor;
-        anchor.start = notes[i].onset;
-        anchor.leave = anchor.start;
+        anchor.start = notes[groups[g].first].onset;
         anchor.arrive = anchor.start;
+        // The group's own notes, with those still held from before when they fit.
+        Reach reach;
         anchorAt(hand, notes, anchor.start, &anchor.x, &anchor.depth);
-        // The group's keys come up when the last of them does.
-        double up = anchor.start;
-        for (size_t k = i; k < j; ++k) {
-            up = std::max(up, notes[k].keyUp);
+        for (size_t k = groups[g].first; k < groups[g].second; ++k) {
+            reach.add(hand, notes[k]);
         }
+        Reach held = reach;
+        for (size_t k = 0; k < groups[g].first; ++k) {
+            if (notes[k].keyUp > anchor.start + 1e-9) {
+                held.add(hand, notes[k]);
+            }
+        }
+        if (held.fits()) {
+            reach = held;
+        }
+        double up = anchor.start;
+        size_t next = g;
+        do {
+            for (size_t k = groups[next].first; k < groups[next].second; ++k) {
+                up = std::max(up, notes[k].keyUp);
+            }
+            ++next;
+            if (next >= groups.size() || !reach.fits()) {
+                break;
+            }
+            Reach wider = reach;
+            for (size_t k = groups[next].first; k < groups[next].second; ++k) {
+                wider.add(hand, notes[k]);
+            }
+            if (!wider.fits()) {
+                break;
+            }
+            reach = wider;
+        } while (true);
+        if (reach.fits()) {
+            anchor.x = reach.place();
+            anchor.depth = reach.depth();
+        }
+        // The position's keys come up when the last of them does.
         anchor.leave = up;
         motion.anchors.push_back(anchor);
-        i = j;
+        g = next;
     }
     // Each move leaves as late as the notes allow and takes the time its distance needs at the
     // bounded speed; a move the music leaves less time for takes what there is.
@@ -242,13 +331,30 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
     return motion;
 }
 
+void restIdleHands(HandMotion* right, HandMotion* left) {
+    HandMotion* hands[2] = {right, left};
+    for (int hand = 0; hand < 2; ++hand) {
+        HandMotion& idle = *hands[hand];
+        const HandMotion& other = *hands[1 - hand];
+        if (!idle.anchors.empty() || other.anchors.empty()) {
+            continue;
+        }
+        // Nearest the other hand comes, along the keyboard towards this hand's side.
+        float nearest = mirror(hand, other.anchors.front().x);
+        for (const HandMotion::Anchor& a : other.anchors) {
+            nearest = std::max(nearest, mirror(hand, a.x));
+        }
+        idle.idleX = mirror(hand, std::max(kIdleSide, nearest + kHandsApart));
+    }
+}
+
 HandPose handPoseAt(const HandMotion& motion, double seconds) {
     HandPose pose;
     pose.hand = motion.hand;
     pose.palmWidth = kPalmWidth;
     const int hand = motion.hand;
     // The palm's place along the keyboard and its lift on the way between positions.
-    float x = hand == 0 ? 2.0f : -2.0f;  // a hand with nothing to play waits at its side
+    float x = motion.idleX;  // a hand with nothing to play waits at its side
     float depth = kKnuckleLineZ;
     float lift = 0.0f;
     const auto& anchors = motion.anchors;
@@ -323,8 +429,15 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                 from.y = up.y + (rest.y - up.y) * smooth(std::min(1.0f, away * 2.0f));
             }
             target = from;
-            if (next != nullptr && next->onset - seconds < kStrike) {
-                const float w = 1.0f - static_cast<float>((next->onset - seconds) / kStrike);
+            // The stroke onto the next key starts once the finger is free of its last one,
+            // so that it leaves the key from where it is rather than from where it would be.
+            const double begin = next == nullptr ? 0.0
+                                                 : std::max(next->onset - kStrike,
+                                                            last != nullptr ? last->keyUp : 0.0);
+            if (next != nullptr && seconds > begin) {
+                const float w = next->onset > begin
+                                    ? static_cast<float>((seconds - begin) / (next->onset - begin))
+                                    : 1.0f;
                 const glm::vec3 over = playPoint(f, next->key, false);
                 const float across = smooth(std::min(1.0f, w * 2.0f));
                 const float down = smooth(std::max(0.0f, w * 2.0f - 1.0f));
@@ -335,17 +448,7 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                     from.z + (over.z - from.z) * across);
             }
         }
-        // A finger stretching beyond its length spreads the hand: its knuckle gives towards the
-        // key, as far as a stretched hand's knuckles spread (about 20 mm).
-        const float reach = (kBoneLength[f][0] + kBoneLength[f][1] + kBoneLength[f][2]) * 0.98f;
-        const glm::vec3 toward = target - base;
-        const float shortfall = glm::length(toward) - reach;
-        if (shortfall > 0.0f) {
-            base += glm::normalize(toward) * std::min(shortfall, kSpread);
-        }
-        const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
-        solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base, target,
-                    &finger);
+        placeFinger(f, base, target, &finger);
     }
     return pose;
 }

@@ -73,10 +73,16 @@ struct HandMotion {
         float x;        // palm centre along the keyboard
         float depth;    // palm centre's z
     };
-    std::vector<Anchor> anchors;  // one per group of notes starting together
+    std::vector<Anchor> anchors;  // one per hand position: notes reached from one palm place
+    float idleX = 0.0f;           // where the palm waits when the hand has nothing to play
 };
 
 HandMotion planHandMotion(int hand, std::vector<HandNote> notes);
+
+// A hand with nothing to play rests out of the other hand's way: beyond the furthest the other
+// hand's palm goes towards it, by two hands' width, and never nearer the middle than its usual
+// place at the side.
+void restIdleHands(HandMotion* right, HandMotion* left);
 
 // The pose at `seconds`.
 HandPose handPoseAt(const HandMotion& motion, double seconds);

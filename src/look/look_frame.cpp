@@ -139,6 +139,7 @@ void planLookHands(LookPerformance* performance) {
     for (int hand = 0; hand < 2; ++hand) {
         performance->hands[hand] = planHandMotion(hand, notes[hand]);
     }
+    restIdleHands(&performance->hands[0], &performance->hands[1]);
 }
 
 // ---- Colours ----

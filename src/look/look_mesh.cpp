@@ -4,6 +4,7 @@
 #include <cmath>
 #include <glm/gtc/matrix_transform.hpp>
 
+#include "geometry/hand_contact.h"
 #include "geometry/key_layout.h"
 
 // Sections: round solids (balls and limbs); boxes; the keyboard; the hands; shadows.
@@ -146,10 +147,10 @@ const LookColour kSunkFront = {0.5f, 0.5f, 0.49f};
 
 // ---- The hands ----
 
-// Finger widths, scene units: at the knuckle and at the tip (an adult's are about 18 and
-// 13 mm across); the thumb is broader.
-constexpr float kFingerRoot[5] = {0.15f, 0.12f, 0.125f, 0.115f, 0.1f};
-constexpr float kFingerTip[5] = {0.1f, 0.085f, 0.088f, 0.083f, 0.075f};
+// The fingers' thickness is the hand model's (geometry/hand_contact.h), so that the fingers
+// drawn are the solids the poses are checked with.
+constexpr const float* kFingerRoot = kFingerRootRadius;
+constexpr const float* kFingerTip = kFingerTipRadius;
 }  // namespace
 
 void addKeyboard(const LookFrame& frame, const LookPalette& palette, LookMesh* mesh) {

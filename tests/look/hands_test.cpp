@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,6 +16,7 @@
 #include "app/state.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
+#include "geometry/hand_contact.h"
 #include "geometry/hand_pose.h"
 #include "geometry/key_layout.h"
 #include "look/look_frame.h"
@@ -60,10 +62,8 @@ struct Material {
     std::string document;
 };
 
-// Every piece; without `allOrnaments`, not the rolled chords and tremolos, whose quick notes
-// within one hand the look's palm still follows too fast and, on a one-hand piece at middle C,
-// too close to the idle left hand.
-std::vector<Material> material(bool allOrnaments = true) {
+// Every piece: the bundled score, the real exports and the ornament pieces.
+std::vector<Material> material() {
     std::vector<Material> all;
     all.push_back({"bundled sonata", slurp(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml")});
     for (const char* name : {"chords", "clefchange", "divisions", "pickup", "scales", "ties",
@@ -84,10 +84,6 @@ std::vector<Material> material(bool allOrnaments = true) {
     for (const char* name :
          {"graces.musicxml", "articulation.musicxml", "fermata.musicxml", "arpeggiate.musicxml",
           "trills.musicxml", "tremolo.musicxml", "glissando.musicxml", "ornate_export.mxl"}) {
-        const std::string piece = name;
-        if (!allOrnaments && (piece == "arpeggiate.musicxml" || piece == "tremolo.musicxml")) {
-            continue;
-        }
         PrepareResult prepared;
         if (prepareScore(std::string(QUORVEL_SOURCE_DIR "/tests/data/ornaments/") + name, ornaments,
                          &prepared)) {
@@ -180,7 +176,7 @@ TEST(LookHands, EveryFingertipIsOnItsKeyAtItsOnsetWithinItsJointLimits) {
 
 TEST(LookHands, NoFingerGoesThroughAKeyAndTheHandsKeepApart) {
     buildKeyLayout();
-    for (const Material& m : material(false)) {
+    for (const Material& m : material()) {
         LookPerformance performance;
         ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
         int through = 0;
@@ -239,7 +235,7 @@ TEST(LookHands, FingertipsMoveNoFasterThanTheBoundWhereTheMusicLeavesTheTime) {
     buildKeyLayout();
     int checkedMoves = 0;
     double fastest = 0.0;
-    for (const Material& m : material(false)) {
+    for (const Material& m : material()) {
         LookPerformance performance;
         ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
         for (int hand = 0; hand < 2; ++hand) {
@@ -275,4 +271,92 @@ TEST(LookHands, FingertipsMoveNoFasterThanTheBoundWhereTheMusicLeavesTheTime) {
     EXPECT_GT(checkedMoves, 20);
     std::printf("leaps checked: %d, fastest fingertip %.2f m/s\n", checkedMoves,
                 fastest * 74.6 / 1000.0);
+}
+
+TEST(LookHands, QuickFiguresMoveTheFingersNotThePalm) {
+    // Notes that follow each other within a tenth of a second on other fingers and keys within
+    // a fifth, either building up a chord (a roll: the first still held) or going back and forth
+    // (a trill, a tremolo: the note after next is the first again), are played from one place
+    // of the palm.
+    buildKeyLayout();
+    int figures = 0;
+    for (const Material& m : material()) {
+        LookPerformance performance;
+        ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
+        for (int hand = 0; hand < 2; ++hand) {
+            const std::vector<HandNote>& notes = performance.hands[hand].notes;
+            for (size_t i = 0; i + 1 < notes.size(); ++i) {
+                const HandNote& a = notes[i];
+                const HandNote& b = notes[i + 1];
+                if (b.onset - a.onset > 0.1 || b.onset - a.onset < 1e-6 || a.finger == b.finger ||
+                    std::abs(a.key - b.key) > 7) {
+                    continue;
+                }
+                const bool roll = a.keyUp > b.onset + 1e-6;
+                const bool alternation = i + 2 < notes.size() && notes[i + 2].key == a.key &&
+                                         notes[i + 2].finger == a.finger &&
+                                         notes[i + 2].onset - b.onset <= 0.1;
+                if (!roll && !alternation) {
+                    continue;
+                }
+                ++figures;
+                const float before = handPoseAt(performance.hands[hand], a.onset + 1e-6).palm.x;
+                const float after = handPoseAt(performance.hands[hand], b.onset + 1e-6).palm.x;
+                EXPECT_NEAR(before, after, 1.0f / 74.6f)
+                    << m.name << ", hand " << hand << ": the palm moved between the notes at "
+                    << a.onset << " and " << b.onset;
+            }
+        }
+    }
+    EXPECT_GT(figures, 10);
+    std::printf("quick figures checked: %d\n", figures);
+}
+
+TEST(LookHands, FingersAtRestKeepApartAndTheContactMeasureIsExact) {
+    // The closest points of two segments, against a fine search along both, over many random
+    // pairs (crossing, parallel, touching at an end, one a point).
+    uint32_t seed = 12345;
+    auto random = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) * 2.0f - 1.0f;
+    };
+    for (int i = 0; i < 400; ++i) {
+        glm::vec3 p[4];
+        for (glm::vec3& q : p) {
+            q = glm::vec3(random(), random(), random());
+        }
+        if (i % 7 == 0) {
+            p[3] = p[2] + (p[1] - p[0]) * 0.5f;  // parallel
+        }
+        if (i % 11 == 0) {
+            p[1] = p[0];  // a point
+        }
+        float s = 0.0f;
+        float t = 0.0f;
+        const float distance = segmentDistance(p[0], p[1], p[2], p[3], &s, &t);
+        float searched = 1e9f;
+        for (int a = 0; a <= 200; ++a) {
+            for (int b = 0; b <= 200; ++b) {
+                searched = std::min(searched, glm::length(p[0] + (p[1] - p[0]) * (a / 200.0f) -
+                                                          p[2] - (p[3] - p[2]) * (b / 200.0f)));
+            }
+        }
+        ASSERT_LE(distance, searched + 1e-5f) << i;
+        ASSERT_GE(distance, searched - 0.02f) << i;
+        ASSERT_NEAR(glm::length(p[0] + (p[1] - p[0]) * s - p[2] - (p[3] - p[2]) * t), distance,
+                    1e-5f);
+    }
+    // A hand waiting before its first note, every piece, both hands: the fingers and the thumb
+    // do not go into each other by more than a millimetre.
+    buildKeyLayout();
+    for (const Material& m : material()) {
+        LookPerformance performance;
+        ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
+        for (int hand = 0; hand < 2; ++hand) {
+            const FingerContact c = deepestFingerContact(handPoseAt(performance.hands[hand], 0.0));
+            EXPECT_LE(c.overlap, 1.0f / 74.6f)
+                << m.name << ", hand " << hand << ": fingers " << c.finger[0] << " and "
+                << c.finger[1] << " at rest overlap by " << c.overlap * 74.6f << " mm";
+        }
+    }
 }
