@@ -65,24 +65,9 @@ bool prepareRealtime(const ProgramOptions& options, const ScoreTiming& timing, s
     timelineOptions.piece = sessionPerformancePiece();
     timelineOptions.soundedHand = options.hand;
     timelineOptions.metronome = options.metronome;
-    if (!options.fromMeasure.empty()) {
-        timelineOptions.fromTick = measureTick(timing, options.fromMeasure);
-        if (timelineOptions.fromTick < 0) {
-            *error = "the score has no measure \"" + options.fromMeasure + "\"";
-            return false;
-        }
-    }
-    if (!options.toMeasure.empty()) {
-        timelineOptions.toTick = measureEndTick(timing, options.toMeasure);
-        if (timelineOptions.toTick < 0) {
-            *error = "the score has no measure \"" + options.toMeasure + "\"";
-            return false;
-        }
-        if (timelineOptions.toTick <= timelineOptions.fromTick) {
-            *error = "measure \"" + options.toMeasure + "\" ends before measure \"" +
-                     options.fromMeasure + "\" starts";
-            return false;
-        }
+    if (!measureRange(timing, options.fromMeasure, options.toMeasure, &timelineOptions.fromTick,
+                      &timelineOptions.toTick, error)) {
+        return false;
     }
     realtime.timeline = buildTimeline(timing, timelineOptions);
     realtime.clock = makeClock(0.0, realtime.timeline.duration);

@@ -136,23 +136,9 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
     options.piece = request.piece;
     options.soundedHand = request.soundedHand;
     options.metronome = request.metronome;
-    if (!request.fromMeasure.empty()) {
-        options.fromTick = measureTick(timing, request.fromMeasure);
-        if (options.fromTick < 0) {
-            *error = "the score has no measure numbered '" + request.fromMeasure + "'";
-            return false;
-        }
-    }
-    if (!request.toMeasure.empty()) {
-        options.toTick = measureEndTick(timing, request.toMeasure);
-        if (options.toTick < 0) {
-            *error = "the score has no measure numbered '" + request.toMeasure + "'";
-            return false;
-        }
-        if (options.toTick <= options.fromTick) {
-            *error = "measure " + request.toMeasure + " ends before the range starts";
-            return false;
-        }
+    if (!measureRange(timing, request.fromMeasure, request.toMeasure, &options.fromTick,
+                      &options.toTick, error)) {
+        return false;
     }
     // The timeline starts the hands from their poses in the globals: put them back where
     // start-up left them, whatever an earlier picture of this process drew.
@@ -277,7 +263,7 @@ bool stillPosition(const ScoreTiming& timing, const std::string& at, double* tic
     if (at.size() > 1 && (at[0] == 'm' || at[0] == 'M')) {
         const int32_t start = measureTick(timing, at.substr(1));
         if (start < 0) {
-            *error = "the score has no measure numbered '" + at.substr(1) + "'";
+            *error = noSuchMeasure(at.substr(1));
             return false;
         }
         *tick = start;

@@ -675,6 +675,37 @@ int32_t measureEndTick(const ScoreTiming& timing, const std::string& number) {
     return std::max(timing.endTick, timing.measures[i].tick);
 }
 
+std::string noSuchMeasure(const std::string& number) {
+    return "the score has no measure \"" + number + "\"";
+}
+
+bool measureRange(const ScoreTiming& timing, const std::string& fromMeasure,
+                  const std::string& toMeasure, int32_t* fromTick, int32_t* toTick,
+                  std::string* error) {
+    *fromTick = 0;
+    *toTick = -1;
+    if (!fromMeasure.empty()) {
+        *fromTick = measureTick(timing, fromMeasure);
+        if (*fromTick < 0) {
+            *error = noSuchMeasure(fromMeasure);
+            return false;
+        }
+    }
+    if (!toMeasure.empty()) {
+        *toTick = measureEndTick(timing, toMeasure);
+        if (*toTick < 0) {
+            *error = noSuchMeasure(toMeasure);
+            return false;
+        }
+        if (*toTick <= *fromTick) {
+            *error = "measure \"" + toMeasure + "\" ends before measure \"" +
+                     (fromMeasure.empty() ? timing.measures.front().number : fromMeasure) + "\" starts";
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string measureAt(const ScoreTiming& timing, int32_t tick) {
     std::string number;
     for (const MeasureStart& m : timing.measures) {

@@ -61,6 +61,16 @@ int32_t measureEndTick(const ScoreTiming& timing, const std::string& number);
 // The number of the measure holding `tick` ("" when the timing has no measures).
 std::string measureAt(const ScoreTiming& timing, int32_t tick);
 
+// The one reading of a --from/--to range (measure numbers as printed, "n:k" for the k-th
+// playing of n; "" for the start or the end): the first tick played and one past the last
+// (-1: the end). False with the message every mode gives: a measure the score lacks, or a
+// range that ends before it starts.
+bool measureRange(const ScoreTiming& timing, const std::string& fromMeasure,
+                  const std::string& toMeasure, int32_t* fromTick, int32_t* toTick,
+                  std::string* error);
+// The message for a measure number the score does not have.
+std::string noSuchMeasure(const std::string& number);
+
 // ---- The timeline ----
 
 struct TimedNote {

@@ -188,7 +188,7 @@ TEST(ExportFailure, BadRequestsSayWhy) {
     ExportRequest measure = smallVideo(path);
     measure.toMeasure = "9";
     EXPECT_EQ(exportHere(false, measure, &line), 1);
-    EXPECT_EQ(line, "Could not export " + path + ": the score has no measure numbered '9'");
+    EXPECT_EQ(line, "Could not export " + path + ": the score has no measure \"9\"");
     ExportRequest font = smallVideo(path);
     font.soundfont = folder + "/none.sf2";
     EXPECT_EQ(exportHere(false, font, &line), 1);
