@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -43,6 +44,13 @@ double processorSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Processor seconds of the calling thread so far.
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 double loadAverage() {
@@ -127,6 +135,13 @@ int main(int argc, char** argv) {
             "real time; load average %.2f before, %.2f after\n",
             1000.0 * processor / f.frames, kCores, f.videoSeconds / (processor / kCores),
             loadBefore, loadAverage());
+        // The drawing thread runs GL's calls and vertex work; the renderer's raster threads
+        // and the encoder library's own threads make up the rest.
+        std::printf(
+            "  processor a frame by thread: drawing %.1f ms, encoding %.1f ms, the renderer's "
+            "and the encoder's worker threads %.1f ms\n",
+            1000.0 * f.drawThreadSeconds / f.frames, 1000.0 * f.encodeThreadSeconds / f.frames,
+            1000.0 * (processor - f.drawThreadSeconds - f.encodeThreadSeconds) / f.frames);
         std::fflush(stdout);
     }
     if (!hasDisplay || child < 0) {
@@ -164,6 +179,7 @@ window:
     double swap = 0.0;
     const double loadBefore = loadAverage();
     const double processorBefore = processorSeconds();
+    const double threadBefore = threadSeconds();
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < windowFrames; ++i) {
         const double seconds = timeline.duration * i / windowFrames;
@@ -185,6 +201,7 @@ window:
     }
     const double wall = since(start);
     const double processor = processorSeconds() - processorBefore;
+    const double thread = threadSeconds() - threadBefore;
     std::printf("window 1920x1080, %d samples a pixel: %d frames in %.2f s: %.1f frames/s\n",
                 samples, windowFrames, wall, windowFrames / wall);
     std::printf(
@@ -195,6 +212,8 @@ window:
     std::printf("  frame computation %.2f ms, GL drawing %.2f ms, swap %.2f ms a frame\n",
                 1000.0 * pure / windowFrames, 1000.0 * draw / windowFrames,
                 1000.0 * swap / windowFrames);
+    std::printf("  processor a frame by thread: drawing %.1f ms, the renderer's threads %.1f ms\n",
+                1000.0 * thread / windowFrames, 1000.0 * (processor - thread) / windowFrames);
     std::fflush(stdout);
     return 0;
 }

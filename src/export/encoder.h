@@ -22,8 +22,10 @@ struct VideoEncoder;
 // Opens the file and both encoders. nullptr with a one-line reason in *error (no newline).
 VideoEncoder* openEncoder(const EncoderSettings& settings, std::string* error);
 
-// Encodes the next video frame: width * height * 4 bytes of RGBA, rows from the top edge down.
-bool encodeFrame(VideoEncoder* encoder, const uint8_t* rgba, std::string* error);
+// Encodes the next video frame: width * height * 4 bytes of RGBA, rows from the top edge down,
+// or from the bottom edge up (as GL reads them) when bottomUp is set.
+bool encodeFrame(VideoEncoder* encoder, const uint8_t* rgba, std::string* error,
+                 bool bottomUp = false);
 
 // Adds the next `frames` stereo sample frames (interleaved left, right) to the sound track.
 bool encodeSound(VideoEncoder* encoder, const float* stereo, size_t frames, std::string* error);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -62,6 +63,13 @@ struct InterruptGuard {
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor seconds the calling thread has used so far.
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 std::string clockText(double seconds) {
@@ -382,6 +390,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     bool encodeOk = true;
     std::atomic<bool> abandoned{false};  // the drawing failed: the file is not finished
     std::thread encoding([&] {
+        const double encodeThreadStart = threadSeconds();
         size_t soundDone = 0;
         long index = 0;
         std::vector<uint8_t> picture;
@@ -392,7 +401,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
                                                           kExportSampleRate / request.fps));
             encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone,
                                    &encodeError) &&
-                       encodeFrame(encoder, picture.data(), &encodeError);
+                       encodeFrame(encoder, picture.data(), &encodeError, true);
             soundDone = soundUntil;
             lastExportFigures.encodeSeconds += secondsSince(step);
             pipe.giveBack(&picture);
@@ -408,10 +417,12 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
                        finishEncoder(encoder, &encodeError);
         }
         lastExportFigures.encodeSeconds += secondsSince(step);
+        lastExportFigures.encodeThreadSeconds = threadSeconds() - encodeThreadStart;
     });
 
     bool ok = true;
     std::vector<uint8_t> pixels;
+    const double drawThreadStart = threadSeconds();
     for (long i = 0; i < frames && ok; ++i) {
         if (interrupted) {
             error = "interrupted";
@@ -427,7 +438,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         drawMoment(request, timeline, look, static_cast<double>(i) / request.fps);
         finishHeadlessDrawing();
         const Clock::time_point read = Clock::now();
-        ok = readHeadlessPixels(&pixels, &error);
+        ok = readHeadlessPixels(&pixels, &error, false);
         lastExportFigures.readSeconds += secondsSince(read);
         lastExportFigures.drawSeconds += secondsSince(step);
         if (!ok) {
@@ -440,6 +451,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
             exportFrameDone(static_cast<double>(i + 1) / frames);
         }
     }
+    lastExportFigures.drawThreadSeconds = threadSeconds() - drawThreadStart;
     abandoned = !ok;
     pipe.close();
     encoding.join();

@@ -91,6 +91,11 @@ struct ExportFigures {
     double waitSeconds = 0.0;    // drawing waiting for a free picture buffer
     Loudness loudnessBefore;     // the sound track as synthesised
     Loudness loudnessAfter;      // as written, after the normalising gain
+    // Processor time of the two threads themselves (the renderer's and the encoder library's own
+    // threads not counted), which other work on the machine does not inflate as it does the
+    // wall-clock figures above.
+    double drawThreadSeconds = 0.0;    // the drawing thread, over its frames
+    double encodeThreadSeconds = 0.0;  // the encoding thread, over the whole export
 };
 extern ExportFigures lastExportFigures;
 

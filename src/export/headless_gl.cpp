@@ -196,7 +196,7 @@ void finishHeadlessDrawing() {
     glFinish();
 }
 
-bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
+bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error, bool topFirst) {
     if (framebuffer == 0) {
         *error = "no off-screen framebuffer is open";
         return false;
@@ -208,6 +208,9 @@ bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error) {
     if (exportCallFails() || glGetError() != GL_NO_ERROR) {
         *error = "reading the drawn picture back from OpenGL failed";
         return false;
+    }
+    if (!topFirst) {
+        return true;
     }
     // GL counts rows from the bottom; pictures and videos from the top.
     std::vector<uint8_t> swap(row);

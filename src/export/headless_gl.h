@@ -24,9 +24,11 @@ void drawHeadlessFrame();
 // Waits until the drawing so far is done (the software renderer draws behind the calls).
 void finishHeadlessDrawing();
 
-// The picture drawn last: width * height * 4 bytes, RGBA, rows from the top edge down.
+// The picture drawn last: width * height * 4 bytes, RGBA, rows from the top edge down, or as GL
+// keeps them, from the bottom edge up, when topFirst is false (the video encoder reads them
+// either way, and turning them over costs a copy of the picture).
 // false with a reason when GL reports an error.
-bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error);
+bool readHeadlessPixels(std::vector<uint8_t>* rgba, std::string* error, bool topFirst = true);
 
 // Frees the framebuffer (the context stays for a later openHeadless).
 void closeHeadless();

@@ -237,8 +237,10 @@ void drawShadows() {
     glEnable(GL_CLIP_PLANE1);
     glPushMatrix();
     glMultMatrixf(glm::value_ptr(shadowProjection(kLookWhiteTop + 0.002f)));
-    // Flattened, the triangles face both ways.
-    glDisable(GL_CULL_FACE);
+    // Flattened, a closed solid's triangles that face one way already cover its whole shadow:
+    // the others are culled, which halves the triangles the renderer fills for the shadows.
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
     drawMesh(handMesh[0], false);
     drawMesh(handMesh[1], false);
     glPopMatrix();

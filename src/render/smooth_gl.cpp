@@ -12,22 +12,27 @@ namespace {
 // Colours are premultiplied by their coverage (the strip is cleared to transparent black), so
 // blending a pixel with its neighbour blends coverage too and the result lies over the picture
 // as it is. Edges are found on brightness as seen over the background.
-const char* const kEdgeShader = R"(#version 120
+const char* const kEdgeShader = R"(#version 130
 uniform sampler2D strip;
-uniform vec2 texel;
 uniform vec3 under;
-vec4 at(float dx, float dy) {
-    return texture2D(strip, gl_TexCoord[0].xy + vec2(dx, dy) * texel);
+// The strip is as large as the picture, so a pixel's own texel is where it stands: fetched
+// whole, without the coordinate arithmetic and wrapping of a filtered look-up, which the
+// software renderer pays for on every pixel of the strip.
+ivec2 last;
+vec4 at(ivec2 p) {
+    return texelFetch(strip, clamp(p, ivec2(0), last), 0);
 }
 float brightness(vec4 c) {
     return dot(c.rgb + (1.0 - c.a) * under, vec3(0.299, 0.587, 0.114));
 }
 void main() {
-    vec4 m = at(0.0, 0.0);
-    vec4 n = at(0.0, 1.0);
-    vec4 s = at(0.0, -1.0);
-    vec4 e = at(1.0, 0.0);
-    vec4 w = at(-1.0, 0.0);
+    last = textureSize(strip, 0) - 1;
+    ivec2 p = ivec2(gl_FragCoord.xy);
+    vec4 m = texelFetch(strip, p, 0);
+    vec4 n = at(p + ivec2(0, 1));
+    vec4 s = at(p - ivec2(0, 1));
+    vec4 e = at(p + ivec2(1, 0));
+    vec4 w = at(p - ivec2(1, 0));
     float lm = brightness(m);
     float ln = brightness(n);
     float ls = brightness(s);
@@ -59,7 +64,6 @@ void main() {
 
 GLuint program = 0;
 bool programFailed = false;
-GLint texelAt = -1;
 GLint underAt = -1;
 
 bool makeProgram() {
@@ -92,7 +96,6 @@ bool makeProgram() {
     programFailed = false;
     glUseProgram(program);
     glUniform1i(glGetUniformLocation(program, "strip"), 0);
-    texelAt = glGetUniformLocation(program, "texel");
     underAt = glGetUniformLocation(program, "under");
     glUseProgram(0);
     return true;
@@ -192,23 +195,18 @@ void endSmoothStrip() {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, colour);
     glUseProgram(program);
-    const float w = static_cast<float>(targetWidth);
     const float h = static_cast<float>(targetHeight);
-    glUniform2f(texelAt, 1.0f / w, 1.0f / h);
     GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
     glUniform3f(underAt, background[0], background[1], background[2]);
-    // The strip's rows, in GL's coordinates from the bottom.
+    // The strip's rows, in GL's coordinates from the bottom; the shader reads the texel under
+    // each pixel.
     const float v0 = (h - static_cast<float>(stripBottom)) / h;
     const float v1 = (h - static_cast<float>(stripTop)) / h;
     glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, v0);
     glVertex2f(-1.0f, v0 * 2.0f - 1.0f);
-    glTexCoord2f(1.0f, v0);
     glVertex2f(1.0f, v0 * 2.0f - 1.0f);
-    glTexCoord2f(1.0f, v1);
     glVertex2f(1.0f, v1 * 2.0f - 1.0f);
-    glTexCoord2f(0.0f, v1);
     glVertex2f(-1.0f, v1 * 2.0f - 1.0f);
     glEnd();
     glUseProgram(0);

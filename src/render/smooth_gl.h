@@ -4,8 +4,8 @@
 // the 3-D strip of a picture is drawn into an off-screen texture of its own, then laid over the
 // picture in one pass that blends each pixel on an edge with its neighbour across the edge
 // (how far, from the local contrast). It costs one read of the strip, not four samples a
-// pixel. Works in any GL context with framebuffer objects and GLSL 1.20 (the window's and the
-// exporter's).
+// pixel. Works in any GL context with framebuffer objects and GLSL 1.30 (the window's and the
+// exporter's); the strip is as large as the picture, texel for pixel.
 
 // Binds the off-screen target (made or remade for width x height), with the rows top..bottom
 // (pixels from the top edge) cleared to transparent, and keeps the framebuffer bound before.
