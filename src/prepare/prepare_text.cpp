@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
 #include "prepare/prepare_stages.h"
 
 // Small text helpers of the preparation: trimming, lower case, clean UTF-8, numbers, escaping.
@@ -11,15 +12,7 @@
 namespace preparation {
 
 std::string trimmed(const char* text) {
-    const char* begin = text;
-    while (*begin != '\0' && std::isspace(static_cast<unsigned char>(*begin))) {
-        ++begin;
-    }
-    const char* end = begin + std::strlen(begin);
-    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1]))) {
-        --end;
-    }
-    return std::string(begin, end);
+    return trimmedText(text);
 }
 
 std::string lowered(std::string text) {

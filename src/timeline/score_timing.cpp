@@ -5,6 +5,7 @@
 #include <cstring>
 #include <pugixml.hpp>
 
+#include "base/text.h"
 #include "timeline/score_tree.h"
 #include "timeline/timeline.h"
 
@@ -23,15 +24,7 @@ constexpr int64_t kCursorBound = int64_t{1} << 40;
 
 // Text with the white space around it removed, as the reader's comparisons see it.
 std::string trimmed(const char* text) {
-    const char* begin = text;
-    while (*begin != '\0' && std::isspace(static_cast<unsigned char>(*begin))) {
-        ++begin;
-    }
-    const char* end = begin + std::strlen(begin);
-    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1]))) {
-        --end;
-    }
-    return std::string(begin, end);
+    return trimmedText(text);
 }
 
 // Whole-text comparison that folds ASCII letters only.
@@ -699,7 +692,8 @@ bool measureRange(const ScoreTiming& timing, const std::string& fromMeasure,
         }
         if (*toTick <= *fromTick) {
             *error = "measure \"" + toMeasure + "\" ends before measure \"" +
-                     (fromMeasure.empty() ? timing.measures.front().number : fromMeasure) + "\" starts";
+                     (fromMeasure.empty() ? timing.measures.front().number : fromMeasure) +
+                     "\" starts";
             return false;
         }
     }

@@ -18,72 +18,18 @@
 #include <vector>
 
 #include "fingering/fingering_corpus.h"
+#include "support/program_run.h"
 
 namespace {
 
 const std::string kFitExe = std::string(QUORVEL_BIN_DIR) + "/quorvel-fingering-fit";
 const std::string kTrain = std::string(QUORVEL_SOURCE_DIR) + "/data/fingering-train";
 
-struct FitRun {
-    int status = -1;  // exit status; -1 when it had to be killed or died of a signal
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs the fit with `arguments` from the source folder, killed after a minute against a hang.
-FitRun runFit(const std::vector<std::string>& arguments) {
-    char outPath[] = "/tmp/quorvel_fit_out_XXXXXX";
-    char errPath[] = "/tmp/quorvel_fit_err_XXXXXX";
-    const int outFd = mkstemp(outPath);
-    const int errFd = mkstemp(errPath);
-    FitRun run;
-    if (outFd < 0 || errFd < 0) {
-        ADD_FAILURE() << "cannot create capture files";
-        return run;
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(kFitExe.c_str()));
-    for (const std::string& a : arguments) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outFd, STDOUT_FILENO);
-        dup2(errFd, STDERR_FILENO);
-        if (chdir(QUORVEL_SOURCE_DIR) != 0) {
-            _exit(126);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(outFd);
-    close(errFd);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "quorvel-fingering-fit did not end";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (WIFEXITED(status)) {
-        run.status = WEXITSTATUS(status);
-    }
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
-    unlink(outPath);
-    unlink(errPath);
+ProgramRun runFit(const std::vector<std::string>& arguments) {
+    const ProgramRun run =
+        runProgramWith(kFitExe, arguments, std::chrono::seconds(60), "", false, QUORVEL_SOURCE_DIR);
+    EXPECT_TRUE(run.ended) << "quorvel-fingering-fit did not end";
     return run;
 }
 
@@ -129,7 +75,7 @@ void countTrainingFingers(size_t* mutopia, size_t* exercises) {
 }
 
 TEST(FingeringFitProgram, CrossValidationJudgesEveryTrainingFingerOnceAndNoValidationPiece) {
-    const FitRun run = runFit({"--report"});
+    const ProgramRun run = runFit({"--report"});
     ASSERT_EQ(run.status, 0) << run.err;
     const Figures handSet = figuresAfter(run.out, "hand-set rules");
     const Figures fitted = figuresAfter(run.out, "compiled-in weights and rules, cross-validated");
@@ -164,13 +110,13 @@ TEST(FingeringFitProgram, CrossValidationJudgesEveryTrainingFingerOnceAndNoValid
         changed << (validation ? "missing-" + line : line) << '\n';
     }
     changed.close();
-    const FitRun hidden = runFit({"--report", "--data", data.string()});
+    const ProgramRun hidden = runFit({"--report", "--data", data.string()});
     EXPECT_EQ(hidden.status, 0) << hidden.err;
     EXPECT_EQ(hidden.out, run.out);
 
     // A training piece that cannot be read: one line and status 1.
     std::ofstream(data / "split.tsv") << "missing-piece.tsv\ttrain\n";
-    const FitRun broken = runFit({"--report", "--data", data.string()});
+    const ProgramRun broken = runFit({"--report", "--data", data.string()});
     EXPECT_EQ(broken.status, 1);
     EXPECT_NE(broken.err.find("missing-piece.tsv"), std::string::npos) << broken.err;
     EXPECT_EQ(std::count(broken.err.begin(), broken.err.end(), '\n'), 1) << broken.err;

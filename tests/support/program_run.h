@@ -35,10 +35,10 @@ inline std::string slurpFile(const std::string& path) {
 
 // Runs `program` with `args`; it is killed once its standard output holds `until` (when not
 // empty) or after `limit` (a guard against a hang). With `dropRoot`, a run as root drops to the
-// unprivileged user first.
+// unprivileged user first; with a `folder`, the program starts in it.
 inline ProgramRun runProgramWith(const std::string& program, const std::vector<std::string>& args,
                                  std::chrono::seconds limit, const std::string& until = "",
-                                 bool dropRoot = false) {
+                                 bool dropRoot = false, const std::string& folder = "") {
     char outPath[] = "/tmp/quorvel_run_out_XXXXXX";
     char errPath[] = "/tmp/quorvel_run_err_XXXXXX";
     const int outFd = mkstemp(outPath);
@@ -59,6 +59,9 @@ inline ProgramRun runProgramWith(const std::string& program, const std::vector<s
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
         if (dropRoot && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(126);
+        }
+        if (!folder.empty() && chdir(folder.c_str()) != 0) {
             _exit(126);
         }
         execv(program.c_str(), argv.data());
