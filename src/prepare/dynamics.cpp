@@ -231,13 +231,14 @@ void readSoundMarks(pugi::xml_node sound, size_t measure, int64_t at, int staff,
 }
 
 void readNoteMarks(pugi::xml_node note, size_t sourceIndex, size_t measure, int64_t onset,
-                   int staff, MarkSet* set) {
+                   int staff, MarkSet* set, bool hasNotations) {
     NoteMark mark;
     mark.staff = std::max(1, staff);
     mark.measure = measure;
     mark.offset = onset;
     mark.velocity = percentVelocity(note.attribute("dynamics").value());
-    for (pugi::xml_node notations : note.children("notations")) {
+    for (pugi::xml_node notations = hasNotations ? note.child("notations") : pugi::xml_node();
+         notations; notations = notations.next_sibling("notations")) {
         for (pugi::xml_node articulations : notations.children("articulations")) {
             if (articulations.child("strong-accent")) {
                 mark.lift = std::max(mark.lift, 2 * kDynamicStep);

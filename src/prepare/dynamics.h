@@ -79,8 +79,9 @@ void readDirectionMarks(pugi::xml_node direction, size_t measure, int64_t at, Ma
 // A <sound> element standing alone in a measure: its dynamics and damper-pedal, for the part.
 void readSoundMarks(pugi::xml_node sound, size_t measure, int64_t at, int staff, MarkSet* set);
 // A played note's dynamics attribute, accents and notation dynamics (staff 0 is taken as 1).
+// A caller that knows the note has no <notations> says so, and they are not looked for.
 void readNoteMarks(pugi::xml_node note, size_t sourceIndex, size_t measure, int64_t onset,
-                   int staff, MarkSet* set);
+                   int staff, MarkSet* set, bool hasNotations = true);
 
 // ---- Marks placed on the played ticks ----
 

@@ -75,8 +75,13 @@ void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size
     {
         for (pugi::xml_node child : measure.children()) {
             const char* name = child.name();
-            if (std::strcmp(name, "note") == 0) {
+            if (name[0] == 'n' && std::strcmp(name, "note") == 0) {
                 ++*notes;
+                // Only whether a part has a pitched note matters (and unpitched ones only while
+                // it has none): once one is found, the notes are counted and not looked into.
+                if (part->pitched > 0) {
+                    continue;
+                }
                 for (pugi::xml_node inner : child.children()) {
                     if (inner.name()[0] == 'p' && std::strcmp(inner.name(), "pitch") == 0) {
                         ++part->pitched;
@@ -87,7 +92,7 @@ void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size
                         break;
                     }
                 }
-            } else if (std::strcmp(name, "attributes") == 0) {
+            } else if (name[0] == 'a' && std::strcmp(name, "attributes") == 0) {
                 for (pugi::xml_node a : child.children()) {
                     if (std::strcmp(a.name(), "divisions") == 0) {
                         double v = 0;

@@ -254,14 +254,27 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     }
     static const char kSteps[] = "CDEFGAB";
     static const int kSemitones[] = {0, 2, 4, 5, 7, 9, 11};
-    const std::string step = trimmed(parts.pitch.child("step").text().get());
+    // One walk of the pitch's children finds the first step, alter and octave.
+    pugi::xml_node stepNode;
+    pugi::xml_node alterNode;
+    pugi::xml_node octaveNode;
+    for (pugi::xml_node child : parts.pitch.children()) {
+        const char* name = child.name();
+        if (!stepNode && isName(name, "step")) {
+            stepNode = child;
+        } else if (!alterNode && isName(name, "alter")) {
+            alterNode = child;
+        } else if (!octaveNode && isName(name, "octave")) {
+            octaveNode = child;
+        }
+    }
+    const std::string step = trimmed(stepNode.text().get());
     const char* at = step.size() == 1 ? std::strchr(kSteps, std::toupper(step[0])) : nullptr;
     double alter = 0;
     double octave = 0;
-    pugi::xml_node alterNode = parts.pitch.child("alter");
     const bool alterOk = !alterNode || readNumber(alterNode.text().get(), &alter);
     if (at == nullptr || *at == '\0' || !alterOk ||
-        !readNumber(parts.pitch.child("octave").text().get(), &octave) || std::fabs(alter) > 100 ||
+        !readNumber(octaveNode.text().get(), &octave) || std::fabs(alter) > 100 ||
         std::fabs(octave) > 100) {
         w.changes->add(kUnreadablePitch, number);
         return;
@@ -296,8 +309,10 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     }
     raw.tieStart = parts.tieStart;
     raw.tieStop = parts.tieStop;
-    readNoteMarks(note, sourceIndex, m, onset, raw.staff, &music->marks);
-    if (w.ornaments) {
+    readNoteMarks(note, sourceIndex, m, onset, raw.staff, &music->marks, bool(parts.notations));
+    // Without notations and with no grace notes waiting, a note carries no ornament mark and no
+    // fermata: the ornament reading would find nothing, so it is not done.
+    if (w.ornaments && (parts.notations || !w.graces.empty())) {
         WrittenPitch written;
         written.transpose = music->transpose;
         readWrittenPitch(parts.pitch, music->transpose, &written);
@@ -341,7 +356,7 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
         bool shortVoice = false;
         for (pugi::xml_node child : part.measures[m].children()) {
             const char* name = child.name();
-            if (std::strcmp(name, "note") == 0) {
+            if (isName(name, "note")) {
                 if (!divisionsSeen && part.firstDivisions > 0 && w.played &&
                     child.child("duration")) {
                     w.changes->add(kEarlyNotes, number);

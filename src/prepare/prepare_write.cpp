@@ -86,6 +86,8 @@ Piece preparedPiece(const std::vector<Note>& notes, const std::vector<int64_t>& 
                     int64_t divisionsOut) {
     Piece piece;
     piece.divisions = static_cast<int32_t>(divisionsOut);
+    piece.tempo.reserve(tempo.size());
+    piece.measures.reserve(numbers.size());
     for (const Tempo& t : tempo) {
         piece.tempo.push_back(PieceTempo{static_cast<int32_t>(t.tick), t.quartersPerMinute});
     }
@@ -93,6 +95,7 @@ Piece preparedPiece(const std::vector<Note>& notes, const std::vector<int64_t>& 
         piece.measures.push_back(PieceMeasure{numbers[m], static_cast<int32_t>(starts[m]), 4, 4});
     }
     piece.endTick = starts.empty() ? 0 : static_cast<int32_t>(starts.back());
+    piece.notes.reserve(notes.size());
     for (const Note& n : notes) {
         PieceNote note;
         note.hand = n.hand;

@@ -80,6 +80,10 @@ std::vector<RepeatMarks> readRepeatMarks(const std::vector<pugi::xml_node>& meas
         bool stops = false;
         for (const pugi::xml_node& child : measures[i].children()) {
             const char* name = child.name();
+            // Most children are notes: the first letter turns them away without a comparison.
+            if (name[0] != 'b' && name[0] != 's' && name[0] != 'd') {
+                continue;
+            }
             if (std::strcmp(name, "barline") == 0) {
                 for (const pugi::xml_node& b : child.children()) {
                     if (std::strcmp(b.name(), "repeat") == 0) {
