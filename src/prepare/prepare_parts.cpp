@@ -77,6 +77,7 @@ void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size
             const char* name = child.name();
             if (name[0] == 'n' && std::strcmp(name, "note") == 0) {
                 ++*notes;
+                ++part->notesWritten;
                 // Only whether a part has a pitched note matters (and unpitched ones only while
                 // it has none): once one is found, the notes are counted and not looked into.
                 if (part->pitched > 0) {

@@ -346,6 +346,9 @@ PartMusic readPart(Walker& w, const PartInfo& part, int64_t fallbackDivisions) {
     int64_t divisionsNow = part.firstDivisions > 0 ? part.firstDivisions : fallbackDivisions;
     bool divisionsSeen = false;
     std::vector<std::pair<int, std::string>> lastClef;  // staff, sign + line
+    // Sized once from the survey: measures played again by repeats only add to it.
+    music.notes.reserve(w.played ? part.notesWritten : 0);
+    music.extent.reserve(part.measures.size());
     for (size_t m = 0; m < part.measures.size(); ++m) {
         const std::string& number = part.numbers[m];
         double factor = static_cast<double>(w.unit) / static_cast<double>(divisionsNow);

@@ -120,6 +120,7 @@ struct PartInfo {
     bool percussion = false;  // a percussion clef, or unpitched notes only
     int64_t firstDivisions = 0;
     std::vector<int64_t> divisionsStated;  // distinct values, in order
+    size_t notesWritten = 0;               // <note> elements in its measures, each counted once
 };
 
 struct Played {
