@@ -273,9 +273,8 @@ void readNote(Walker& w, pugi::xml_node note, size_t sourceIndex, size_t m,
     double alter = 0;
     double octave = 0;
     const bool alterOk = !alterNode || readNumber(alterNode.text().get(), &alter);
-    if (at == nullptr || *at == '\0' || !alterOk ||
-        !readNumber(octaveNode.text().get(), &octave) || std::fabs(alter) > 100 ||
-        std::fabs(octave) > 100) {
+    if (at == nullptr || *at == '\0' || !alterOk || !readNumber(octaveNode.text().get(), &octave) ||
+        std::fabs(alter) > 100 || std::fabs(octave) > 100) {
         w.changes->add(kUnreadablePitch, number);
         return;
     }
