@@ -18,6 +18,7 @@
 #include "geometry/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "support/classic_load.h"
 #include "timeline/timeline.h"
 
 namespace {
@@ -57,17 +58,8 @@ int wrongWay(const LookMesh& mesh, const std::string& what) {
 
 TEST(LookMesh, EveryTriangleFacesOutwardsAndEveryVertexLiesOnItsBody) {
     buildKeyLayout();
-    std::ifstream in(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml", std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string document = text.str();
-    setStartValues();
-    rightNotes.clear();
-    leftNotes.clear();
-    ASSERT_EQ(loadScoreFromBuffer(document.data(), document.size(), nullptr), 0);
-    createKeyStates();
-    planRightHand();
-    planLeftHand();
+    const std::string document = documentAt(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml");
+    ASSERT_EQ(loadAndPlanClassic(document), 0);
     ScoreTiming timing;
     std::string error;
     ASSERT_TRUE(readScoreTiming(document.data(), document.size(), &timing, &error)) << error;

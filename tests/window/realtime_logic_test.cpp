@@ -14,6 +14,7 @@
 #include "fingering/planner.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "support/classic_load.h"
 #include "window/window_fixture.h"
 
 namespace {
@@ -75,13 +76,7 @@ class RealtimeLogic : public testing::Test {
 protected:
     void SetUp() override {
         document = threeMeasures();
-        setStartValues();
-        rightNotes.clear();
-        leftNotes.clear();
-        ASSERT_EQ(loadScoreFromBuffer(document.data(), document.size(), nullptr), 0);
-        createKeyStates();
-        planRightHand();
-        planLeftHand();
+        ASSERT_EQ(loadAndPlanClassic(document), 0);
         savedSound = realtimeSound;
         realtimeSound = {recordSchedule, recordSilence};
         sent.clear();

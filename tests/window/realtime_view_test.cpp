@@ -13,6 +13,7 @@
 #include "geometry/player_view.h"
 #include "render/view_gl.h"
 #include "score/musicxml_reader.h"
+#include "support/classic_load.h"
 #include "window/window_fixture.h"
 
 namespace {
@@ -42,17 +43,8 @@ bool samePixel(const unsigned char* a, const unsigned char* b) {
 TEST(RealtimeView, KeysShownDownAreTheSoundingNotes) {
     window_test::ensureWindow();
     window_test::SavedProgram saved;
-    std::ifstream in(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml", std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string document = text.str();
-    setStartValues();
-    rightNotes.clear();
-    leftNotes.clear();
-    ASSERT_EQ(loadScoreFromBuffer(document.data(), document.size(), nullptr), 0);
-    createKeyStates();
-    planRightHand();
-    planLeftHand();
+    const std::string document = documentAt(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml");
+    ASSERT_EQ(loadAndPlanClassic(document), 0);
     std::string error;
     ASSERT_TRUE(prepareRealtime(ProgramOptions(), document, &error)) << error;
     const Timeline& timeline = realtime.timeline;
