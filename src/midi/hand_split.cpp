@@ -6,20 +6,28 @@
 
 namespace {
 // Costs, in the units of one semitone of hand movement. Tuned on two-staff piano music whose
-// staves were merged into one track.
-constexpr double kMoveWeight = 1.0;       // per semitone a key lies beyond the hand's reach ...
-constexpr double kReach = 2.0;            // ... of this many semitones around where it was,
-constexpr double kLeap = 12.0;            // up to a leap, which costs the same however far
-constexpr double kRegisterWeight = 0.15;  // per semitone from the hand's usual register
-constexpr int kEasySpan = 12;             // semitones a hand covers without stretching
-constexpr double kStretchWeight = 4.0;    // per semitone beyond the easy span
-constexpr int kLargestSpan = 16;          // a tenth: beyond it a hand cannot hold the chord
-constexpr double kBeyondWeight = 60.0;    // per semitone beyond the largest span
-constexpr double kCrowdCost = 200.0;      // per note beyond five in one hand
-constexpr double kCrossCost = 8.0;        // a hand playing past the other hand's place ...
-constexpr double kCrossWeight = 2.0;      // ... plus this per semitone past it
+// staves were merged into one track: the note lists of data/fingering-train and the MIDI exports
+// under tests/data (bench_hand_split prints the share per file).
+constexpr double kMoveWeight = 0.93;       // per semitone a key lies beyond the hand's reach ...
+constexpr double kReach = 2.43;            // ... of this many semitones around where it was,
+constexpr double kLeap = 20.0;             // up to a leap, which costs the same however far
+constexpr double kFirstWeight = 0.25;      // per semitone of a hand's first reach from its register
+constexpr double kRegisterWeight = 0.166;  // per semitone from the hand's usual register
+constexpr int kEasySpan = 8;               // semitones a hand covers without stretching
+constexpr double kStretchWeight = 2.35;    // per semitone beyond the easy span
+constexpr int kLargestSpan = 13;           // beyond it a hand cannot hold the chord comfortably
+constexpr double kBeyondWeight = 60.0;     // per semitone beyond the largest span
+constexpr double kCrowdCost = 200.0;       // per note beyond five in one hand
+constexpr double kCrossCost = 10.4;        // a hand playing past the other hand's place ...
+constexpr double kCrossWeight = 3.8;       // ... plus this per semitone past it
+// Per note a hand strikes while it still holds an earlier one: a held note and a new one are
+// more often two hands (a melody over an accompaniment) than one hand's two voices.
+constexpr double kBusyCost = 8.8;
+// A chord of several notes taken by one hand while the other hand rests: two staves struck
+// together are more often both hands.
+constexpr double kShareCost = 3.6;
 // Usual registers: the right hand around G4, the left around C3 (key numbers, A0 = 0).
-constexpr double kRegister[2] = {46.0, 27.0};
+constexpr double kRegister[2] = {45.7, 26.6};
 
 struct Held {
     int32_t key;
@@ -55,11 +63,13 @@ double handCost(const HandPlace& place, const std::vector<PieceNote>& notes,
         sum += notes[i].key;
     }
     const int32_t ownSpan = high - low;
+    bool holding = false;
     for (const Held& held : place.held) {
         if (held.endTick > tick) {
             low = std::min(low, held.key);
             high = std::max(high, held.key);
             ++count;
+            holding = true;
         }
     }
     const int32_t span = high - low;
@@ -68,22 +78,31 @@ double handCost(const HandPlace& place, const std::vector<PieceNote>& notes,
     cost += kBeyondWeight * std::max(0, ownSpan - kLargestSpan);
     cost += kStretchWeight * std::max(0, span - kLargestSpan);
     cost += kCrowdCost * std::max(0, count - 5);
+    if (holding) {
+        cost += kBusyCost * static_cast<double>(part.size());
+    }
     // Every key the hand reaches away from where it was costs its distance beyond a small reach
-    // around that place; before it has played, it is at its usual register.
-    const double from = place.centre >= 0.0 ? place.centre : kRegister[hand];
+    // around that place; before it has played, it is at its usual register, from where its
+    // first reach is cheap (a piece may open anywhere).
+    const bool played = place.centre >= 0.0;
+    const double from = played ? place.centre : kRegister[hand];
+    const double weight = played ? kMoveWeight : kFirstWeight;
     for (size_t i : part) {
-        cost +=
-            kMoveWeight * std::min(kLeap, std::max(0.0, std::fabs(notes[i].key - from) - kReach));
+        cost += weight * std::min(kLeap, std::max(0.0, std::fabs(notes[i].key - from) - kReach));
     }
     const double centre = sum / static_cast<double>(part.size());
     cost += kRegisterWeight * std::fabs(centre - kRegister[hand]);
     return cost;
 }
 
-// Where the other hand is for a crossing: its chord now, else where it last played.
-double crossCost(const Path& path, const std::vector<PieceNote>& notes,
-                 const std::vector<size_t>& left, const std::vector<size_t>& right) {
+// Where the other hand is for a crossing: its chord now, else where it last played; and a chord
+// one hand takes alone.
+double pairCost(const Path& path, const std::vector<PieceNote>& notes,
+                const std::vector<size_t>& left, const std::vector<size_t>& right) {
     double cost = 0.0;
+    if ((left.empty() && right.size() > 1) || (right.empty() && left.size() > 1)) {
+        cost += kShareCost;
+    }
     if (!left.empty() && right.empty() && path.hands[0].centre >= 0.0) {
         const double past = notes[left.back()].key - path.hands[0].centre;
         if (past > 0.0) {
@@ -152,7 +171,7 @@ void splitHands(std::vector<PieceNote>* notesIn, const std::vector<size_t>& whic
                 const double cost = path.cost +
                                     handCost(path.hands[0], notes, right, chord.tick, 0) +
                                     handCost(path.hands[1], notes, left, chord.tick, 1) +
-                                    crossCost(path, notes, left, right);
+                                    pairCost(path, notes, left, right);
                 if (cost < best) {
                     best = cost;
                     from[c][s] = p;
