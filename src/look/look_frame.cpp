@@ -9,6 +9,7 @@
 
 #include "fingering/optimal_printed.h"
 #include "geometry/key_layout.h"
+#include "music/titles.h"
 #include "timeline/timeline.h"
 
 // Sections: the adaptor from the timeline; colours; the lane; the frame; the follow camera.
@@ -21,33 +22,6 @@ constexpr float kBlackColumnHalf = 0.08f;
 // The keys' top at the hinge, where the lane begins.
 constexpr float kLaneFloorY = 0.275f;
 constexpr float kLaneFloorZ = -0.83f;
-
-std::string textOf(const pugi::xml_node& node) {
-    std::string text = node.text().get();
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    const size_t last = text.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-// The title and composer a score states, if any.
-void readTitles(const std::string& document, std::string* title, std::string* composer) {
-    pugi::xml_document xml;
-    if (document.empty() || !xml.load_buffer(document.data(), document.size(),
-                                             pugi::parse_default & ~pugi::parse_doctype)) {
-        return;
-    }
-    const pugi::xml_node root = xml.document_element();
-    *title = textOf(root.child("work").child("work-title"));
-    if (title->empty()) {
-        *title = textOf(root.child("movement-title"));
-    }
-    for (pugi::xml_node creator : root.child("identification").children("creator")) {
-        if (std::string(creator.attribute("type").value()) == "composer") {
-            *composer = textOf(creator);
-            break;
-        }
-    }
-}
 
 float keyX(int key) {
     return KeyLayout[std::clamp(key, 0, 87)].x;
@@ -65,7 +39,11 @@ LookPerformance lookPerformanceWith(const Timeline& timeline, const PrintedSet& 
 LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& document) {
     std::string title;
     std::string composer;
-    readTitles(document, &title, &composer);
+    pugi::xml_document xml;
+    if (!document.empty() && xml.load_buffer(document.data(), document.size(),
+                                             pugi::parse_default & ~pugi::parse_doctype)) {
+        readScoreTitles(xml.document_element(), &title, &composer);
+    }
     PrintedSet printed;
     std::vector<PrintedFinger> fingers;
     std::string error;

@@ -58,7 +58,8 @@ void planLookHands(LookPerformance* performance);
 
 struct Timeline;
 // The adaptor from the timeline (notes in seconds). `document` is the score text, read for its
-// title, composer and printed fingerings; "" reads none.
+// title, composer and printed fingerings; "" reads none. For a caller that holds only a
+// document (tests, an export asked for without a piece); the program's modes pass the Piece.
 LookPerformance lookPerformanceOf(const Timeline& timeline, const std::string& document);
 // The same with the title, composer and printed fingers (matched by hand, first tick and key)
 // taken from the piece the grids were made from, which nothing has to read again.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "music/titles.h"
 #include "prepare/container.h"
 #include "prepare/prepare_stages.h"
 
@@ -179,6 +180,7 @@ bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& opt
                                  static_cast<int32_t>(n.end - n.onset), n.key, n.finger});
     }
     result->piece = preparedPiece(final, starts, numbers, tempo, divisionsOut);
+    readScoreTitles(document.document_element(), &result->piece.title, &result->piece.composer);
     applyMarks(placedMarks, result->notes, &result->piece);
     writeReport(parts, played, changes, divisionsOut, &result->changes);
     return true;

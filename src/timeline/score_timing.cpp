@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include "base/text.h"
+#include "music/titles.h"
 #include "timeline/score_tree.h"
 #include "timeline/timeline.h"
 
@@ -559,20 +560,6 @@ bool readTimingOfTree(const pugi::xml_document& doc, ScoreTiming* timing,
     return true;
 }
 
-// The title and composer a score states, if any.
-void readTitles(const pugi::xml_document& doc, std::string* title, std::string* composer) {
-    const pugi::xml_node root = doc.document_element();
-    *title = textOf(root.child("work").child("work-title"));
-    if (title->empty()) {
-        *title = textOf(root.child("movement-title"));
-    }
-    for (pugi::xml_node creator : root.child("identification").children("creator")) {
-        if (std::string(creator.attribute("type").value()) == "composer") {
-            *composer = textOf(creator);
-            break;
-        }
-    }
-}
 }  // namespace
 
 bool readScoreTiming(const char* xml, size_t size, ScoreTiming* timing, std::string* error) {
@@ -594,7 +581,7 @@ bool readScoreTree(const pugi::xml_document& document, ScoreTreeReading* reading
         reading->printed.clear();
         return false;
     }
-    readTitles(document, &reading->title, &reading->composer);
+    readScoreTitles(document.document_element(), &reading->title, &reading->composer);
     return true;
 }
 
