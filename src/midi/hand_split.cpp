@@ -8,26 +8,32 @@ namespace {
 // Costs, in the units of one semitone of hand movement. Tuned on two-staff piano music whose
 // staves were merged into one track: the note lists of data/fingering-train and the MIDI exports
 // under tests/data (bench_hand_split prints the share per file).
-constexpr double kMoveWeight = 0.93;       // per semitone a key lies beyond the hand's reach ...
-constexpr double kReach = 2.43;            // ... of this many semitones around where it was,
+constexpr double kMoveWeight = 0.77;       // per semitone a key lies beyond the hand's reach ...
+constexpr double kReach = 2.56;            // ... of this many semitones around where it was,
 constexpr double kLeap = 20.0;             // up to a leap, which costs the same however far
-constexpr double kFirstWeight = 0.25;      // per semitone of a hand's first reach from its register
-constexpr double kRegisterWeight = 0.166;  // per semitone from the hand's usual register
+constexpr double kFirstWeight = 0.3;       // per semitone of a hand's first reach from its register
+constexpr double kRegisterWeight = 0.154;  // per semitone from the hand's usual register
 constexpr int kEasySpan = 8;               // semitones a hand covers without stretching
 constexpr double kStretchWeight = 2.35;    // per semitone beyond the easy span
 constexpr int kLargestSpan = 13;           // beyond it a hand cannot hold the chord comfortably
 constexpr double kBeyondWeight = 60.0;     // per semitone beyond the largest span
 constexpr double kCrowdCost = 200.0;       // per note beyond five in one hand
-constexpr double kCrossCost = 10.4;        // a hand playing past the other hand's place ...
-constexpr double kCrossWeight = 3.8;       // ... plus this per semitone past it
+constexpr double kCrossCost = 11.1;        // a hand playing past the other hand's place ...
+constexpr double kCrossWeight = 4.0;       // ... plus this per semitone past it
 // Per note a hand strikes while it still holds an earlier one: a held note and a new one are
 // more often two hands (a melody over an accompaniment) than one hand's two voices.
-constexpr double kBusyCost = 8.8;
+constexpr double kBusyCost = 8.6;
 // A chord of several notes taken by one hand while the other hand rests: two staves struck
 // together are more often both hands.
-constexpr double kShareCost = 3.6;
-// Usual registers: the right hand around G4, the left around C3 (key numbers, A0 = 0).
-constexpr double kRegister[2] = {45.7, 26.6};
+constexpr double kShareCost = 3.7;
+// Per note a hand takes where the other hand lets a note go and this one lets none go: a line
+// goes on in the hand that played it.
+constexpr double kLineCost = 2.0;
+// Ways of cutting the chords kept at each chord: besides the cheapest to each cut of the latest
+// chord, the next cheapest, because a hand's held notes make an early choice matter later.
+constexpr size_t kBeam = 4;
+// Usual registers: the right hand around G4, the left around A2 (key numbers, A0 = 0).
+constexpr double kRegister[2] = {46.7, 24.8};
 
 struct Held {
     int32_t key;
@@ -95,13 +101,28 @@ double handCost(const HandPlace& place, const std::vector<PieceNote>& notes,
     return cost;
 }
 
-// Where the other hand is for a crossing: its chord now, else where it last played; and a chord
-// one hand takes alone.
+// What a cut costs both hands together: a chord one hand takes alone, a line moving to the other
+// hand, and a crossing (where the other hand is: its chord now, else where it last played).
 double pairCost(const Path& path, const std::vector<PieceNote>& notes,
                 const std::vector<size_t>& left, const std::vector<size_t>& right) {
     double cost = 0.0;
     if ((left.empty() && right.size() > 1) || (right.empty() && left.size() > 1)) {
         cost += kShareCost;
+    }
+    if (!left.empty() || !right.empty()) {
+        const int32_t tick = notes[!left.empty() ? left.front() : right.front()].tick;
+        bool released[2] = {false, false};
+        for (int h = 0; h < 2; ++h) {
+            for (const Held& held : path.hands[h].held) {
+                released[h] = released[h] || held.endTick == tick;
+            }
+        }
+        if (!right.empty() && !released[0] && released[1]) {
+            cost += kLineCost * static_cast<double>(right.size());
+        }
+        if (!left.empty() && !released[1] && released[0]) {
+            cost += kLineCost * static_cast<double>(left.size());
+        }
     }
     if (!left.empty() && right.empty() && path.hands[0].centre >= 0.0) {
         const double past = notes[left.back()].key - path.hands[0].centre;
@@ -152,49 +173,90 @@ void splitHands(std::vector<PieceNote>* notesIn, const std::vector<size_t>& whic
     if (chords.empty()) {
         return;
     }
-    // from[c][s]: the cut of chord c-1 on the best way to cut s of chord c.
-    std::vector<std::vector<size_t>> from(chords.size());
+    // The few best ways of cutting the chords so far (each the cheapest way to its own cut of the
+    // latest chord, then the next cheapest whatever their cut), and for each chord and way kept,
+    // the way of the chord before it extends and its own cut.
+    struct Step {
+        size_t parent;
+        size_t cut;
+    };
+    std::vector<std::vector<Step>> steps(chords.size());
     std::vector<Path> paths(1);
+    std::vector<Path> next;
+    struct Candidate {
+        double cost;
+        size_t parent;
+        size_t cut;
+    };
+    std::vector<Candidate> candidates;
+    std::vector<Candidate> kept;
+    std::vector<bool> cutKept;
     std::vector<size_t> left;
     std::vector<size_t> right;
     for (size_t c = 0; c < chords.size(); ++c) {
         const Chord& chord = chords[c];
         const size_t cuts = chord.notes.size() + 1;
-        std::vector<Path> next(cuts);
-        from[c].assign(cuts, 0);
+        candidates.clear();
         for (size_t s = 0; s < cuts; ++s) {
             left.assign(chord.notes.begin(), chord.notes.begin() + static_cast<long>(s));
             right.assign(chord.notes.begin() + static_cast<long>(s), chord.notes.end());
-            double best = std::numeric_limits<double>::infinity();
             for (size_t p = 0; p < paths.size(); ++p) {
                 const Path& path = paths[p];
                 const double cost = path.cost +
                                     handCost(path.hands[0], notes, right, chord.tick, 0) +
                                     handCost(path.hands[1], notes, left, chord.tick, 1) +
                                     pairCost(path, notes, left, right);
-                if (cost < best) {
-                    best = cost;
-                    from[c][s] = p;
-                }
+                candidates.push_back({cost, p, s});
             }
-            next[s] = paths[from[c][s]];
-            next[s].cost = best;
-            advance(&next[s].hands[0], notes, right, chord.tick);
-            advance(&next[s].hands[1], notes, left, chord.tick);
+        }
+        std::sort(candidates.begin(), candidates.end(),
+                  [](const Candidate& a, const Candidate& b) { return a.cost < b.cost; });
+        kept.clear();
+        cutKept.assign(cuts, false);
+        for (const Candidate& k : candidates) {
+            if (!cutKept[k.cut]) {
+                cutKept[k.cut] = true;
+                kept.push_back(k);
+            }
+        }
+        for (const Candidate& k : candidates) {
+            if (kept.size() >= std::max(kBeam, cuts)) {
+                break;
+            }
+            bool already = false;
+            for (const Candidate& q : kept) {
+                already = already || (q.parent == k.parent && q.cut == k.cut);
+            }
+            if (!already) {
+                kept.push_back(k);
+            }
+        }
+        next.assign(kept.size(), Path());
+        steps[c].resize(kept.size());
+        for (size_t k = 0; k < kept.size(); ++k) {
+            const size_t s = kept[k].cut;
+            left.assign(chord.notes.begin(), chord.notes.begin() + static_cast<long>(s));
+            right.assign(chord.notes.begin() + static_cast<long>(s), chord.notes.end());
+            next[k] = paths[kept[k].parent];
+            next[k].cost = kept[k].cost;
+            advance(&next[k].hands[0], notes, right, chord.tick);
+            advance(&next[k].hands[1], notes, left, chord.tick);
+            steps[c][k] = {kept[k].parent, s};
         }
         paths.swap(next);
     }
-    size_t cut = 0;
-    for (size_t s = 1; s < paths.size(); ++s) {
-        if (paths[s].cost < paths[cut].cost) {
-            cut = s;
+    size_t way = 0;
+    for (size_t k = 1; k < paths.size(); ++k) {
+        if (paths[k].cost < paths[way].cost) {
+            way = k;
         }
     }
     for (size_t c = chords.size(); c-- > 0;) {
         const Chord& chord = chords[c];
+        const size_t cut = steps[c][way].cut;
         for (size_t n = 0; n < chord.notes.size(); ++n) {
             notes[chord.notes[n]].hand = n < cut ? 1 : 0;
         }
-        cut = from[c][cut];
+        way = steps[c][way].parent;
     }
 }
