@@ -20,8 +20,8 @@ constexpr double kBeyondWeight = 60.0;     // per semitone beyond the largest sp
 constexpr double kCrowdCost = 200.0;       // per note beyond five in one hand
 constexpr double kCrossCost = 11.1;        // a hand playing past the other hand's place ...
 constexpr double kCrossWeight = 4.0;       // ... plus this per semitone past it
-// Per note a hand strikes while it still holds an earlier one: a held note and a new one are
-// more often two hands (a melody over an accompaniment) than one hand's two voices.
+// Per note a hand strikes while it still holds one struck well before: a held note and a new one
+// are more often two hands (a melody over an accompaniment) than one hand's two voices.
 constexpr double kBusyCost = 8.6;
 // A chord of several notes taken by one hand while the other hand rests: two staves struck
 // together are more often both hands.
@@ -37,6 +37,7 @@ constexpr double kRegister[2] = {46.7, 24.8};
 
 struct Held {
     int32_t key;
+    int32_t tick;  // its onset
     int32_t endTick;
 };
 
@@ -69,13 +70,13 @@ double handCost(const HandPlace& place, const std::vector<PieceNote>& notes,
         sum += notes[i].key;
     }
     const int32_t ownSpan = high - low;
-    bool holding = false;
+    int32_t heldSince = std::numeric_limits<int32_t>::max();  // onset of its earliest held note
     for (const Held& held : place.held) {
         if (held.endTick > tick) {
             low = std::min(low, held.key);
             high = std::max(high, held.key);
             ++count;
-            holding = true;
+            heldSince = std::min(heldSince, held.tick);
         }
     }
     const int32_t span = high - low;
@@ -84,8 +85,14 @@ double handCost(const HandPlace& place, const std::vector<PieceNote>& notes,
     cost += kBeyondWeight * std::max(0, ownSpan - kLargestSpan);
     cost += kStretchWeight * std::max(0, span - kLargestSpan);
     cost += kCrowdCost * std::max(0, count - 5);
-    if (holding) {
-        cost += kBusyCost * static_cast<double>(part.size());
+    // A note held from a moment ago (a rolled chord, notes played one after another into the
+    // same chord) is not a voice of its own; one held from a quarter of the new note's length
+    // or more before is.
+    for (size_t i : part) {
+        if (heldSince != std::numeric_limits<int32_t>::max() &&
+            4 * (tick - heldSince) >= notes[i].endTick - notes[i].tick) {
+            cost += kBusyCost;
+        }
     }
     // Every key the hand reaches away from where it was costs its distance beyond a small reach
     // around that place; before it has played, it is at its usual register, from where its
@@ -150,7 +157,7 @@ void advance(HandPlace* place, const std::vector<PieceNote>& notes, const std::v
     double sum = 0.0;
     for (size_t i : part) {
         sum += notes[i].key;
-        place->held.push_back({notes[i].key, notes[i].endTick});
+        place->held.push_back({notes[i].key, notes[i].tick, notes[i].endTick});
     }
     place->centre = sum / static_cast<double>(part.size());
 }
