@@ -611,11 +611,11 @@ int main(int argc, char** argv) {
             best = cv;
         }
     }
-    // The rules' sizes, one at a time, while the cross-validated figure gains, more groups of
-    // pieces gain than lose (a gain that only a group or two show is one editor's habit), the
-    // exercises lose no more than kExercisesGive and the books' fingerings stay: a few rounds of
-    // a coordinate search from the hand-set values. The chords the books finger one way keep
-    // their rule (the checks here do not play chords).
+    // The rules' sizes and then the tables' weights, one at a time, while the cross-validated
+    // figure gains, more groups of pieces gain than lose (a gain that only a group or two show
+    // is one editor's habit), the exercises lose no more than kExercisesGive and the books'
+    // fingerings stay: a few rounds of a coordinate search from the hand-set values. The chords
+    // the books finger one way keep their rule (the checks here do not play chords).
     for (int round = 0; round < ruleRounds; ++round) {
         bool moved = false;
         for (int k = 0; k < fitted::kRuleCount; ++k) {
@@ -640,6 +640,32 @@ int main(int argc, char** argv) {
                             bestRules[k], trial, s, gains, losses);
                 std::fflush(stdout);
                 bestRules = rules;
+                bestShare = s;
+                best = cv;
+                moved = true;
+            }
+        }
+        // The tables' weights alike, now that the rules and the other weights have moved: the
+        // grid above chose them for the hand-set rules.
+        for (int k : {fitted::kTransitionWeight, fitted::kChordWeight, fitted::kStartWeight,
+                      fitted::kFigureWeight, fitted::kPlaceWeight}) {
+            const float v = bestWeights[k];
+            for (float trial : {v * 0.5f, v * 0.75f, v * 1.33f, v * 2.0f, v + 0.05f, v - 0.05f}) {
+                if (trial < 0.0f || trial == v) {
+                    continue;
+                }
+                std::array<float, fitted::kWeightCount> weights = bestWeights;
+                weights[k] = trial;
+                const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
+                const double s = share(cv.mutopia());
+                int gains = 0, losses = 0;
+                if (!better(cv, weights, bestRules, &gains, &losses)) {
+                    continue;
+                }
+                std::printf("weight %d: %.2f -> %.2f, %.1f %% (groups %d up, %d down)\n", k,
+                            bestWeights[k], trial, s, gains, losses);
+                std::fflush(stdout);
+                bestWeights = weights;
                 bestShare = s;
                 best = cv;
                 moved = true;
