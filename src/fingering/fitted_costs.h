@@ -28,7 +28,7 @@
 //    lowest and below the highest of them (each clamped to kPlaceMax), by hand and key colour.
 //    It says where the hand sits: the bottom of a handful of notes is the thumb's, the top the
 //    little finger's, whatever finger the note before had.
-// Blend weights (chosen on a tuning set of training pieces) scale the three tables, mix in the
+// Blend weights (chosen by cross-validation over the training pieces) scale the tables, mix in the
 // hand-set rules and set how strongly an identical figure keeps the fingering chosen before.
 // The rules themselves (what a black key, a passing thumb, a stretch or a leap costs) are fitted
 // too: their sizes are searched on the tuning pieces, starting from the values they were written

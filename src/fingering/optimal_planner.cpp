@@ -150,6 +150,7 @@ struct Onset {
     int gap;           // time since the onset before, as the fitted table buckets it
     int figure;        // a single struck note's figure in the fitted table (finger 0), or -1
     int place;         // a single struck note's place among the keys around it (finger 0), or -1
+    int placeEntry;    // the entry of that note
     bool bookChord;    // a chord the method books finger one way, the fingers in `book`
     uint8_t book[kFingers];
     bool chromatic;  // a single note a semitone from the single note before or after it
@@ -222,6 +223,7 @@ std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
         onset.lineKind = -1;
         onset.figure = -1;
         onset.place = -1;
+        onset.placeEntry = 0;
         onset.chromatic = false;
         onset.afterRest = true;
         for (int k = 0; k < kSlotCount && t > 0; ++k) {
@@ -481,7 +483,8 @@ double fittedOnsetCost(const fitted::Costs& costs, int hand, const Onset& onset,
         cost += costs.weight[fitted::kFigureWeight] * costs.figure[onset.figure + a.finger[0]];
     }
     if (onset.place >= 0) {
-        cost += costs.weight[fitted::kPlaceWeight] * costs.place[onset.place + a.finger[0]];
+        cost += costs.weight[fitted::kPlaceWeight] *
+                costs.place[onset.place + a.finger[onset.placeEntry]];
     }
     const float blend = costs.weight[fitted::kHandSetBlend];
     return blend > 0.0f ? cost + blend * handSetOnsetCost(costs.rule, onset, a) : cost;
@@ -962,10 +965,18 @@ void markPlaces(std::vector<Onset>& onsets, int hand) {
     const long n = static_cast<long>(onsets.size());
     for (long s = 0; s < n; ++s) {
         const Onset& o = onsets[s];
-        if (o.count != 1 || !o.entry[0].struck) {
+        int struck = -1, strikes = 0;
+        for (int i = 0; i < o.count; ++i) {
+            if (o.entry[i].struck) {
+                struck = i;
+                ++strikes;
+            }
+        }
+        if (strikes != 1) {
             continue;
         }
-        int32_t low = o.entry[0].pos, high = o.entry[0].pos;
+        const Entry& note = o.entry[struck];
+        int32_t low = note.pos, high = note.pos;
         auto take = [&](const Onset& other) {
             for (int i = 0; i < other.count; ++i) {
                 low = std::min(low, other.entry[i].pos);
@@ -980,17 +991,18 @@ void markPlaces(std::vector<Onset>& onsets, int hand) {
              ++at) {
             take(onsets[at]);
         }
-        const int32_t pos = o.entry[0].pos;
+        const int32_t pos = note.pos;
         auto semitone = [&](long other) {
             return other >= 0 && other < n && onsets[other].count == 1 &&
-                   std::abs(onsets[other].entry[0].pos - o.entry[0].pos) == 1;
+                   std::abs(onsets[other].entry[0].pos - note.pos) == 1;
         };
         const bool chromaticRun =
             semitone(s - 1) && semitone(s + 1) && !o.afterRest && !onsets[s + 1].afterRest;
         if (high - low > fitted::kPlaceMax || chromaticRun) {
             continue;
         }
-        onsets[s].place = fitted::placeIndex(hand, pos - low, high - pos, o.entry[0].black, 0);
+        onsets[s].place = fitted::placeIndex(hand, pos - low, high - pos, note.black, 0);
+        onsets[s].placeEntry = struck;
     }
 }
 
@@ -1176,8 +1188,8 @@ void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* c
             if (now.figure >= 0 && now.entry[0].printed >= 0) {
                 counts->figure[now.figure + now.entry[0].printed] += 1.0;
             }
-            if (now.place >= 0 && now.entry[0].printed >= 0) {
-                counts->place[now.place + now.entry[0].printed] += 1.0;
+            if (now.place >= 0 && now.entry[now.placeEntry].printed >= 0) {
+                counts->place[now.place + now.entry[now.placeEntry].printed] += 1.0;
             }
             if (now.lineKind >= 0 && now.entry[0].printed >= 0) {
                 counts->start[fitted::startIndex(hand, now.lineKind, now.entry[0].black,
