@@ -998,7 +998,7 @@ void markPlaces(std::vector<Onset>& onsets, int hand) {
         };
         const bool chromaticRun =
             semitone(s - 1) && semitone(s + 1) && !o.afterRest && !onsets[s + 1].afterRest;
-        if (high - low > fitted::kPlaceMax || chromaticRun) {
+        if (high == low || high - low > fitted::kPlaceMax || chromaticRun) {
             continue;
         }
         onsets[s].place = fitted::placeIndex(hand, pos - low, high - pos, note.black, 0);
