@@ -1,7 +1,7 @@
 // quorvel-fingering-fit: refits the whole-piece planner's cost table from fingered scores.
 //
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
-//                         [--report]
+//                         [--report | --continue] [--smoothing S] [--rule-rounds N]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
@@ -15,8 +15,11 @@
 // the books. Writes the table (default data/fingering/fitted_costs.inc) with a comment on where
 // it came from; --explain says which book fingering a rejected choice breaks; --report only
 // prints the cross-validated figures of the compiled-in weights and rules and of the hand-set
-// rules, and writes nothing. The validation pieces are not read. Rebuild to compile the new
-// table in.
+// rules, and writes nothing; --continue starts from the compiled-in weights and rules (smoothed
+// with S, default 5) instead of the grid of weights, then searches the place weight and the
+// rules as a full fit does, so a new table needs no search of what an earlier fit settled. The
+// validation pieces are not read. --rule-rounds sets how many rounds the search over the rules'
+// sizes may take (default 3; 0 keeps them as they are). Rebuild to compile the new table in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -79,6 +82,9 @@ void addCounts(const fitted::Counts& from, fitted::Counts* to) {
     }
     for (size_t i = 0; i < from.figure.size(); ++i) {
         to->figure[i] += from.figure[i];
+    }
+    for (size_t i = 0; i < from.place.size(); ++i) {
+        to->place[i] += from.place[i];
     }
 }
 
@@ -261,8 +267,12 @@ int linesChanged(const fitted::Costs& costs) {
                                         : fingers == planLine(hand, keys, nullptr);
         changed += kept ? 0 : 1;
         if (!kept && explain) {
-            std::printf("  off the books: %s hand line of %zu keys from %d\n",
+            std::printf("  off the books: %s hand line of %zu keys from %d:",
                         hand == 0 ? "right" : "left", keys.size(), keys.front());
+            for (int f : fingers) {
+                std::printf(" %d", f + 1);
+            }
+            std::printf("\n");
         }
     }
     return changed;
@@ -382,7 +392,9 @@ int main(int argc, char** argv) {
     std::string exerciseFolder = "tests/data/fingering";
     // --report: the figures of the compiled-in table, smoothed as it was fitted.
     bool report = false;
+    bool continued = false;
     double reportSmoothing = 5.0;
+    int ruleRounds = kRuleRounds;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if ((a == "--data" || a == "--split" || a == "--out" || a == "--exercises") &&
@@ -395,12 +407,17 @@ int main(int argc, char** argv) {
             explain = true;
         } else if (a == "--report") {
             report = true;
+        } else if (a == "--continue") {
+            continued = true;
+        } else if (a == "--rule-rounds" && i + 1 < argc) {
+            ruleRounds = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--smoothing" && i + 1 < argc) {
             reportSmoothing = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
-                         "[--exercises DIR] [--explain] [--report [--smoothing S]]\n");
+                         "[--exercises DIR] [--explain] [--report | --continue] "
+                         "[--smoothing S] [--rule-rounds N]\n");
             return 2;
         }
     }
@@ -510,7 +527,7 @@ int main(int argc, char** argv) {
                     for (float start : startWeights) {
                         for (float figure : figureWeights) {
                             const std::array<float, fitted::kWeightCount> weights = {
-                                transition, chord, start, kBlend, kConsistency, figure};
+                                transition, chord, start, kBlend, kConsistency, figure, 0.0f};
                             const CrossValidated cv = crossValidate(smoothing, weights, bestRules);
                             const double s = share(cv.mutopia());
                             if (s <= bestShare) {
@@ -534,18 +551,72 @@ int main(int argc, char** argv) {
             }
         }
     };
-    searchWeights();
+    if (continued) {
+        const fitted::Costs& compiled = fitted::embeddedCosts();
+        bestSmoothing = reportSmoothing;
+        bestWeights = compiled.weight;
+        bestRules = compiled.rule;
+        best = crossValidate(bestSmoothing, bestWeights, bestRules);
+        bestShare = share(best.mutopia());
+        if (offBooks(bestSmoothing, bestWeights, bestRules) != 0) {
+            std::fprintf(stderr, "the compiled-in table breaks the method books' fingerings\n");
+            return 1;
+        }
+    } else {
+        searchWeights();
+    }
     if (bestShare < 0.0) {
         std::fprintf(stderr, "no weights keep the method books' fingerings; table not written\n");
         return 1;
     }
-    print("weights chosen, cross-validated", best);
-    // The rules' sizes, one at a time, while the cross-validated figure gains, more groups of
-    // pieces gain than lose (a gain that only a group or two show is one editor's habit), the
-    // exercises lose no more than kExercisesGive and the books' fingerings stay: a few rounds of
-    // a coordinate search from the hand-set values. The chords the books finger one way keep
-    // their rule (the checks here do not play chords).
-    for (int round = 0; round < kRuleRounds; ++round) {
+    print(continued ? "compiled-in weights, cross-validated" : "weights chosen, cross-validated",
+          best);
+    // Whether a choice is better than the best so far: the cross-validated figure gains at least
+    // kLeastGain, more groups of pieces gain than lose (a gain that only a group or two show is
+    // one editor's habit), the exercises lose no more than kExercisesGive and the books'
+    // fingerings stay.
+    auto better = [&](const CrossValidated& cv,
+                      const std::array<float, fitted::kWeightCount>& weights,
+                      const fitted::Rules& rules, int* gainsOut, int* lossesOut) {
+        const double s = share(cv.mutopia());
+        if (s < bestShare + kLeastGain ||
+            share(cv.exercises) < share(best.exercises) - kExercisesGive) {
+            return false;
+        }
+        int gains = 0, losses = 0;
+        for (int f = 0; f < kFolds; ++f) {
+            const size_t now = cv.group[f].matched[0] + cv.group[f].matched[1];
+            const size_t was = best.group[f].matched[0] + best.group[f].matched[1];
+            gains += now > was ? 1 : 0;
+            losses += now < was ? 1 : 0;
+        }
+        *gainsOut = gains;
+        *lossesOut = losses;
+        return gains > losses && offBooks(bestSmoothing, weights, rules) == 0;
+    };
+    // The place of a note among the keys around it, added on top of what the weights above
+    // chose: its weight is searched on its own (the grid would grow sevenfold).
+    for (float weight : {0.05f, 0.1f, 0.2f, 0.3f, 0.5f, 0.8f, 1.2f}) {
+        std::array<float, fitted::kWeightCount> weights = bestWeights;
+        weights[fitted::kPlaceWeight] = weight;
+        const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
+        int gains = 0, losses = 0;
+        const bool kept = better(cv, weights, bestRules, &gains, &losses);
+        std::printf("place %.2f: %.1f %% (groups %d up, %d down)%s\n", weight, share(cv.mutopia()),
+                    gains, losses, kept ? ", kept" : "");
+        std::fflush(stdout);
+        if (kept) {
+            bestWeights = weights;
+            bestShare = share(cv.mutopia());
+            best = cv;
+        }
+    }
+    // The rules' sizes and then the tables' weights, one at a time, while the cross-validated
+    // figure gains, more groups of pieces gain than lose (a gain that only a group or two show
+    // is one editor's habit), the exercises lose no more than kExercisesGive and the books'
+    // fingerings stay: a few rounds of a coordinate search from the hand-set values. The chords
+    // the books finger one way keep their rule (the checks here do not play chords).
+    for (int round = 0; round < ruleRounds; ++round) {
         bool moved = false;
         for (int k = 0; k < fitted::kRuleCount; ++k) {
             if (k == fitted::kRuleBookChord) {
@@ -561,24 +632,40 @@ int main(int argc, char** argv) {
                 rules[k] = trial;
                 const CrossValidated cv = crossValidate(bestSmoothing, bestWeights, rules);
                 const double s = share(cv.mutopia());
-                if (s < bestShare + kLeastGain ||
-                    share(cv.exercises) < share(best.exercises) - kExercisesGive) {
-                    continue;
-                }
                 int gains = 0, losses = 0;
-                for (int f = 0; f < kFolds; ++f) {
-                    const size_t now = cv.group[f].matched[0] + cv.group[f].matched[1];
-                    const size_t was = best.group[f].matched[0] + best.group[f].matched[1];
-                    gains += now > was ? 1 : 0;
-                    losses += now < was ? 1 : 0;
-                }
-                if (gains <= losses || offBooks(bestSmoothing, bestWeights, rules) != 0) {
+                if (!better(cv, bestWeights, rules, &gains, &losses)) {
                     continue;
                 }
                 std::printf("rule %d: %.2f -> %.2f, %.1f %% (groups %d up, %d down)\n", k,
                             bestRules[k], trial, s, gains, losses);
                 std::fflush(stdout);
                 bestRules = rules;
+                bestShare = s;
+                best = cv;
+                moved = true;
+            }
+        }
+        // The tables' weights alike, now that the rules and the other weights have moved: the
+        // grid above chose them for the hand-set rules.
+        for (int k : {fitted::kTransitionWeight, fitted::kChordWeight, fitted::kStartWeight,
+                      fitted::kFigureWeight, fitted::kPlaceWeight}) {
+            const float v = bestWeights[k];
+            for (float trial : {v * 0.5f, v * 0.75f, v * 1.33f, v * 2.0f, v + 0.05f, v - 0.05f}) {
+                if (trial < 0.0f || trial == v) {
+                    continue;
+                }
+                std::array<float, fitted::kWeightCount> weights = bestWeights;
+                weights[k] = trial;
+                const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
+                const double s = share(cv.mutopia());
+                int gains = 0, losses = 0;
+                if (!better(cv, weights, bestRules, &gains, &losses)) {
+                    continue;
+                }
+                std::printf("weight %d: %.2f -> %.2f, %.1f %% (groups %d up, %d down)\n", k,
+                            bestWeights[k], trial, s, gains, losses);
+                std::fflush(stdout);
+                bestWeights = weights;
                 bestShare = s;
                 best = cv;
                 moved = true;
@@ -607,6 +694,10 @@ int main(int argc, char** argv) {
         "groups over the %zu Mutopia training pieces",
         bestSmoothing, kFolds, mutopia);
     header.push_back(line);
+    if (continued) {
+        header.push_back(
+            "(the search continued from the weights and rules of the table before, --continue)");
+    }
     std::snprintf(line, sizeof line,
                   "(%zu fingered notes, each group planned with a table counted without it): "
                   "%.1f %% exact (hand-set rules %.1f %%);",
@@ -622,8 +713,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::printf("chose smoothing %.1f, weights %.2f %.2f %.2f %.2f %.2f %.2f (%.1f %%); wrote %s\n",
-                bestSmoothing, chosen.weight[0], chosen.weight[1], chosen.weight[2],
-                chosen.weight[3], chosen.weight[4], chosen.weight[5], bestShare, out.c_str());
+    std::printf(
+        "chose smoothing %.1f, weights %.2f %.2f %.2f %.2f %.2f %.2f %.2f (%.1f %%); wrote %s\n",
+        bestSmoothing, chosen.weight[0], chosen.weight[1], chosen.weight[2], chosen.weight[3],
+        chosen.weight[4], chosen.weight[5], chosen.weight[6], bestShare, out.c_str());
     return 0;
 }

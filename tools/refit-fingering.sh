@@ -1,7 +1,8 @@
 #!/bin/sh
 # Refits the whole-piece planner's cost table from the fingered scores in data/fingering-train
 # (the pieces its split.tsv marks train) and rebuilds the program with the new table compiled in.
-# Arguments go to quorvel-fingering-fit (--data, --split, --out, --exercises).
+# Arguments go to quorvel-fingering-fit (--data, --split, --out, --exercises, --continue to
+# search on from the weights and rules of the table compiled in now, as the committed one was).
 set -eu
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}

@@ -229,6 +229,21 @@ Costs fitCosts(const Counts& counts, double smoothing,
            levelsOf(figure,
                     {{0b00001, 0}, {0b00111, 0b00110}, {0b00111, 0}, {0b01111, 0}, {0b11111, 0}}),
            smoothing, &costs.figure);
+
+    // Places: fields semitones above the lowest key around, below the highest, colour, hand.
+    const auto place = [](int c) {
+        Fields f{};
+        f[2] = c % 2;
+        c /= 2;
+        f[1] = c % kPlaceSteps;
+        c /= kPlaceSteps;
+        f[0] = c % kPlaceSteps;
+        f[3] = c / kPlaceSteps;
+        return f;
+    };
+    smooth(counts.place, kPlaceSize / kFingers, kFingers, all,
+           levelsOf(place, {{0b0011, 0b0011}, {0b0011, 0}, {0b0111, 0}, {0b1111, 0}}), smoothing,
+           &costs.place);
     return costs;
 }
 
@@ -250,7 +265,8 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         std::fprintf(f, "//%s%s\n", line.empty() ? "" : " ", line.c_str());
     }
     std::fprintf(
-        f, "// weights: transition, chord, line ends, hand-set blend, consistency, figure\n{");
+        f,
+        "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place\n{");
     writeRow(f, costs.weight.data(), kWeightCount);
     std::fprintf(f,
                  "},\n// transition[hand][interval %+d..%+d][colours][gap][finger before]"
@@ -271,6 +287,12 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
     std::fprintf(f, "},\n// figure[hand][before][after][black][neighbours][finger]\n{\n");
     for (int i = 0; i < kFigureSize; i += kFingers) {
         writeRow(f, costs.figure.data() + i, kFingers);
+    }
+    std::fprintf(
+        f, "},\n// place[hand][above the lowest 0..%d][below the highest][black][finger]\n{\n",
+        kPlaceMax);
+    for (int i = 0; i < kPlaceSize; i += kFingers) {
+        writeRow(f, costs.place.data() + i, kFingers);
     }
     std::fprintf(
         f,

@@ -22,8 +22,13 @@
 //  - figure: the finger of a single struck note given the figure around it, whatever the fingers
 //    of its neighbours: the intervals from the note before and to the note after (clamped to
 //    +-kFigureInterval, or none across a rest, or a chord there), by hand, key colour and the
-//    colours of the single notes before and after it.
-// Blend weights (chosen on a tuning set of training pieces) scale the three tables, mix in the
+//    colours of the single notes before and after it;
+//  - place: the finger of a single struck note given where it lies among the keys sounding
+//    around it (kPlaceReach onsets on either side, not across a rest): its semitones above the
+//    lowest and below the highest of them (each clamped to kPlaceMax), by hand and key colour.
+//    It says where the hand sits: the bottom of a handful of notes is the thumb's, the top the
+//    little finger's, whatever finger the note before had.
+// Blend weights (chosen by cross-validation over the training pieces) scale the tables, mix in the
 // hand-set rules and set how strongly an identical figure keeps the fingering chosen before.
 // The rules themselves (what a black key, a passing thumb, a stretch or a leap costs) are fitted
 // too: their sizes are searched on the tuning pieces, starting from the values they were written
@@ -54,6 +59,10 @@ constexpr int kFigureSides = 2 * kFigureInterval + 3;
 constexpr int kFigureNone = 2 * kFigureInterval + 1;
 constexpr int kFigureChord = 2 * kFigureInterval + 2;
 constexpr int kFigureSize = kHands * kFigureSides * kFigureSides * 2 * kColourPairs * kFingers;
+constexpr int kPlaceReach = 3;
+constexpr int kPlaceMax = 12;
+constexpr int kPlaceSteps = kPlaceMax + 1;
+constexpr int kPlaceSize = kHands * kPlaceSteps * kPlaceSteps * 2 * kFingers;
 
 enum Weight {
     kTransitionWeight,
@@ -62,6 +71,7 @@ enum Weight {
     kHandSetBlend,  // share of the hand-set rules added to the fitted costs
     kConsistency,   // cost of leaving the fingering an identical earlier figure got
     kFigureWeight,
+    kPlaceWeight,
     kWeightCount
 };
 
@@ -136,6 +146,15 @@ inline int figureIndex(int hand, int before, int after, bool black, int neighbou
            finger;
 }
 
+// above, below: semitones from the lowest key around up to the note and from it up to the highest.
+inline int placeIndex(int hand, int above, int below, bool black, int finger) {
+    auto clamp = [](int v) { return v < 0 ? 0 : v > kPlaceMax ? kPlaceMax : v; };
+    return (((hand * kPlaceSteps + clamp(above)) * kPlaceSteps + clamp(below)) * 2 +
+            (black ? 1 : 0)) *
+               kFingers +
+           finger;
+}
+
 // Number of rising finger sets of n fingers: C(5, n).
 int shapeCount(int n);
 
@@ -145,6 +164,7 @@ struct Costs {
     std::array<float, kChordSize> chord;
     std::array<float, kStartSize> start;
     std::array<float, kFigureSize> figure;
+    std::array<float, kPlaceSize> place;
     Rules rule;
 };
 
@@ -154,6 +174,7 @@ struct Counts {
     std::vector<double> chord = std::vector<double>(kChordSize, 0.0);
     std::vector<double> start = std::vector<double>(kStartSize, 0.0);
     std::vector<double> figure = std::vector<double>(kFigureSize, 0.0);
+    std::vector<double> place = std::vector<double>(kPlaceSize, 0.0);
 };
 
 // The table compiled into the program.

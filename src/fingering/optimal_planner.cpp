@@ -149,6 +149,8 @@ struct Onset {
     int lineKind;      // line end as the fitted table counts it (fitted::kLineKinds), or -1
     int gap;           // time since the onset before, as the fitted table buckets it
     int figure;        // a single struck note's figure in the fitted table (finger 0), or -1
+    int place;         // a single struck note's place among the keys around it (finger 0), or -1
+    int placeEntry;    // the entry of that note
     bool bookChord;    // a chord the method books finger one way, the fingers in `book`
     uint8_t book[kFingers];
     bool chromatic;  // a single note a semitone from the single note before or after it
@@ -220,6 +222,8 @@ std::vector<Onset> collectOnsets(const std::vector<NoteEvent>& grid, int hand) {
         onset.lineEnd = -1;
         onset.lineKind = -1;
         onset.figure = -1;
+        onset.place = -1;
+        onset.placeEntry = 0;
         onset.chromatic = false;
         onset.afterRest = true;
         for (int k = 0; k < kSlotCount && t > 0; ++k) {
@@ -477,6 +481,10 @@ double fittedOnsetCost(const fitted::Costs& costs, int hand, const Onset& onset,
     }
     if (onset.figure >= 0) {
         cost += costs.weight[fitted::kFigureWeight] * costs.figure[onset.figure + a.finger[0]];
+    }
+    if (onset.place >= 0) {
+        cost += costs.weight[fitted::kPlaceWeight] *
+                costs.place[onset.place + a.finger[onset.placeEntry]];
     }
     const float blend = costs.weight[fitted::kHandSetBlend];
     return blend > 0.0f ? cost + blend * handSetOnsetCost(costs.rule, onset, a) : cost;
@@ -949,12 +957,62 @@ void markFigures(std::vector<Onset>& onsets, int hand) {
     }
 }
 
+// Where every single struck note lies among the keys sounding at the onsets around it (up to
+// fitted::kPlaceReach on either side, not across a rest, where the hand may start afresh): the
+// lowest and highest of them bound the hand's position, and the note's distance from each says
+// which finger is over it.
+void markPlaces(std::vector<Onset>& onsets, int hand) {
+    const long n = static_cast<long>(onsets.size());
+    for (long s = 0; s < n; ++s) {
+        const Onset& o = onsets[s];
+        int struck = -1, strikes = 0;
+        for (int i = 0; i < o.count; ++i) {
+            if (o.entry[i].struck) {
+                struck = i;
+                ++strikes;
+            }
+        }
+        if (strikes != 1) {
+            continue;
+        }
+        const Entry& note = o.entry[struck];
+        int32_t low = note.pos, high = note.pos;
+        auto take = [&](const Onset& other) {
+            for (int i = 0; i < other.count; ++i) {
+                low = std::min(low, other.entry[i].pos);
+                high = std::max(high, other.entry[i].pos);
+            }
+        };
+        for (long at = s - 1; at >= 0 && at >= s - fitted::kPlaceReach && !onsets[at + 1].afterRest;
+             --at) {
+            take(onsets[at]);
+        }
+        for (long at = s + 1; at < n && at <= s + fitted::kPlaceReach && !onsets[at].afterRest;
+             ++at) {
+            take(onsets[at]);
+        }
+        const int32_t pos = note.pos;
+        auto semitone = [&](long other) {
+            return other >= 0 && other < n && onsets[other].count == 1 &&
+                   std::abs(onsets[other].entry[0].pos - note.pos) == 1;
+        };
+        const bool chromaticRun =
+            semitone(s - 1) && semitone(s + 1) && !o.afterRest && !onsets[s + 1].afterRest;
+        if (high == low || high - low > fitted::kPlaceMax || chromaticRun) {
+            continue;
+        }
+        onsets[s].place = fitted::placeIndex(hand, pos - low, high - pos, note.black, 0);
+        onsets[s].placeEntry = struck;
+    }
+}
+
 void planHand(const Model& model, const HandSetup& setup,
               const std::vector<PrintedFinger>& printed) {
     std::vector<Onset> onsets = collectOnsets(*setup.grid, setup.hand);
     applyPrinted(onsets, setup.hand, printed);
     markLineEnds(onsets);
     markFigures(onsets, setup.hand);
+    markPlaces(onsets, setup.hand);
     markBookChords(onsets);
     const std::vector<Assignment> fingers = chooseFingers(model, setup, onsets);
     const std::vector<float> centres = onsetCentres(setup, onsets, fingers);
@@ -1080,6 +1138,7 @@ void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* c
         applyPrinted(onsets, hand, labels);
         markLineEnds(onsets);
         markFigures(onsets, hand);
+        markPlaces(onsets, hand);
         for (size_t s = 0; s < onsets.size(); ++s) {
             Onset& now = onsets[s];
             // A held note keeps the finger it was struck with.
@@ -1128,6 +1187,9 @@ void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* c
             }
             if (now.figure >= 0 && now.entry[0].printed >= 0) {
                 counts->figure[now.figure + now.entry[0].printed] += 1.0;
+            }
+            if (now.place >= 0 && now.entry[now.placeEntry].printed >= 0) {
+                counts->place[now.place + now.entry[now.placeEntry].printed] += 1.0;
             }
             if (now.lineKind >= 0 && now.entry[0].printed >= 0) {
                 counts->start[fitted::startIndex(hand, now.lineKind, now.entry[0].black,

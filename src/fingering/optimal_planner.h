@@ -63,7 +63,8 @@ size_t optimalPlanSteps();
 
 // Adds to `counts` what the grids show with `labels` as the fingers played: each transition
 // between fingered notes of neighbouring onsets, each fully fingered chord, each fingered line
-// end and each fingered single note's figure, in the contexts the fitted table is indexed by.
+// end and each fingered single note's figure and place, in the contexts the fitted table is
+// indexed by.
 // Uses the grids and divisions only.
 void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* counts);
 

@@ -1,0 +1,126 @@
+// Where a note lies among the keys around it, as the fitted planner learns it from editors'
+// fingerings: the bottom of a handful of notes is the thumb's, the top the little finger's, in
+// both hands, and the table counted on some pieces fingers other pieces more as their editors
+// did.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "animation/animation.h"
+#include "app/state.h"
+#include "fingering/fingering_corpus.h"
+#include "fingering/fitted_costs.h"
+#include "fingering/optimal_planner.h"
+#include "geometry/key_layout.h"
+#include "score/score_model.h"
+
+namespace {
+
+const std::string kData = QUORVEL_SOURCE_DIR "/data/fingering-train";
+
+class FittedPlace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        buildKeyLayout();
+        setStartValues();
+        createKeyStates();
+        std::vector<SplitEntry> split;
+        std::string error;
+        ASSERT_TRUE(readSplit(kData + "/split.tsv", &split, &error)) << error;
+        for (const SplitEntry& e : split) {
+            if (e.role != "train" || e.piece.rfind("mutopia-", 0) != 0) {
+                continue;
+            }
+            CorpusPiece piece;
+            ASSERT_TRUE(readCorpusPiece(kData + "/pieces/" + e.piece, &piece, &error)) << error;
+            pieces.push_back(piece);
+        }
+        ASSERT_GE(pieces.size(), 20u);
+    }
+
+    // The counts of every piece whose index has parity `half` (or all pieces when half < 0).
+    fitted::Counts countHalf(int half) const {
+        fitted::Counts counts;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (half < 0 || static_cast<int>(i % 2) == half) {
+                const std::vector<PlacedNote> notes = fillGrids(pieces[i]);
+                countFingerings(printedFingers(notes), &counts);
+            }
+        }
+        return counts;
+    }
+
+    // Printed fingers the planner gives back, their printed fingers hidden, over the pieces of
+    // parity `half`, with `costs`, told the measures.
+    size_t matchedOn(int half, const fitted::Costs& costs, size_t* notes) const {
+        size_t matched = 0;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (static_cast<int>(i % 2) != half) {
+                continue;
+            }
+            const std::vector<PlacedNote> placed = fillGrids(pieces[i]);
+            resetPerformance();
+            planHandsOptimalWith({}, costs, measureStarts(placed));
+            const MatchTally t = countMatches(placed);
+            matched += t.matched[0] + t.matched[1];
+            *notes += t.notes[0] + t.notes[1];
+        }
+        return matched;
+    }
+
+    std::vector<CorpusPiece> pieces;
+};
+
+int cheapest(const fitted::Costs& costs, int hand, int above, int below, bool black) {
+    int best = 0;
+    for (int f = 1; f < fitted::kFingers; ++f) {
+        if (costs.place[fitted::placeIndex(hand, above, below, black, f)] <
+            costs.place[fitted::placeIndex(hand, above, below, black, best)]) {
+            best = f;
+        }
+    }
+    return best;
+}
+
+// Counted from the editors' fingers (in the planning direction, so the left hand mirrored): a
+// white key at the bottom of notes spanning a fifth is the thumb's, one at their top the little
+// finger's, and one in their middle neither. Both in the table counted here from the training
+// pieces and in the table compiled into the program.
+TEST_F(FittedPlace, TheEdgesOfAHandfulOfNotesGoToTheOuterFingers) {
+    const fitted::Costs counted = fitted::fitCosts(
+        countHalf(-1), 5.0, fitted::embeddedCosts().weight, fitted::embeddedCosts().rule);
+    for (const fitted::Costs* costs : {&counted, &fitted::embeddedCosts()}) {
+        for (int hand = 0; hand < fitted::kHands; ++hand) {
+            EXPECT_EQ(cheapest(*costs, hand, 0, 7, false), 0) << "hand " << hand;
+            EXPECT_EQ(cheapest(*costs, hand, 7, 0, false), 4) << "hand " << hand;
+            const int middle = cheapest(*costs, hand, 4, 3, false);
+            EXPECT_TRUE(middle >= 1 && middle <= 3) << "hand " << hand << ": " << middle;
+        }
+    }
+    // The compiled-in table gives the place a weight: the fit found it worth something.
+    EXPECT_GT(fitted::embeddedCosts().weight[fitted::kPlaceWeight], 0.0f);
+}
+
+// Counted on half of the Mutopia training pieces and planned on the other half (and the other
+// way round), the place table makes the planner give more of the printed fingers than the same
+// table without it.
+TEST_F(FittedPlace, CountedOnSomePiecesItFingersOthersMoreAsTheirEditors) {
+    const fitted::Costs& compiled = fitted::embeddedCosts();
+    ASSERT_GT(compiled.weight[fitted::kPlaceWeight], 0.0f);
+    size_t with = 0, without = 0, notes = 0, unused = 0;
+    for (int half = 0; half < 2; ++half) {
+        const fitted::Costs costs =
+            fitted::fitCosts(countHalf(1 - half), 5.0, compiled.weight, compiled.rule);
+        fitted::Costs plain = costs;
+        plain.weight[fitted::kPlaceWeight] = 0.0f;
+        with += matchedOn(half, costs, &notes);
+        without += matchedOn(half, plain, &unused);
+    }
+    ASSERT_GT(notes, 3000u);
+    EXPECT_GT(with, without + notes / 100) << with << " against " << without << " of " << notes;
+}
+
+}  // namespace
