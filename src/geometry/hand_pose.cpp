@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/hand_contact.h"
 #include "geometry/key_layout.h"
 
-// Sections: keys; the model's numbers; the motion plan; the finger solver; the pose.
+// Sections: keys; the model's numbers; the motion plan; the finger solver; fingers apart; the
+// pose.
 
 namespace {
 constexpr float kPi = 3.14159265f;
@@ -132,6 +134,82 @@ void placeFinger(int f, glm::vec3 base, glm::vec3 target, FingerPose* finger) {
     const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
     solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base, target,
                 finger);
+}
+
+// ---- Fingers apart ----
+
+// A finger that holds no key gives way to its neighbours: where its solid goes into another
+// finger's (the drawn thickness, geometry/hand_contact.h), its tip moves away from the other
+// finger and up, by the overlap over how far out along the finger the contact lies, and its
+// chain is solved again, over a few passes. Held fingers stay on their keys; two free fingers
+// each give half.
+constexpr int kApartPasses = 20;
+// The furthest a fingertip moves in one pass, and how much it rises for every unit it moves
+// away.
+constexpr float kApartStep = 0.15f;
+constexpr float kApartRise = 3.0f;
+// A contact nearer the knuckle than a quarter of the finger's length moves the tip as if it
+// were at that quarter, so that the tip never flies off for a touch at the knuckle.
+constexpr float kLeverLeast = 0.25f;
+// The most a fingertip gives way from where it was going, in all (112 mm: with a third of it
+// free fingers stayed inside their neighbours five times as often); and it never rises above
+// its knuckle, where its bend would turn round.
+constexpr float kGiveMost = 1.5f;
+
+void keepFingersApart(const glm::vec3* bases, glm::vec3* targets, const float* freedom,
+                      HandPose* pose) {
+    glm::vec3 wanted[5];
+    for (int f = 0; f < 5; ++f) {
+        wanted[f] = targets[f];
+    }
+    for (int pass = 0; pass < kApartPasses; ++pass) {
+        bool moved = false;
+        for (int a = 0; a < 5; ++a) {
+            for (int b = a + 1; b < 5; ++b) {
+                const FingerContact c = fingerPairContact(*pose, a, b);
+                if (c.overlap <= 0.0f) {
+                    continue;
+                }
+                const bool freeA = !pose->fingers[a].playing;
+                const bool freeB = !pose->fingers[b].playing;
+                for (int side = 0; side < 2; ++side) {
+                    const int mover = side == 0 ? a : b;
+                    if (pose->fingers[mover].playing || freedom[mover] <= 0.0f) {
+                        continue;
+                    }
+                    const float share = (freeA && freeB ? 0.5f : 1.0f) * freedom[mover];
+                    // Away along the line between the two axes' closest points; where the axes
+                    // meet, towards the side the finger lies on in the hand.
+                    glm::vec3 away = c.point[side] - c.point[1 - side];
+                    if (glm::length(away) < 1e-4f) {
+                        away = glm::vec3(mirror(pose->hand, side == 0 ? -1.0f : 1.0f), 0.0f, 0.0f);
+                    }
+                    away = glm::normalize(away);
+                    // Aside always towards the finger's own side of the hand: a finger never
+                    // gives way across its neighbour.
+                    away.x = std::fabs(away.x) * mirror(pose->hand, side == 0 ? -1.0f : 1.0f);
+                    const glm::vec3 root = pose->fingers[mover].joint[0];
+                    const float arm = glm::length(pose->fingers[mover].joint[3] - root);
+                    const float lever = std::max(
+                        kLeverLeast, glm::length(c.point[side] - root) / std::max(arm, 1e-3f));
+                    const float step = share * std::min(kApartStep, c.overlap / lever);
+                    glm::vec3 give = targets[mover] - wanted[mover] + away * step +
+                                     glm::vec3(0.0f, kApartRise * step, 0.0f);
+                    if (glm::length(give) > kGiveMost) {
+                        give *= kGiveMost / glm::length(give);
+                    }
+                    targets[mover] = wanted[mover] + give;
+                    targets[mover].y =
+                        std::min(targets[mover].y, std::max(wanted[mover].y, bases[mover].y));
+                    placeFinger(mover, bases[mover], targets[mover], &pose->fingers[mover]);
+                    moved = true;
+                }
+            }
+        }
+        if (!moved) {
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -328,6 +406,28 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
     if (!motion.anchors.empty()) {
         motion.anchors.back().arrive = motion.anchors.back().leave;
     }
+    // A finger still holding its key when the palm leaves for a place the key is out of its
+    // reach from lets go as the palm leaves: dragged along, it would sweep across its
+    // neighbours' knuckles.
+    motion.letGo.resize(motion.notes.size());
+    size_t k = 0;
+    for (size_t i = 0; i < motion.notes.size(); ++i) {
+        const HandNote& n = motion.notes[i];
+        motion.letGo[i] = n.keyUp;
+        while (k + 1 < motion.anchors.size() && motion.anchors[k + 1].start <= n.onset + 1e-9) {
+            ++k;
+        }
+        if (k + 1 >= motion.anchors.size()) {
+            continue;
+        }
+        const HandMotion::Anchor& a = motion.anchors[k];
+        const HandMotion::Anchor& b = motion.anchors[k + 1];
+        const float own = fingerKeyTarget(n.key).x - naturalX(hand, n.finger, 0.0f);
+        if (n.onset <= a.leave + 1e-9 && n.keyUp > a.leave &&
+            std::fabs(own - b.x) > kSideReach[n.finger]) {
+            motion.letGo[i] = std::max(a.leave, std::min(n.keyUp, n.onset + kStrike));
+        }
+    }
     return motion;
 }
 
@@ -348,12 +448,10 @@ void restIdleHands(HandMotion* right, HandMotion* left) {
     }
 }
 
-HandPose handPoseAt(const HandMotion& motion, double seconds) {
-    HandPose pose;
-    pose.hand = motion.hand;
-    pose.palmWidth = kPalmWidth;
-    const int hand = motion.hand;
-    // The palm's place along the keyboard and its lift on the way between positions.
+namespace {
+// The palm's place along the keyboard, its depth and its lift on the way between positions.
+void palmAt(const HandMotion& motion, double seconds, float* palmX, float* palmDepth,
+            float* palmLift) {
     float x = motion.idleX;  // a hand with nothing to play waits at its side
     float depth = kKnuckleLineZ;
     float lift = 0.0f;
@@ -382,12 +480,46 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
             }
         }
     }
+    *palmX = x;
+    *palmDepth = depth;
+    *palmLift = lift;
+}
+}  // namespace
+
+HandPose handPoseAt(const HandMotion& motion, double seconds) {
+    HandPose pose;
+    pose.hand = motion.hand;
+    pose.palmWidth = kPalmWidth;
+    const int hand = motion.hand;
+    float x = 0.0f;
+    float depth = 0.0f;
+    float lift = 0.0f;
+    palmAt(motion, seconds, &x, &depth, &lift);
     const float knuckleY = kWhiteTop + kKnuckleHeight + lift;
     pose.palm = {x, knuckleY - 0.12f, depth + 0.45f};
     pose.wrist = {x + mirror(hand, -0.05f), knuckleY - kWristDrop, depth + kWristBack};
     // The forearm runs back towards the player and in towards the body's middle.
     pose.elbowward = {mirror(hand, 1.6f) + 0.3f * x, pose.wrist.y - 0.35f, pose.wrist.z + 3.5f};
 
+    glm::vec3 bases[5];
+    glm::vec3 targets[5];
+    float freedom[5];
+    // While the palm travels between positions its fingers keep their shape and do not give
+    // way, because the give would add its own speed to the travel's; they settle into it over
+    // a stroke's time before the palm leaves and give way again as gradually after it lands.
+    float settled = 1.0f;
+    for (size_t m = 0; m + 1 < motion.anchors.size(); ++m) {
+        const double leave = motion.anchors[m].leave;
+        const double land = motion.anchors[m + 1].start;
+        if (seconds < leave - kStrike) {
+            break;
+        }
+        if (seconds > land + kStrike) {
+            continue;
+        }
+        const double outside = std::max(leave - seconds, seconds - land);
+        settled = std::min(settled, smooth(static_cast<float>(std::max(0.0, outside) / kStrike)));
+    }
     for (int f = 0; f < 5; ++f) {
         FingerPose& finger = pose.fingers[f];
         finger.playing = false;
@@ -398,17 +530,21 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
         const HandNote* held = nullptr;
         const HandNote* next = nullptr;
         const HandNote* last = nullptr;
-        for (const HandNote& n : motion.notes) {
+        double lastUp = 0.0;
+        for (size_t i = 0; i < motion.notes.size(); ++i) {
+            const HandNote& n = motion.notes[i];
             if (n.finger != f) {
                 continue;
             }
-            if (n.onset <= seconds && seconds < n.keyUp) {
+            const double up = i < motion.letGo.size() ? motion.letGo[i] : n.keyUp;
+            if (n.onset <= seconds && seconds < up) {
                 held = &n;
             } else if (n.onset > seconds) {
                 next = &n;
                 break;
             } else {
                 last = &n;
+                lastUp = up;
             }
         }
         glm::vec3 rest(naturalX(hand, f, x), kWhiteTop + kRestLift + lift,
@@ -422,18 +558,25 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
             // Up from the last key towards the resting place, then across and down onto the
             // next key in time for its onset: never sliding through the neighbours.
             glm::vec3 from = rest;
-            if (last != nullptr && seconds - last->keyUp < kStrike) {
+            if (last != nullptr && seconds - lastUp < kStrike) {
                 glm::vec3 up = playPoint(f, last->key, false);
-                const float away = smooth(static_cast<float>((seconds - last->keyUp) / kStrike));
+                // A finger lets go as the palm leaves: it goes along with the palm as it rises,
+                // rather than staying behind under its neighbours.
+                float thenX = 0.0f;
+                float thenDepth = 0.0f;
+                float thenLift = 0.0f;
+                palmAt(motion, lastUp, &thenX, &thenDepth, &thenLift);
+                up.x += x - thenX;
+                const float away = smooth(static_cast<float>((seconds - lastUp) / kStrike));
                 from = up + (rest - up) * away;
                 from.y = up.y + (rest.y - up.y) * smooth(std::min(1.0f, away * 2.0f));
             }
             target = from;
             // The stroke onto the next key starts once the finger is free of its last one,
             // so that it leaves the key from where it is rather than from where it would be.
-            const double begin = next == nullptr ? 0.0
-                                                 : std::max(next->onset - kStrike,
-                                                            last != nullptr ? last->keyUp : 0.0);
+            const double begin =
+                next == nullptr ? 0.0
+                                : std::max(next->onset - kStrike, last != nullptr ? lastUp : 0.0);
             if (next != nullptr && seconds > begin) {
                 const float w = next->onset > begin
                                     ? static_cast<float>((seconds - begin) / (next->onset - begin))
@@ -448,7 +591,17 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                     from.z + (over.z - from.z) * across);
             }
         }
+        bases[f] = base;
+        targets[f] = target;
+        // A finger gives way while it holds no key and the palm stands in a position, and
+        // gives less as it comes down onto its next key, so that it lands where it aims.
+        freedom[f] = 0.0f;
+        if (held == nullptr) {
+            const double until = next != nullptr ? (next->onset - seconds) / kStrike : 1.0;
+            freedom[f] = smooth(static_cast<float>(until)) * settled;
+        }
         placeFinger(f, base, target, &finger);
     }
+    keepFingersApart(bases, targets, freedom, &pose);
     return pose;
 }

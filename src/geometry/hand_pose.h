@@ -74,7 +74,10 @@ struct HandMotion {
         float depth;    // palm centre's z
     };
     std::vector<Anchor> anchors;  // one per hand position: notes reached from one palm place
-    float idleX = 0.0f;           // where the palm waits when the hand has nothing to play
+    // When each note's finger lets go of its key: its key-up, or earlier when the palm must
+    // leave for a position the key is out of reach from before the key comes up.
+    std::vector<double> letGo;
+    float idleX = 0.0f;  // where the palm waits when the hand has nothing to play
 };
 
 HandMotion planHandMotion(int hand, std::vector<HandNote> notes);

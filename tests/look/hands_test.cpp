@@ -360,3 +360,49 @@ TEST(LookHands, FingersAtRestKeepApartAndTheContactMeasureIsExact) {
         }
     }
 }
+
+TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
+    // The fingers' solids (the drawn thickness) of one hand, 60 times a second over every piece:
+    // two fingers may touch, going into each other by up to a millimetre (the skin gives where
+    // neighbours touch), and the frames where they go further are few. A hand standing in a
+    // position, more than a finger's stroke away from leaving or landing, lets its free fingers
+    // give way, so there they are fewer still; while it travels the fingers keep their shape.
+    constexpr float kTouch = 1.0f / 74.6f;
+    buildKeyLayout();
+    for (const Material& m : material()) {
+        LookPerformance performance;
+        ASSERT_TRUE(performanceOf(m.document, &performance)) << m.name;
+        int frames[2] = {0, 0};  // standing, travelling
+        int deeper[2] = {0, 0};  // of those, with fingers further in than a touch
+        float deepest[2] = {0.0f, 0.0f};
+        for (double t = 0.0; t < performance.duration; t += 1.0 / 60.0) {
+            for (int hand = 0; hand < 2; ++hand) {
+                const HandMotion& motion = performance.hands[hand];
+                bool travelling = false;
+                for (size_t k = 0; k + 1 < motion.anchors.size(); ++k) {
+                    travelling = travelling || (t > motion.anchors[k].leave - kStrike &&
+                                                t < motion.anchors[k + 1].start + kStrike);
+                }
+                const FingerContact c = deepestFingerContact(handPoseAt(motion, t));
+                ASSERT_GE(c.finger[0], 0) << m.name;
+                ++frames[travelling];
+                deeper[travelling] += c.overlap > kTouch ? 1 : 0;
+                deepest[travelling] = std::max(deepest[travelling], c.overlap);
+            }
+        }
+        const int all = frames[0] + frames[1];
+        ASSERT_GT(all, 0) << m.name;
+        EXPECT_LE(deeper[0], 0.03 * frames[0])
+            << m.name << ": " << deeper[0] << " of " << frames[0]
+            << " frames of a standing hand have fingers going into each other";
+        EXPECT_LE(deeper[0] + deeper[1], 0.08 * all)
+            << m.name << ": " << deeper[0] + deeper[1] << " of " << all
+            << " frames have fingers going into each other";
+        std::printf(
+            "%-24s standing: %4d of %5d frames over 1 mm, deepest %4.1f mm; travelling: "
+            "%4d of %4d, deepest %4.1f mm\n",
+            m.name.c_str(), deeper[0], frames[0], std::max(0.0f, deepest[0]) * 74.6f, deeper[1],
+            frames[1], std::max(0.0f, deepest[1]) * 74.6f);
+        std::fflush(stdout);
+    }
+}
