@@ -540,8 +540,10 @@ void applyMarks(const PlacedMarks& placed, const std::vector<PreparedNote>& note
     for (const PreparedNote& n : notes) {
         sourceOf.push_back({std::make_tuple(n.tick, n.hand, n.key), n.sourceIndex});
     }
-    std::stable_sort(sourceOf.begin(), sourceOf.end(),
-                     [](const Place& a, const Place& b) { return a.first < b.first; });
+    const auto byPlace = [](const Place& a, const Place& b) { return a.first < b.first; };
+    if (!std::is_sorted(sourceOf.begin(), sourceOf.end(), byPlace)) {  // the notes come in order
+        std::stable_sort(sourceOf.begin(), sourceOf.end(), byPlace);
+    }
     for (PieceNote& note : piece->notes) {
         const std::tuple<int32_t, int, int32_t> place{note.tick, note.hand, note.key};
         auto source = std::lower_bound(

@@ -649,11 +649,18 @@ std::vector<Note> splitLongNotes(const std::vector<Note>& notes, const Measures&
         }
         final.push_back(piece);
     }
-    std::sort(final.begin(), final.end(), [](const Note& a, const Note& b) {
+    const auto order = [](const Note& a, const Note& b) {
         return a.onset != b.onset ? a.onset < b.onset
                : a.hand != b.hand ? a.hand < b.hand
                                   : a.key < b.key;
-    });
+    };
+    // Mostly in order already; where no two notes tie, an ordered row is the only order there is
+    // and needs no sort.
+    if (std::adjacent_find(final.begin(), final.end(), [&](const Note& a, const Note& b) {
+            return !order(a, b);
+        }) != final.end()) {
+        std::sort(final.begin(), final.end(), order);
+    }
 
     return final;
 }
