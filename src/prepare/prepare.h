@@ -19,10 +19,10 @@ struct PrepareOptions {
     std::vector<std::string> parts;  // --part values: part ids or 1-based positions;
                                      // one: the piano part; two: right hand part, left hand part
     bool repeats = true;  // play repeats, endings, D.C. and D.S. in order; false: each measure once
-    bool ornaments = false;  // play grace notes, articulation, ornaments, rolls and fermatas out
-                             // as notes and tempo (the performance); false: notes as written
-    bool strictText = true;  // write the strict document into PrepareResult::xml; false: only
-                             // the notes and the Piece, for callers that need no document
+    bool ornaments = false;   // play grace notes, articulation, ornaments, rolls and fermatas out
+                              // as notes and tempo (the performance); false: notes as written
+    bool strictText = true;   // write the strict document into PrepareResult::xml; false: only
+                              // the notes and the Piece, for callers that need no document
     bool keepSource = false;  // keep the source's text in PrepareResult::sourceXml, for a caller
                               // that writes into it; false: the text is parsed where it was read
 };

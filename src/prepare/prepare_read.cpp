@@ -33,8 +33,7 @@ bool parseSource(const std::string& sourceXml, pugi::xml_document* document, std
     return parsed(document->load_buffer(sourceXml.data(), sourceXml.size(), kParse), error);
 }
 
-bool parseSourceInPlace(char* text, size_t size, pugi::xml_document* document,
-                        std::string* error) {
+bool parseSourceInPlace(char* text, size_t size, pugi::xml_document* document, std::string* error) {
     return parsed(document->load_buffer_inplace(text, size, kParse), error);
 }
 
