@@ -18,7 +18,8 @@ bool readScoreText(const std::string& path, std::string* xml, std::string* error
 
 // A score's MusicXML text in memory the caller may change, so that a parser can work in place:
 // a plain UTF-8 file as it was read (never zero-filled, never copied), or the text taken from an
-// archive or converted from a wide encoding.
+// archive or converted from a wide encoding. A byte beyond size() is always there, for a
+// parser's terminator.
 class ScoreText {
 public:
     ScoreText() = default;

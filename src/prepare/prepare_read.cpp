@@ -34,7 +34,10 @@ bool parseSource(const std::string& sourceXml, pugi::xml_document* document, std
 }
 
 bool parseSourceInPlace(char* text, size_t size, pugi::xml_document* document, std::string* error) {
-    return parsed(document->load_buffer_inplace(text, size, kParse), error);
+    // The terminator is parsed as part of the text, as in a parse of a copy (which ends its copy
+    // with one), so that a text cut short is reported at the same byte either way.
+    text[size] = '\0';
+    return parsed(document->load_buffer_inplace(text, size + 1, kParse), error);
 }
 
 int64_t commonUnit(const std::vector<PartInfo>& parts, const std::vector<Played>& played,

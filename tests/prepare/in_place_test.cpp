@@ -115,6 +115,7 @@ TEST(PrepareInPlace, RefusedFilesGiveTheOneLine) {
     const std::string missing = (folder / "missing.xml").string();
     std::ofstream(empty).close();
     std::ofstream(fakeArchive) << "<score-partwise/>";
+    std::string error;
     for (const std::string& path : {empty, fakeArchive, missing, folder.string()}) {
         std::string text;
         std::string textError;
@@ -134,6 +135,28 @@ TEST(PrepareInPlace, RefusedFilesGiveTheOneLine) {
             EXPECT_EQ(result.error, textError) << path;
         }
     }
+    // A text cut short anywhere, and bytes that are no text at all: the parse of the file fails
+    // at the byte the parse of the same text fails at.
+    std::string score;
+    ASSERT_TRUE(readScoreText("data/real/ties.mxl", &score, &error));
+    std::string midi;
+    ASSERT_TRUE(readScoreBytes("data/repeats/voltas.mid", &midi, &error));
+    std::vector<std::string> texts = {midi, score.substr(0, 1), score.substr(0, score.size() - 1)};
+    for (size_t cut = 7; cut < score.size(); cut = cut * 3 + 1) {
+        texts.push_back(score.substr(0, cut));
+    }
+    const std::string cutPath = (folder / "cut.xml").string();
+    size_t refusedCuts = 0;
+    for (const std::string& text : texts) {
+        std::ofstream(cutPath, std::ios::binary) << text;
+        PrepareResult fromFile;
+        PrepareResult fromText;
+        const bool prepared = prepareScore(cutPath, {}, &fromFile);
+        EXPECT_EQ(prepareScoreText(text, {}, &fromText), prepared) << "cut at " << text.size();
+        EXPECT_EQ(fromFile.error, fromText.error) << "cut at " << text.size();
+        refusedCuts += prepared ? 0 : 1;
+    }
+    EXPECT_GE(refusedCuts, texts.size() - 1) << "only the text without its last line break reads";
     std::filesystem::remove_all(folder);
 }
 
