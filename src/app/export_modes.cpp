@@ -76,12 +76,13 @@ int checkExportOutputOf(const ProgramOptions& options) {
     return 1;
 }
 
+// The request carries the session's timing and pieces, so the exporter reads no document.
 int runExport(const ProgramOptions& options) {
-    return exportVideo(sessionDocument, requestFrom(options));
+    return exportVideo(std::string(), requestFrom(options));
 }
 
 int runStill(const ProgramOptions& options) {
-    return exportStill(sessionDocument, requestFrom(options));
+    return exportStill(std::string(), requestFrom(options));
 }
 
 int runMidiExport(const ProgramOptions& options) {

@@ -25,7 +25,33 @@ Piece sessionPiece;
 ScoreTiming sessionTiming;
 bool sessionFromMidi = false;
 PrepareResult sessionPrepared;
-std::string sessionDocument;
+SessionDocument sessionDocument;
+
+const std::string& SessionDocument::text() const {
+    if (pending_) {
+        pending_ = false;
+        PrepareOptions options = options_;
+        options.strictText = true;
+        PrepareResult prepared;
+        if (prepareScore(path_, options, &prepared)) {
+            text_ = std::move(prepared.xml);
+        }
+    }
+    return text_;
+}
+
+void SessionDocument::clear() {
+    text_.clear();
+    pending_ = false;
+    path_.clear();
+}
+
+void SessionDocument::preparedFrom(const std::string& path, const PrepareOptions& options) {
+    clear();
+    path_ = path;
+    options_ = options;
+    pending_ = true;
+}
 
 namespace {
 // ---- The planners' inputs, written once by startUpSession; read by every replanning. ----
@@ -104,6 +130,8 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
     prepareOptions.repeats = options.repeats;
     // The performance plays ornaments out; the classic window keeps the notes as written.
     prepareOptions.ornaments = options.mode != RunMode::Classic;
+    // Only the notes and the piece: the strict document is written if anything asks for it.
+    prepareOptions.strictText = false;
     if (!prepareScore(path, prepareOptions, &sessionPrepared)) {
         printLoading("Loading MusicXML file...", shownPath);
         sayRefused("Could not prepare the score", path, sessionPrepared.error);
@@ -116,9 +144,7 @@ int loadPrepared(const ProgramOptions& options, const char* path, const char* sh
     printLoading("Loading MusicXML file...", shownPath);
     sessionPiece = std::move(sessionPrepared.piece);
     sessionPrepared.piece = Piece();
-    sessionDocument = std::move(sessionPrepared.xml);
-    sessionPrepared.xml.clear();
-    sessionPrepared.sourceXml.clear();  // read once; nothing needs the text again
+    sessionDocument.preparedFrom(path, prepareOptions);
     if (!fillStrictGrids(sessionPiece)) {
         sayRefused("Could not prepare the score", path, "more than five notes at once in a hand");
         return -1;
@@ -248,7 +274,9 @@ bool preparationReads(const char* path) {
         return true;  // a MIDI file: --play reads those too
     }
     PrepareResult prepared;
-    return prepareScore(path, PrepareOptions{}, &prepared);
+    PrepareOptions options;
+    options.strictText = false;  // whether it reads, not what it would write
+    return prepareScore(path, options, &prepared);
 }
 
 const Piece* sessionPerformancePiece() {

@@ -18,8 +18,28 @@ extern Piece sessionPiece;
 extern ScoreTiming sessionTiming;      // its tempo and measures, as the timeline takes them
 extern bool sessionFromMidi;           // the score is a MIDI file
 extern PrepareResult sessionPrepared;  // the preparation's notes and changes, with --prepare
-extern std::string sessionDocument;    // the strict document the preparation wrote ("" without
-                                       // --prepare); nothing in the program reads it
+// The strict document the preparation writes for a prepared score ("" for any other source).
+// Nothing in the program reads it, so start-up does not have it written: it is written when first
+// asked for, by preparing the score once more with the same options, and kept from then on.
+class SessionDocument {
+public:
+    const std::string& text() const;
+    operator const std::string&() const { return text(); }
+    const char* data() const { return text().data(); }
+    size_t size() const { return text().size(); }
+    bool empty() const { return text().empty(); }
+    // No document (a score read as it is, a MIDI file, before start-up).
+    void clear();
+    // The document of the score at `path` prepared with `options`, to be written when asked for.
+    void preparedFrom(const std::string& path, const PrepareOptions& options);
+
+private:
+    mutable std::string text_;
+    mutable bool pending_ = false;
+    std::string path_;
+    PrepareOptions options_;
+};
+extern SessionDocument sessionDocument;
 // startUpSession's failures: a score the reader cannot load, and a file refused outright (a bad
 // MIDI file); every long-option mode ends with status 1 after either.
 constexpr int kSessionNotLoaded = -1;

@@ -109,6 +109,9 @@ bool readBoundedFile(const char* path, char** data, size_t* size) {
     MallocBuffer buffer;
     const bool read = readInto(path, &buffer, size);
     *data = read ? buffer.data : nullptr;
+    if (read) {
+        (*data)[*size] = '\0';  // a read stops short of its buffer's capacity
+    }
     return read;
 }
 

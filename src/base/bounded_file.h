@@ -15,8 +15,9 @@ constexpr size_t kMaxFileBytes = size_t{256} << 20;
 // Reads the whole file at `path` into `bytes`; false with errno set when it cannot (EFBIG beyond
 // kMaxFileBytes), `bytes` then empty.
 bool readBoundedFile(const char* path, std::string* bytes);
-// The same into a malloc'd buffer of its own (for a parser that works in place); the caller frees
-// it. On failure returns false with errno set and *data null.
+// The same into a malloc'd buffer of its own (for a parser that works in place), not zero-filled,
+// with one byte more than *size that holds a terminator; the caller frees it. On failure returns
+// false with errno set and *data null.
 bool readBoundedFile(const char* path, char** data, size_t* size);
 
 // The one line for a file that cannot be read: "the file cannot be read (<the system's reason>)".

@@ -80,7 +80,9 @@ bool annotateFingering(const std::string& path, const PrepareOptions& options, b
                        std::string* output, size_t* fingered, size_t* kept, std::string* error,
                        std::vector<std::string>* partLines) {
     PrepareResult prepared;
-    if (!prepareScore(path, options, &prepared)) {
+    PrepareOptions keeping = options;
+    keeping.keepSource = true;  // the fingers are written into the source's own text
+    if (!prepareScore(path, keeping, &prepared)) {
         *error = prepared.error;
         return false;
     }

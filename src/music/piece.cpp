@@ -104,7 +104,10 @@ void settlePiece(Piece* piece) {
     if (piece->measures.empty()) {
         piece->measures.push_back(PieceMeasure{"1", 0, 4, 4});
     }
-    std::stable_sort(piece->notes.begin(), piece->notes.end(), noteOrder);
+    // A source that builds its notes in order (the preparation does) costs one pass, not a sort.
+    if (!std::is_sorted(piece->notes.begin(), piece->notes.end(), noteOrder)) {
+        std::stable_sort(piece->notes.begin(), piece->notes.end(), noteOrder);
+    }
     const TempoWalk walk(piece->tempo, piece->divisions > 0 ? piece->divisions : 1.0);
     size_t measure = 0;
     for (PieceNote& note : piece->notes) {
@@ -284,11 +287,14 @@ bool fillStrictGrids(const Piece& piece) {
             length = std::max(length, note.endTick);
         }
     }
-    std::stable_sort(notes.begin(), notes.end(), [](const PieceNote* a, const PieceNote* b) {
+    const auto documentOrder = [](const PieceNote* a, const PieceNote* b) {
         return a->tick != b->tick   ? a->tick < b->tick
                : a->hand != b->hand ? a->hand < b->hand
                                     : a->key < b->key;
-    });
+    };
+    if (!std::is_sorted(notes.begin(), notes.end(), documentOrder)) {
+        std::stable_sort(notes.begin(), notes.end(), documentOrder);
+    }
     rightNotes.assign(static_cast<size_t>(length), kEmptyEvent);
     leftNotes.assign(static_cast<size_t>(length), kEmptyEvent);
     std::vector<NoteEvent>* grids[2] = {&rightNotes, &leftNotes};
@@ -313,9 +319,12 @@ bool fillStrictGrids(const Piece& piece) {
         std::vector<std::pair<int, std::vector<Stroke>>> lanes;
         for (int h = 0; h < 2; ++h) {
             std::vector<const PieceNote*>& mine = hand[h];
-            std::stable_sort(mine.begin(), mine.end(), [](const PieceNote* a, const PieceNote* b) {
+            const auto strokeOrder = [](const PieceNote* a, const PieceNote* b) {
                 return a->tick != b->tick ? a->tick < b->tick : a->endTick < b->endTick;
-            });
+            };
+            if (!std::is_sorted(mine.begin(), mine.end(), strokeOrder)) {
+                std::stable_sort(mine.begin(), mine.end(), strokeOrder);
+            }
             using Free = std::pair<int32_t, size_t>;  // lane end, lane
             std::priority_queue<Free, std::vector<Free>, std::greater<Free>> free;
             for (size_t k = 0; k < mine.size();) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <pugixml.hpp>
 #include <utility>
@@ -489,4 +490,40 @@ bool readScoreText(const std::string& path, std::string* xml, std::string* error
         return true;
     }
     return readScoreTextFromMemory(bytes, xml, error);
+}
+
+ScoreText::~ScoreText() {
+    std::free(read_);
+}
+
+bool readScoreText(const std::string& path, ScoreText* text, std::string* error) {
+    std::free(text->read_);
+    text->read_ = nullptr;
+    text->readSize_ = 0;
+    text->converted_.clear();
+    error->clear();
+    char* data = nullptr;
+    size_t size = 0;
+    if (!readBoundedFile(path.c_str(), &data, &size)) {
+        return fail(error, unreadableFile(errno));
+    }
+    // Whether it is an archive and how it is encoded shows in its first four bytes.
+    const std::string head(data, size < 4 ? size : 4);
+    size_t skip = 0;
+    if (endsWithIgnoringCase(path, ".mxl") && !isZip(head)) {
+        std::free(data);
+        return fail(error, "the file is named .mxl but is not a compressed score (zip archive)");
+    }
+    if (!isZip(head) && detectEncoding(head, &skip) == Encoding::Utf8 && size > 0) {
+        text->read_ = data;  // UTF-8 text as it is: handed on, not copied
+        text->readSize_ = size;
+        return true;
+    }
+    const std::string bytes(data, size);
+    std::free(data);
+    if (!readScoreTextFromMemory(bytes, &text->converted_, error)) {
+        text->converted_.clear();
+        return false;
+    }
+    return true;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 #include "base/bounded_file.h"
 #include "base/fault_counter.h"
@@ -14,6 +15,28 @@
 // Each returns false with a one-line reason in *error (no trailing newline) when the score
 // cannot be read; *xml is then left empty.
 bool readScoreText(const std::string& path, std::string* xml, std::string* error);
+
+// A score's MusicXML text in memory the caller may change, so that a parser can work in place:
+// a plain UTF-8 file as it was read (never zero-filled, never copied), or the text taken from an
+// archive or converted from a wide encoding. A byte beyond size() is always there, for a
+// parser's terminator.
+class ScoreText {
+public:
+    ScoreText() = default;
+    ScoreText(const ScoreText&) = delete;
+    ScoreText& operator=(const ScoreText&) = delete;
+    ~ScoreText();
+    char* data() { return read_ != nullptr ? read_ : &converted_[0]; }
+    size_t size() const { return read_ != nullptr ? readSize_ : converted_.size(); }
+
+private:
+    friend bool readScoreText(const std::string& path, ScoreText* text, std::string* error);
+    char* read_ = nullptr;  // the file's bytes, malloc'd by the bounded reader
+    size_t readSize_ = 0;
+    std::string converted_;
+};
+// The same reading as above, into a ScoreText.
+bool readScoreText(const std::string& path, ScoreText* text, std::string* error);
 // The file's bytes as they are, at most the reader's 256 MiB; false with a one-line reason.
 bool readScoreBytes(const std::string& path, std::string* bytes, std::string* error);
 bool readScoreTextFromMemory(const std::string& bytes, std::string* xml, std::string* error);

@@ -253,10 +253,15 @@ void readNoteMarks(pugi::xml_node note, size_t sourceIndex, size_t measure, int6
             }
         }
     }
-    if (mark.velocity > 0 || mark.lift > 0 || !mark.notationMark.empty()) {
-        set->notes[sourceIndex] = mark;
-    } else {
-        set->notes.emplace(sourceIndex, mark);  // its staff still decides its lane
+    if (set->slot.size() <= sourceIndex) {
+        set->slot.resize(sourceIndex + 1, 0);
+    }
+    uint32_t& slot = set->slot[sourceIndex];
+    if (slot == 0) {
+        set->notes.emplace_back(sourceIndex, std::move(mark));  // its staff decides its lane
+        slot = static_cast<uint32_t>(set->notes.size());
+    } else if (mark.velocity > 0 || mark.lift > 0 || !mark.notationMark.empty()) {
+        set->notes[slot - 1].second = std::move(mark);
     }
 }
 
@@ -276,6 +281,11 @@ void placeMarks(const MarkSet& set, int part, const std::function<int64_t(size_t
         p.part = part;
         placed->marks.push_back(p);
     }
+    size_t size = placed->notes.size();
+    for (const auto& entry : set.notes) {
+        size = std::max(size, entry.first + 1);
+    }
+    placed->notes.resize(size);
     for (const auto& [index, note] : set.notes) {
         PlacedNote p;
         p.velocity = note.velocity;
@@ -501,8 +511,10 @@ void applyMarks(const PlacedMarks& placed, const std::vector<PreparedNote>& note
     // carries none in the whole piece follows the marks of every staff: a mark written once
     // between the staves is for both hands.
     std::set<int> lanes;
-    for (const auto& [index, note] : placed.notes) {
-        lanes.insert(note.lane);
+    for (const PlacedNote& note : placed.notes) {
+        if (note.lane != 0) {
+            lanes.insert(note.lane);
+        }
     }
     std::set<int> withOwn;
     for (const PlacedMark& m : placed.marks) {
@@ -540,8 +552,10 @@ void applyMarks(const PlacedMarks& placed, const std::vector<PreparedNote>& note
     for (const PreparedNote& n : notes) {
         sourceOf.push_back({std::make_tuple(n.tick, n.hand, n.key), n.sourceIndex});
     }
-    std::stable_sort(sourceOf.begin(), sourceOf.end(),
-                     [](const Place& a, const Place& b) { return a.first < b.first; });
+    const auto byPlace = [](const Place& a, const Place& b) { return a.first < b.first; };
+    if (!std::is_sorted(sourceOf.begin(), sourceOf.end(), byPlace)) {  // the notes come in order
+        std::stable_sort(sourceOf.begin(), sourceOf.end(), byPlace);
+    }
     for (PieceNote& note : piece->notes) {
         const std::tuple<int32_t, int, int32_t> place{note.tick, note.hand, note.key};
         auto source = std::lower_bound(
@@ -549,9 +563,8 @@ void applyMarks(const PlacedMarks& placed, const std::vector<PreparedNote>& note
             [](const Place& a, const std::tuple<int32_t, int, int32_t>& b) { return a.first < b; });
         const PlacedNote* read = nullptr;
         if (source != sourceOf.end() && source->first == place) {
-            auto it = placed.notes.find(source->second);
-            if (it != placed.notes.end()) {
-                read = &it->second;
+            if (source->second < placed.notes.size() && placed.notes[source->second].lane != 0) {
+                read = &placed.notes[source->second];
             }
         }
         const int lane = read != nullptr ? read->lane : markLane(0, note.hand + 1);

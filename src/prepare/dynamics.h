@@ -13,7 +13,7 @@
 #include <functional>
 #include <pugixml.hpp>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "music/piece.h"
@@ -69,8 +69,12 @@ struct NoteMark {
 };
 
 struct MarkSet {
-    std::vector<ReadMark> marks;                 // in reading order
-    std::unordered_map<size_t, NoteMark> notes;  // by the note's source index
+    std::vector<ReadMark> marks;  // in reading order
+    // What each note read says, in the order the notes are first read; slot[source index] is the
+    // note's place in `notes` plus one (0: not read), so that a note read again in a repeat keeps
+    // one entry and no lookup costs more than an index.
+    std::vector<std::pair<size_t, NoteMark>> notes;
+    std::vector<uint32_t> slot;
 };
 
 // The marks of one <direction> at position `at` of measure `measure` (its dynamics, wedges,
@@ -99,8 +103,8 @@ struct PlacedNote {
 };
 
 struct PlacedMarks {
-    std::vector<PlacedMark> marks;                 // in reading order within each part
-    std::unordered_map<size_t, PlacedNote> notes;  // by source index
+    std::vector<PlacedMark> marks;  // in reading order within each part
+    std::vector<PlacedNote> notes;  // by source index; lane 0 where no played note was read
 };
 
 // The lane of a staff of a played part: staves of the first part 1.., of the second 101...

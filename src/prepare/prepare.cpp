@@ -102,14 +102,6 @@ void writeReport(const std::vector<PartInfo>& parts, const std::vector<Played>& 
 bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& options,
                    PrepareResult* result);
 
-bool prepare(const std::string& sourceXml, const PrepareOptions& options, PrepareResult* result) {
-    pugi::xml_document document;
-    if (!parseSource(sourceXml, &document, &result->error)) {
-        return false;
-    }
-    return prepareParsed(document, options, result);
-}
-
 // The preparation of a document already parsed (texts trimmed, a leading text embedded in its
 // element); it only reads the tree.
 bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& options,
@@ -186,15 +178,12 @@ bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& opt
     return true;
 }
 
-// Prepares result->sourceXml.
-bool prepareSource(const PrepareOptions& options, PrepareResult* result) {
-    if (!prepare(result->sourceXml, options, result)) {
-        result->xml.clear();
-        result->notes.clear();
-        result->changes.clear();
-        return false;
-    }
-    return true;
+// Clears what a failed preparation may have left half made.
+bool failed(PrepareResult* result) {
+    result->xml.clear();
+    result->notes.clear();
+    result->changes.clear();
+    return false;
 }
 
 }  // namespace
@@ -205,10 +194,7 @@ bool prepareScoreTree(const pugi::xml_document& document, const PrepareOptions& 
                       PrepareResult* result) {
     *result = PrepareResult();
     if (!preparation::prepareParsed(document, options, result)) {
-        result->xml.clear();
-        result->notes.clear();
-        result->changes.clear();
-        return false;
+        return preparation::failed(result);
     }
     return true;
 }
@@ -216,15 +202,32 @@ bool prepareScoreTree(const pugi::xml_document& document, const PrepareOptions& 
 bool prepareScoreText(const std::string& sourceXml, const PrepareOptions& options,
                       PrepareResult* result) {
     *result = PrepareResult();
-    result->sourceXml = sourceXml;
-    return preparation::prepareSource(options, result);
+    if (options.keepSource) {
+        result->sourceXml = sourceXml;
+    }
+    pugi::xml_document document;
+    if (!preparation::parseSource(sourceXml, &document, &result->error) ||
+        !preparation::prepareParsed(document, options, result)) {
+        return preparation::failed(result);
+    }
+    return true;
 }
 
+// The file's text is parsed where it was read; a caller that keeps the source gets a copy made
+// before the parser changes it.
 bool prepareScore(const std::string& path, const PrepareOptions& options, PrepareResult* result) {
     *result = PrepareResult();
-    if (!readScoreText(path, &result->sourceXml, &result->error)) {
-        result->sourceXml.clear();
+    ScoreText text;
+    if (!readScoreText(path, &text, &result->error)) {
         return false;
     }
-    return preparation::prepareSource(options, result);
+    if (options.keepSource) {
+        result->sourceXml.assign(text.data(), text.size());
+    }
+    pugi::xml_document document;
+    if (!preparation::parseSourceInPlace(text.data(), text.size(), &document, &result->error) ||
+        !preparation::prepareParsed(document, options, result)) {
+        return preparation::failed(result);
+    }
+    return true;
 }

@@ -19,10 +19,12 @@ struct PrepareOptions {
     std::vector<std::string> parts;  // --part values: part ids or 1-based positions;
                                      // one: the piano part; two: right hand part, left hand part
     bool repeats = true;  // play repeats, endings, D.C. and D.S. in order; false: each measure once
-    bool ornaments = false;  // play grace notes, articulation, ornaments, rolls and fermatas out
-                             // as notes and tempo (the performance); false: notes as written
-    bool strictText = true;  // write the strict document into PrepareResult::xml; false: only
-                             // the notes and the Piece, for callers that need no document
+    bool ornaments = false;   // play grace notes, articulation, ornaments, rolls and fermatas out
+                              // as notes and tempo (the performance); false: notes as written
+    bool strictText = true;   // write the strict document into PrepareResult::xml; false: only
+                              // the notes and the Piece, for callers that need no document
+    bool keepSource = false;  // keep the source's text in PrepareResult::sourceXml, for a caller
+                              // that writes into it; false: the text is parsed where it was read
 };
 
 // One note of the prepared piano music, in prepared ticks.
@@ -38,7 +40,8 @@ struct PreparedNote {
 
 struct PrepareResult {
     std::string xml;                   // the prepared, strict-form document (when asked for)
-    std::string sourceXml;             // the source's MusicXML text (root file of an .mxl)
+    std::string sourceXml;             // the source's MusicXML text (root file of an .mxl),
+                                       // when PrepareOptions::keepSource asks for it
     std::vector<std::string> changes;  // one line per kind of change (counts, first measures)
     std::vector<PreparedNote> notes;   // every note the grids will play, by (tick, hand, key)
     Piece piece;  // the same music as a Piece: these notes, the tempo map and the measures of the

@@ -464,13 +464,21 @@ bool isDoubling(const Note& a, const Note& b) {
 template <typename MeasureOf>
 void keepFiveFingers(std::vector<Note>* notes, Changes* changes, MeasureOf measureOf) {
     // Time is cut at every onset and end; count[h] holds the notes of hand h in each piece.
-    std::vector<int64_t> cuts;
-    cuts.reserve(2 * notes->size());
+    // The onsets come in order: only the ends are sorted, then the two rows merged.
+    std::vector<int64_t> onsets;
+    std::vector<int64_t> ends;
+    onsets.reserve(notes->size());
+    ends.reserve(notes->size());
     for (const Note& n : *notes) {
-        cuts.push_back(n.onset);
-        cuts.push_back(n.end);
+        onsets.push_back(n.onset);
+        ends.push_back(n.end);
     }
-    std::sort(cuts.begin(), cuts.end());
+    if (!std::is_sorted(onsets.begin(), onsets.end())) {
+        std::sort(onsets.begin(), onsets.end());
+    }
+    std::sort(ends.begin(), ends.end());
+    std::vector<int64_t> cuts(2 * notes->size());
+    std::merge(onsets.begin(), onsets.end(), ends.begin(), ends.end(), cuts.begin());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     auto piece = [&cuts](int64_t tick) {
         return static_cast<size_t>(std::lower_bound(cuts.begin(), cuts.end(), tick) - cuts.begin());
@@ -592,15 +600,21 @@ void keepPlayable(std::vector<Note>* notesIn, const Measures& measures, Changes*
     std::vector<Note>& notes = *notesIn;
     auto measureOf = [&](int64_t tick) -> const std::string& { return measureAt(measures, tick); };
     // A key sounding twice at once in one hand: the earlier stroke is let go at the later one.
-    std::sort(notes.begin(), notes.end(), [](const Note& a, const Note& b) {
+    // The notes are ordered through their indices: the order sorting the notes themselves gives,
+    // tie for tie (the sort sees the same comparisons), with small moves instead of whole notes.
+    std::vector<size_t> order(notes.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::sort(order.begin(), order.end(), [&notes](size_t x, size_t y) {
+        const Note& a = notes[x];
+        const Note& b = notes[y];
         return a.hand != b.hand     ? a.hand < b.hand
                : a.key != b.key     ? a.key < b.key
                : a.onset != b.onset ? a.onset < b.onset
                                     : a.end > b.end;
     });
-    for (size_t k = 1, last = 0; k < notes.size(); ++k) {
-        Note& before = notes[last];
-        Note& n = notes[k];
+    for (size_t k = 1, last = 0; k < order.size(); ++k) {
+        Note& before = notes[order[last]];
+        Note& n = notes[order[k]];
         if (before.hand != n.hand || before.key != n.key || n.onset >= before.end) {
             last = k;
             continue;
@@ -616,8 +630,14 @@ void keepPlayable(std::vector<Note>* notesIn, const Measures& measures, Changes*
             last = k;
         }
     }
-    std::stable_sort(notes.begin(), notes.end(),
-                     [](const Note& a, const Note& b) { return a.onset < b.onset; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&notes](size_t x, size_t y) { return notes[x].onset < notes[y].onset; });
+    std::vector<Note> ordered;
+    ordered.reserve(notes.size());
+    for (size_t i : order) {
+        ordered.push_back(notes[i]);
+    }
+    notes.swap(ordered);
     keepFiveFingers(&notes, changes, measureOf);
 }
 
@@ -649,11 +669,18 @@ std::vector<Note> splitLongNotes(const std::vector<Note>& notes, const Measures&
         }
         final.push_back(piece);
     }
-    std::sort(final.begin(), final.end(), [](const Note& a, const Note& b) {
+    const auto order = [](const Note& a, const Note& b) {
         return a.onset != b.onset ? a.onset < b.onset
                : a.hand != b.hand ? a.hand < b.hand
                                   : a.key < b.key;
-    });
+    };
+    // Mostly in order already; where no two notes tie, an ordered row is the only order there is
+    // and needs no sort.
+    if (std::adjacent_find(final.begin(), final.end(), [&](const Note& a, const Note& b) {
+            return !order(a, b);
+        }) != final.end()) {
+        std::sort(final.begin(), final.end(), order);
+    }
 
     return final;
 }

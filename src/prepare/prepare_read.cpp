@@ -12,18 +12,32 @@
 
 namespace preparation {
 
-bool parseSource(const std::string& sourceXml, pugi::xml_document* document, std::string* error) {
-    constexpr unsigned kParse = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
-                                pugi::parse_wconv_attribute | pugi::parse_trim_pcdata |
-                                pugi::parse_embed_pcdata;
-    const pugi::xml_parse_result parsed =
-        document->load_buffer(sourceXml.data(), sourceXml.size(), kParse);
-    if (!parsed) {
-        *error = std::string("not well-formed XML: ") + parsed.description() + " at byte " +
-                 std::to_string(parsed.offset);
+namespace {
+
+constexpr unsigned kParse = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                            pugi::parse_wconv_attribute | pugi::parse_trim_pcdata |
+                            pugi::parse_embed_pcdata;
+
+bool parsed(const pugi::xml_parse_result& result, std::string* error) {
+    if (!result) {
+        *error = std::string("not well-formed XML: ") + result.description() + " at byte " +
+                 std::to_string(result.offset);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool parseSource(const std::string& sourceXml, pugi::xml_document* document, std::string* error) {
+    return parsed(document->load_buffer(sourceXml.data(), sourceXml.size(), kParse), error);
+}
+
+bool parseSourceInPlace(char* text, size_t size, pugi::xml_document* document, std::string* error) {
+    // The terminator is parsed as part of the text, as in a parse of a copy (which ends its copy
+    // with one), so that a text cut short is reported at the same byte either way.
+    text[size] = '\0';
+    return parsed(document->load_buffer_inplace(text, size + 1, kParse), error);
 }
 
 int64_t commonUnit(const std::vector<PartInfo>& parts, const std::vector<Played>& played,

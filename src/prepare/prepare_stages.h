@@ -221,6 +221,10 @@ const std::string& measureAt(const Measures& measures, int64_t tick);
 // Reading (prepare_read.cpp).
 // Parses the source text; false with the parser's reason when it is not well-formed XML.
 bool parseSource(const std::string& sourceXml, pugi::xml_document* document, std::string* error);
+// The same over text the caller keeps alive and lets the parser change, with one more byte at
+// text[size] for a terminator: no copy is made, and the tree points into `text` until the
+// document goes.
+bool parseSourceInPlace(char* text, size_t size, pugi::xml_document* document, std::string* error);
 // The common unit: the least common multiple of every divisions value stated anywhere (finer when
 // ornaments are played); `fallbackDivisions` is the first value stated, for notes before any.
 int64_t commonUnit(const std::vector<PartInfo>& parts, const std::vector<Played>& played,
