@@ -368,6 +368,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         // Most of the new look's picture is flat colour, which the fastest preset still codes
         // well; it leaves the processor to the drawing.
         settings.preset = kLookPreset;
+        settings.threads = kLookEncoderThreads;
     }
     VideoEncoder* encoder = openEncoder(settings, &error);
     if (encoder == nullptr) {
