@@ -104,6 +104,9 @@ bool openVideo(VideoEncoder* e, const EncoderSettings& s, std::string* error) {
     }
     av_opt_set(c->priv_data, "preset", s.preset.empty() ? kVideoPreset : s.preset.c_str(), 0);
     av_opt_set(c->priv_data, "crf", kVideoQuality, 0);
+    if (s.threads > 0) {
+        c->thread_count = s.threads;
+    }
     int status = exportCallFails() ? injected() : avcodec_open2(c, codec, nullptr);
     if (status < 0) {
         *error = avReason("the H.264 encoder would not start", status);

@@ -15,6 +15,7 @@ struct EncoderSettings {
     int fps = 0;         // frames per second, 1..240
     int sampleRate = 0;  // sound samples per second; 0: no sound track
     std::string preset;  // the H.264 encoder's speed preset; "": superfast
+    int threads = 0;     // the H.264 encoder's own threads; 0: its choice (by the cores)
 };
 
 struct VideoEncoder;

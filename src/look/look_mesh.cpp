@@ -155,19 +155,17 @@ constexpr const float* kFingerTip = kFingerTipRadius;
 
 void addKeyboard(const LookFrame& frame, const LookPalette& palette, LookMesh* mesh) {
     const glm::mat4 still(1.0f);
-    // The key bed, dark, under the keys: what shows through the gaps. Nothing stands behind
-    // the keys, where the lane's bars come down onto them.
-    box(mesh, still, -8.45f, 8.47f, -0.3f, kLookWhiteBottom + 0.01f, kLookHingeZ,
-        kLookWhiteFront - 0.02f, kKeyBed, kKeyBed);
     // A held key turns about its hinge.
     const glm::mat4 held =
         glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.0f, kLookHingeZ)) *
         glm::rotate(glm::mat4(1.0f), glm::radians(kLookPressTilt), glm::vec3(1.0f, 0.0f, 0.0f)) *
         glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.0f, -kLookHingeZ));
+    // Front to back, the black keys first and the bed last, so that the depth test turns away
+    // what the nearer ones cover before it is coloured.
     for (int pass = 0; pass < 2; ++pass) {
         for (int key = 0; key < 88; ++key) {
             const bool black = isBlackKey(key);
-            if (black != (pass == 1)) {
+            if (black != (pass == 0)) {
                 continue;
             }
             const int hand = frame.keys[key].hand;
@@ -187,6 +185,10 @@ void addKeyboard(const LookFrame& frame, const LookPalette& palette, LookMesh* m
             }
         }
     }
+    // The key bed, dark, under the keys: what shows through the gaps. Nothing stands behind
+    // the keys, where the lane's bars come down onto them.
+    box(mesh, still, -8.45f, 8.47f, -0.3f, kLookWhiteBottom + 0.01f, kLookHingeZ,
+        kLookWhiteFront - 0.02f, kKeyBed, kKeyBed);
 }
 
 void addHand(const HandPose& hand, const LookPalette& palette, LookMesh* mesh) {

@@ -12,6 +12,7 @@
 #include "geometry/key_layout.h"
 #include "geometry/material.h"
 #include "look/look_mesh.h"
+#include "look/look_regions.h"
 #include "render/pedal_gl.h"
 #include "render/smooth_gl.h"
 #include "render/text_gl.h"
@@ -243,6 +244,7 @@ void drawShadows() {
     glCullFace(GL_BACK);
     drawMesh(handMesh[0], false);
     drawMesh(handMesh[1], false);
+    glDisable(GL_CULL_FACE);
     glPopMatrix();
     glDisable(GL_CLIP_PLANE0);
     glDisable(GL_CLIP_PLANE1);
@@ -252,7 +254,7 @@ void drawShadows() {
     glEnable(GL_LIGHTING);
 }
 
-void drawHands(const LookPicture& picture, const LookPalette& palette) {
+void buildHands(const LookPicture& picture, const LookPalette& palette) {
     for (int h = 0; h < 2; ++h) {
         handMesh[h].vertices.clear();
         // A hand left to the player (--hand) is not drawn and casts no shadow.
@@ -260,7 +262,12 @@ void drawHands(const LookPicture& picture, const LookPalette& palette) {
             addHand(picture.hands[h], palette, &handMesh[h]);
         }
     }
-    drawShadows();
+}
+
+// The hands of buildHands, before the keys: the depth test then turns away the keys' pixels
+// they cover before those are coloured. Their shadows come after the keys, over which they
+// darken.
+void drawHands(const LookPalette& palette) {
     // Skin: its colour comes with the triangles, its soft shine from the material.
     setMaterial(skinOf(palette.skin));
     glEnable(GL_COLOR_MATERIAL);
@@ -331,7 +338,10 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glViewport(0, 0, camera.width, camera.height);
     glClearColor(kBackground[0], kBackground[1], kBackground[2], 1.0f);
     glClearStencil(0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    // The flat drawing needs no depth: the picture's depth and stencil are cleared only when
+    // the 3-D part is drawn straight in (the strip has its own), which saves a pass over every
+    // pixel.
+    glClear(GL_COLOR_BUFFER_BIT);
     // The lane and the title card first: the keyboard and the hands lie over them.
     enterPixels(camera.width, camera.height);
     drawLane(camera, lane, frame, palette);
@@ -341,6 +351,11 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     int bottom = camera.height;
     sceneRows(picture, &top, &bottom);
     const bool smooth = beginSmoothStrip(camera.width, camera.height, top, bottom);
+    if (!smooth) {
+        glClear(GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    }
+    // The hands first, so that the smoothing knows where they lie.
+    buildHands(picture, palette);
     glMatrixMode(GL_PROJECTION);
     glLoadMatrixf(glm::value_ptr(camera.projection));
     glMatrixMode(GL_MODELVIEW);
@@ -353,12 +368,14 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_AMBIENT, kLightAmbient);
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
+    drawHands(palette);
     drawKeys(frame, palette);
     drawGaps();
-    drawHands(picture, palette);
+    drawShadows();
     glDisable(GL_NORMALIZE);
     if (smooth) {
-        endSmoothStrip();
+        const LookMesh* const hands[2] = {&handMesh[0], &handMesh[1]};
+        endSmoothStrip(sceneRegions(picture, hands, 2));
     }
 
     enterPixels(camera.width, camera.height);

@@ -4,6 +4,8 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <algorithm>
+
 // Sections: the edge shader; the off-screen target; the pass.
 
 namespace {
@@ -176,6 +178,10 @@ bool beginSmoothStrip(int width, int height, int top, int bottom) {
 }
 
 void endSmoothStrip() {
+    endSmoothStrip({PixelRect{0, stripTop, targetWidth, stripBottom}});
+}
+
+void endSmoothStrip(const std::vector<PixelRect>& regions) {
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
     glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
@@ -195,19 +201,31 @@ void endSmoothStrip() {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, colour);
     glUseProgram(program);
+    const float w = static_cast<float>(targetWidth);
     const float h = static_cast<float>(targetHeight);
     GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
     glUniform3f(underAt, background[0], background[1], background[2]);
-    // The strip's rows, in GL's coordinates from the bottom; the shader reads the texel under
-    // each pixel.
-    const float v0 = (h - static_cast<float>(stripBottom)) / h;
-    const float v1 = (h - static_cast<float>(stripTop)) / h;
+    // Each rectangle's pixels, kept to the strip's rows, in GL's coordinates from the bottom;
+    // the shader reads the texel under each pixel.
     glBegin(GL_QUADS);
-    glVertex2f(-1.0f, v0 * 2.0f - 1.0f);
-    glVertex2f(1.0f, v0 * 2.0f - 1.0f);
-    glVertex2f(1.0f, v1 * 2.0f - 1.0f);
-    glVertex2f(-1.0f, v1 * 2.0f - 1.0f);
+    for (const PixelRect& r : regions) {
+        const int top = std::max(r.top, stripTop);
+        const int bottom = std::min(r.bottom, stripBottom);
+        const int left = std::max(r.left, 0);
+        const int right = std::min(r.right, targetWidth);
+        if (top >= bottom || left >= right) {
+            continue;
+        }
+        const float x0 = static_cast<float>(left) / w * 2.0f - 1.0f;
+        const float x1 = static_cast<float>(right) / w * 2.0f - 1.0f;
+        const float y0 = (h - static_cast<float>(bottom)) / h * 2.0f - 1.0f;
+        const float y1 = (h - static_cast<float>(top)) / h * 2.0f - 1.0f;
+        glVertex2f(x0, y0);
+        glVertex2f(x1, y0);
+        glVertex2f(x1, y1);
+        glVertex2f(x0, y1);
+    }
     glEnd();
     glUseProgram(0);
     glMatrixMode(GL_PROJECTION);

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <vector>
+
+#include "look/look_regions.h"
+
 // Smooth edges without multisampling, which the software renderer pays for on every sample:
 // the 3-D strip of a picture is drawn into an off-screen texture of its own, then laid over the
 // picture in one pass that blends each pixel on an edge with its neighbour across the edge
@@ -17,3 +21,7 @@ bool beginSmoothStrip(int width, int height, int top, int bottom);
 // transparent pixels showing what is beneath. The matrices and the state beyond the blend, the
 // depth test and the bound texture are as they were.
 void endSmoothStrip();
+
+// The same, laying over the picture only the rectangles given (within the strip's rows, not
+// overlapping): the rest of the strip holds nothing.
+void endSmoothStrip(const std::vector<PixelRect>& regions);

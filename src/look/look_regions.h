@@ -1,0 +1,42 @@
+#pragma once
+
+#include <vector>
+
+#include "look/look_frame.h"
+#include "look/look_mesh.h"
+
+// Where the smoothed strip of a picture has anything to smooth: the keyboard's rows across the
+// whole width, and around each hand drawn the boxes its triangles cover, as rectangles that do
+// not overlap (each pixel is laid over the picture once). The edge pass costs the software
+// renderer by the pixel, and below the keys the hands leave most of the width empty.
+//
+// Sections: rectangles; the picture's regions.
+
+// ---- Rectangles ----
+
+// Pixels from the top-left corner; right and bottom are one past the last column and row.
+struct PixelRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// Rectangles that do not overlap and cover exactly the union of `boxes` clipped to the
+// width x height picture (empty boxes add nothing): bands of rows between the boxes' edges,
+// each band's covered columns merged into runs, a run continuing down while it stays the same.
+std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int width, int height);
+
+// ---- The picture's regions ----
+
+// The boxes covering a mesh's triangles as the camera sees them: the triangles in runs of a few
+// hundred vertices (a mesh is built part by part, so a run lies close together), each run's
+// box in the scene projected, widened by `margin` pixels. False when a vertex lies behind the eye.
+bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
+                  std::vector<PixelRect>* boxes);
+
+// The disjoint rectangles of the picture the keyboard (its rows, the whole width: the hands'
+// shadows fall on it) and the given hand meshes cover; the whole picture when a hand reaches
+// behind the eye.
+std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* const* hands,
+                                    int handCount);

@@ -1,0 +1,146 @@
+// Where the edge pass runs. Over many random sets of boxes, the disjoint cover holds every pixel
+// of the boxes (clipped to the picture) exactly once and nothing else. Over the bundled sonata,
+// from every camera and in portrait, every pixel the keyboard's and both hands' triangles reach,
+// with the neighbours the pass blends it with, lies in the regions, so the pass leaves out only
+// empty strip.
+
+#include "look/look_regions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "geometry/key_layout.h"
+#include "look/look_camera.h"
+#include "score/musicxml_reader.h"
+#include "support/classic_load.h"
+#include "timeline/timeline.h"
+
+namespace {
+// How many rectangles of `cover` hold the pixel.
+int holders(const std::vector<PixelRect>& cover, int x, int y) {
+    int count = 0;
+    for (const PixelRect& r : cover) {
+        count += x >= r.left && x < r.right && y >= r.top && y < r.bottom ? 1 : 0;
+    }
+    return count;
+}
+}  // namespace
+
+TEST(LookRegions, DisjointCoverHoldsEveryPixelOfTheBoxesOnce) {
+    std::mt19937 random(17);
+    constexpr int kWidth = 48;
+    constexpr int kHeight = 36;
+    std::uniform_int_distribution<int> column(-10, kWidth + 10);
+    std::uniform_int_distribution<int> row(-10, kHeight + 10);
+    std::uniform_int_distribution<int> count(0, 9);
+    size_t merged = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<PixelRect> boxes;
+        const int n = count(random);
+        for (int i = 0; i < n; ++i) {
+            // Some empty or inverted, some past the edges.
+            boxes.push_back({column(random), row(random), column(random), row(random)});
+        }
+        const std::vector<PixelRect> cover = disjointCover(boxes, kWidth, kHeight);
+        int covered = 0;
+        for (int y = -2; y < kHeight + 2; ++y) {
+            for (int x = -2; x < kWidth + 2; ++x) {
+                bool inBox = x >= 0 && x < kWidth && y >= 0 && y < kHeight;
+                bool inAny = false;
+                for (const PixelRect& b : boxes) {
+                    inAny = inAny || (x >= b.left && x < b.right && y >= b.top && y < b.bottom);
+                }
+                const int expected = inBox && inAny ? 1 : 0;
+                ASSERT_EQ(holders(cover, x, y), expected)
+                    << "trial " << trial << " pixel " << x << "," << y;
+                covered += expected;
+            }
+        }
+        for (const PixelRect& r : cover) {
+            ASSERT_LT(r.left, r.right);
+            ASSERT_LT(r.top, r.bottom);
+        }
+        // Runs that go on unchanged down the bands are one rectangle: never more rectangles
+        // than pixels, and a single box stays one.
+        ASSERT_LE(static_cast<int>(cover.size()), std::max(covered, 0));
+        merged += cover.size();
+    }
+    EXPECT_GT(merged, 0u);
+    const std::vector<PixelRect> one = disjointCover({{3, 4, 20, 30}}, kWidth, kHeight);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].left, 3);
+    EXPECT_EQ(one[0].bottom, 30);
+}
+
+TEST(LookRegions, EveryDrawnPixelOfTheSonataLiesInTheRegions) {
+    buildKeyLayout();
+    const std::string document = documentAt(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml");
+    ASSERT_EQ(loadAndPlanClassic(document), 0);
+    ScoreTiming timing;
+    std::string error;
+    ASSERT_TRUE(readScoreTiming(document.data(), document.size(), &timing, &error)) << error;
+    const Timeline timeline = buildTimeline(timing, TimelineOptions());
+    const LookPerformance performance = lookPerformanceOf(timeline, document);
+    const LookPalette palette;
+    const struct {
+        LookView view;
+        int width;
+        int height;
+    } shapes[] = {{LookView::Player, 1280, 720},
+                  {LookView::Above, 1280, 720},
+                  {LookView::Side, 1280, 720},
+                  {LookView::Follow, 1920, 1080},
+                  {LookView::Player, 1080, 1920}};
+    long strip = 0;
+    long regions = 0;
+    for (const auto& shape : shapes) {
+        for (int i = 0; i < 60; ++i) {
+            const double t = performance.duration * i / 60.0;
+            const LookPicture picture =
+                lookPictureAt(performance, shape.view, shape.width, shape.height, t);
+            LookMesh keys;
+            LookMesh hands[2];
+            addKeyboard(picture.frame, palette, &keys);
+            for (int h = 0; h < 2; ++h) {
+                addHand(picture.hands[h], palette, &hands[h]);
+            }
+            const LookMesh* const handList[2] = {&hands[0], &hands[1]};
+            const std::vector<PixelRect> cover = sceneRegions(picture, handList, 2);
+            for (const LookMesh* mesh : {&keys, &hands[0], &hands[1]}) {
+                for (const MeshVertex& v : mesh->vertices) {
+                    double column = 0.0;
+                    double row = 0.0;
+                    ASSERT_TRUE(projectLook(picture.camera, {v.x, v.y, v.z}, &column, &row));
+                    const int x = static_cast<int>(std::floor(column));
+                    const int y = static_cast<int>(std::floor(row));
+                    // The pixel and the neighbours the pass blends it with, where they are in
+                    // the picture.
+                    for (const auto& [dx, dy] :
+                         {std::pair{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                        const int px = x + dx;
+                        const int py = y + dy;
+                        if (px < 0 || py < 0 || px >= shape.width || py >= shape.height) {
+                            continue;
+                        }
+                        ASSERT_EQ(holders(cover, px, py), 1)
+                            << "pixel " << px << "," << py << " at " << t << " s";
+                    }
+                }
+            }
+            int top = 0;
+            int bottom = 0;
+            sceneRows(picture, &top, &bottom);
+            strip += static_cast<long>(bottom - top) * shape.width;
+            for (const PixelRect& r : cover) {
+                regions += static_cast<long>(r.right - r.left) *
+                           std::max(0, std::min(r.bottom, bottom) - std::max(r.top, top));
+            }
+        }
+    }
+    // The point of it: the regions leave out a real share of the strip.
+    EXPECT_LT(regions, strip * 0.95) << regions << " of " << strip;
+}
