@@ -67,7 +67,8 @@ double childSeconds(Work work) {
         const auto start = std::chrono::steady_clock::now();
         const bool done = work();
         const double taken = done ? seconds(std::chrono::steady_clock::now() - start) : -1;
-        const bool sent = write(ends[1], &taken, sizeof taken) == static_cast<ssize_t>(sizeof taken);
+        const bool sent =
+            write(ends[1], &taken, sizeof taken) == static_cast<ssize_t>(sizeof taken);
         _exit(done && sent ? 0 : 1);
     }
     close(ends[1]);

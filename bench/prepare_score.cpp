@@ -258,9 +258,10 @@ int main() {
                 bestFillTotal / bestParse);
     const double parseFresh = median(freshParse);
     const double fillFresh = median(freshFill);
-    std::printf("each in a process of its own, median of %d: bare parse %.3f s, prepare + grids "
-                "from the Piece %.3f s, ratio %.2f (target <= 3)\n",
-                kFreshRuns, parseFresh, fillFresh, fillFresh / parseFresh);
+    std::printf(
+        "each in a process of its own, median of %d: bare parse %.3f s, prepare + grids "
+        "from the Piece %.3f s, ratio %.2f (target <= 3)\n",
+        kFreshRuns, parseFresh, fillFresh, fillFresh / parseFresh);
     if (baseline < 0 || parsePeak < 0 || preparePeak < 0 || fillPeak < 0) {
         std::printf("a memory measurement failed\n");
         return 1;
