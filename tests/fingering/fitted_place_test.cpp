@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "animation/animation.h"
@@ -121,6 +123,54 @@ TEST_F(FittedPlace, CountedOnSomePiecesItFingersOthersMoreAsTheirEditors) {
     }
     ASSERT_GT(notes, 3000u);
     EXPECT_GT(with, without + notes / 100) << with << " against " << without << " of " << notes;
+}
+
+// Two keys a fourth or more apart struck together, over every training piece in both hands, are
+// never held by the thumb and the index, which editors almost never do and which turns the index
+// across its free neighbour in the picture.
+TEST_F(FittedPlace, WideTwoKeyChordsAreNotHeldByTheThumbAndTheIndex) {
+    size_t checked = 0;
+    for (const CorpusPiece& piece : pieces) {
+        const std::vector<PlacedNote> placed = fillGrids(piece);
+        resetPerformance();
+        planHandsOptimalWith({}, fitted::embeddedCosts(), measureStarts(placed));
+        for (int hand = 0; hand < 2; ++hand) {
+            const std::vector<NoteEvent>& grid = hand == 0 ? rightNotes : leftNotes;
+            for (size_t i = 0; i < placed.size(); ++i) {
+                const PlacedNote& n = placed[i];
+                if (n.hand != hand || !n.placed || static_cast<size_t>(n.tick) >= grid.size()) {
+                    continue;
+                }
+                std::vector<std::pair<int32_t, int>> struck;  // key, planned finger
+                for (const PlacedNote& m : placed) {
+                    if (m.hand == hand && m.tick == n.tick && m.placed) {
+                        for (int f = 0; f < 5; ++f) {
+                            if (grid[m.tick].slot[f].key == m.key) {
+                                struck.push_back({m.key, f});
+                            }
+                        }
+                    }
+                }
+                int sounding = 0;
+                for (int f = 0; f < 5; ++f) {
+                    sounding += grid[n.tick].slot[f].key >= 0 ? 1 : 0;
+                }
+                if (struck.size() != 2 || sounding != 2 || struck[0].first != n.key) {
+                    continue;  // each chord once, from its first note; only two keys sounding
+                }
+                if (std::abs(struck[1].first - struck[0].first) < 5) {
+                    continue;
+                }
+                ++checked;
+                const int low = std::min(struck[0].second, struck[1].second);
+                const int high = std::max(struck[0].second, struck[1].second);
+                EXPECT_FALSE(low == 0 && high == 1)
+                    << piece.name << ", hand " << hand << ", tick " << n.tick << ": keys "
+                    << struck[0].first << " and " << struck[1].first << " with thumb and index";
+            }
+        }
+    }
+    EXPECT_GE(checked, 50u);
 }
 
 }  // namespace
