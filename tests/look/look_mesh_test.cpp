@@ -18,7 +18,7 @@
 #include "geometry/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
-#include "support/classic_load.h"
+#include "support/sonata_look.h"
 #include "timeline/timeline.h"
 
 namespace {
@@ -57,14 +57,8 @@ int wrongWay(const LookMesh& mesh, const std::string& what) {
 }  // namespace
 
 TEST(LookMesh, EveryTriangleFacesOutwardsAndEveryVertexLiesOnItsBody) {
-    buildKeyLayout();
-    const std::string document = documentAt(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml");
-    ASSERT_EQ(loadAndPlanClassic(document), 0);
-    ScoreTiming timing;
-    std::string error;
-    ASSERT_TRUE(readScoreTiming(document.data(), document.size(), &timing, &error)) << error;
-    const Timeline timeline = buildTimeline(timing, TimelineOptions());
-    const LookPerformance performance = lookPerformanceOf(timeline, document);
+    LookPerformance performance;
+    ASSERT_TRUE(sonataLookPerformance(&performance));
     const LookPalette palette;
     int heldSeen = 0;
     for (int i = 0; i < 240; ++i) {

@@ -16,7 +16,7 @@
 #include "geometry/key_layout.h"
 #include "look/look_camera.h"
 #include "score/musicxml_reader.h"
-#include "support/classic_load.h"
+#include "support/sonata_look.h"
 #include "timeline/timeline.h"
 
 namespace {
@@ -77,14 +77,8 @@ TEST(LookRegions, DisjointCoverHoldsEveryPixelOfTheBoxesOnce) {
 }
 
 TEST(LookRegions, EveryDrawnPixelOfTheSonataLiesInTheRegions) {
-    buildKeyLayout();
-    const std::string document = documentAt(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml");
-    ASSERT_EQ(loadAndPlanClassic(document), 0);
-    ScoreTiming timing;
-    std::string error;
-    ASSERT_TRUE(readScoreTiming(document.data(), document.size(), &timing, &error)) << error;
-    const Timeline timeline = buildTimeline(timing, TimelineOptions());
-    const LookPerformance performance = lookPerformanceOf(timeline, document);
+    LookPerformance performance;
+    ASSERT_TRUE(sonataLookPerformance(&performance));
     const LookPalette palette;
     const struct {
         LookView view;
