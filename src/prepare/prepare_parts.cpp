@@ -75,7 +75,7 @@ void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size
     {
         for (pugi::xml_node child : measure.children()) {
             const char* name = child.name();
-            if (name[0] == 'n' && std::strcmp(name, "note") == 0) {
+            if (isName(name, "note")) {
                 ++*notes;
                 ++part->notesWritten;
                 // Only whether a part has a pitched note matters (and unpitched ones only while
@@ -93,7 +93,7 @@ void addMeasure(PartInfo* part, pugi::xml_node measure, const char* number, size
                         break;
                     }
                 }
-            } else if (name[0] == 'a' && std::strcmp(name, "attributes") == 0) {
+            } else if (isName(name, "attributes")) {
                 for (pugi::xml_node a : child.children()) {
                     if (std::strcmp(a.name(), "divisions") == 0) {
                         double v = 0;

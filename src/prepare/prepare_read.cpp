@@ -118,10 +118,6 @@ struct NoteParts {
     bool tieStop = false;
 };
 
-bool isName(const char* name, const char* wanted) {
-    return name[0] == wanted[0] && std::strcmp(name, wanted) == 0;
-}
-
 void markTie(pugi::xml_node tie, NoteParts* parts) {
     const std::string type = trimmed(tie.attribute("type").value());
     parts->tieStart = parts->tieStart || type == "start";

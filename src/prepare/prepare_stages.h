@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <pugixml.hpp>
 #include <string>
 #include <utility>
@@ -89,6 +90,11 @@ struct Changes {
 
 std::string trimmed(const char* text);
 std::string lowered(std::string text);
+// Whether an element's name is `wanted`: most names differ in their first letter, which turns
+// them away without a whole comparison (the tree walks do this for every child of a measure).
+inline bool isName(const char* name, const char* wanted) {
+    return name[0] == wanted[0] && std::strcmp(name, wanted) == 0;
+}
 // `text` as valid UTF-8 that XML allows: any other byte becomes '?', a control character a
 // space. Measure numbers and part names are copied into the prepared document and the report.
 std::string cleanText(const std::string& text);
