@@ -20,30 +20,19 @@
 #include "geometry/key_layout.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
+#include "support/classic_load.h"
 #include "timeline/timeline.h"
 
 namespace timeline_test {
 
 inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return documentAt(path);
 }
 
 // Reads and plans a document the way start-up does; true when the reader accepted it.
 inline bool loadAndPlan(const std::string& xml) {
-    setStartValues();
-    rightNotes.clear();
-    leftNotes.clear();
     scanLength = 0;
-    if (loadScoreFromBuffer(xml.data(), xml.size(), nullptr) != 0) {
-        return false;
-    }
-    createKeyStates();
-    planRightHand();
-    planLeftHand();
-    return true;
+    return loadAndPlanClassic(xml) == 0;
 }
 
 // Planned random grids: chords of one to three notes, lengths from one tick to two quarters,
