@@ -212,6 +212,50 @@ void keepFingersApart(const glm::vec3* bases, glm::vec3* targets, const float* f
     }
 }
 
+// Giving way while the palm travels would add its own speed to the travel's (a contact near a
+// knuckle moves the tip many times the overlap: spikes of 3.5 to 70 m/s). So every free finger,
+// once clear of its last key and until it comes down on its next, also keeps to its lane across
+// the hand: its tip no nearer its neighbours' tips than their knuckles are apart (the thumb's a
+// white key and a little beside the index's), which keeps the bones from the knuckles about
+// parallel. Taking the nearer of two places moves a tip no faster than the places move, so the
+// lanes can never make a spike; the fingers keep their order from the index to the little
+// finger, and the thumb may still pass under the index when it comes down on a key there.
+constexpr float kThumbLane = 0.33f;
+
+float laneGap(int a, int b) {
+    return a == 0 ? kThumbLane : std::fabs(kKnuckleX[b] - kKnuckleX[a]);
+}
+
+void keepToLanes(const glm::vec3* bases, glm::vec3* targets, const float* strength,
+                 HandPose* pose) {
+    const int hand = pose->hand;
+    // Across the hand, growing towards the little finger.
+    float across[5];
+    for (int f = 0; f < 5; ++f) {
+        across[f] = mirror(hand, targets[f].x);
+    }
+    // Each finger kept to its lane from where its neighbours are kept (a held finger stays
+    // where its key is), by as much as its strength says: every step is continuous in the
+    // places and the strengths, so a finger just let go moves its neighbours only gradually.
+    float kept[5];
+    std::copy(across, across + 5, kept);
+    auto keepTo = [&](int f, float place) {
+        kept[f] += std::clamp(strength[f], 0.0f, 1.0f) * (place - kept[f]);
+    };
+    for (int f = 2; f < 5; ++f) {
+        keepTo(f, std::max(kept[f], kept[f - 1] + laneGap(f - 1, f)));
+    }
+    for (int f = 3; f >= 0; --f) {
+        keepTo(f, std::min(kept[f], kept[f + 1] - laneGap(f, f + 1)));
+    }
+    for (int f = 0; f < 5; ++f) {
+        if (strength[f] > 0.0f && kept[f] != mirror(hand, targets[f].x)) {
+            targets[f].x = mirror(hand, kept[f]);
+            placeFinger(f, bases[f], targets[f], &pose->fingers[f]);
+        }
+    }
+}
+
 }  // namespace
 
 const JointLimit kFingerLimits[kFingerJoints] = {{-20.0f, 90.0f}, {0.0f, 110.0f}, {0.0f, 90.0f}};
@@ -504,9 +548,11 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
     glm::vec3 bases[5];
     glm::vec3 targets[5];
     float freedom[5];
-    // While the palm travels between positions its fingers keep their shape and do not give
-    // way, because the give would add its own speed to the travel's; they settle into it over
-    // a stroke's time before the palm leaves and give way again as gradually after it lands.
+    float lane[5] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    // While the palm travels between positions its free fingers do not give way, because the
+    // give would add its own speed to the travel's (they keep to their lanes, see above); they
+    // stop giving way over a stroke's time before the palm leaves and start again as gradually
+    // after it lands.
     float settled = 1.0f;
     for (size_t m = 0; m + 1 < motion.anchors.size(); ++m) {
         const double leave = motion.anchors[m].leave;
@@ -599,9 +645,15 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
         if (held == nullptr) {
             const double until = next != nullptr ? (next->onset - seconds) / kStrike : 1.0;
             freedom[f] = smooth(static_cast<float>(until)) * settled;
+            // And it keeps to its lane, once it is clear of its last key and until it comes
+            // down on its next.
+            const float clear =
+                last != nullptr ? smooth(static_cast<float>((seconds - lastUp) / kStrike)) : 1.0f;
+            lane[f] = smooth(static_cast<float>(until)) * clear;
         }
         placeFinger(f, base, target, &finger);
     }
+    keepToLanes(bases, targets, lane, &pose);
     keepFingersApart(bases, targets, freedom, &pose);
     return pose;
 }
