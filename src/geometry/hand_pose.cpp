@@ -221,6 +221,8 @@ void keepFingersApart(const glm::vec3* bases, glm::vec3* targets, const float* f
 // lanes can never make a spike; the fingers keep their order from the index to the little
 // finger, and the thumb may still pass under the index when it comes down on a key there.
 constexpr float kThumbLane = 0.33f;
+constexpr float kLaneRise = 1.0f;
+constexpr float kLaneRiseMost = 0.3f;
 
 float laneGap(int a, int b) {
     return a == 0 ? kThumbLane : std::fabs(kKnuckleX[b] - kKnuckleX[a]);
@@ -248,8 +250,20 @@ void keepToLanes(const glm::vec3* bases, glm::vec3* targets, const float* streng
     for (int f = 3; f >= 0; --f) {
         keepTo(f, std::min(kept[f], kept[f + 1] - laneGap(f, f + 1)));
     }
+    // A finger its neighbour on the thumb's side still comes nearer than the lane (a thumb
+    // held under the hand, a finger crossing over the thumb) goes over it: it rises by as much
+    // as the lane is short, never above its knuckle. The thumb itself stays low.
+    for (int f = 1; f < 5; ++f) {
+        const float s = std::clamp(strength[f], 0.0f, 1.0f);
+        const float lower = mirror(hand, pose->fingers[f - 1].joint[3].x);
+        const float shortBy = laneGap(f - 1, f) - (kept[f] - lower);
+        if (s > 0.0f && shortBy > 0.0f) {
+            const float y = targets[f].y + s * std::min(kLaneRise * shortBy, kLaneRiseMost);
+            targets[f].y = std::max(targets[f].y, std::min(y, bases[f].y));
+        }
+    }
     for (int f = 0; f < 5; ++f) {
-        if (strength[f] > 0.0f && kept[f] != mirror(hand, targets[f].x)) {
+        if (strength[f] > 0.0f) {
             targets[f].x = mirror(hand, kept[f]);
             placeFinger(f, bases[f], targets[f], &pose->fingers[f]);
         }
@@ -615,7 +629,10 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                 up.x += x - thenX;
                 const float away = smooth(static_cast<float>((seconds - lastUp) / kStrike));
                 from = up + (rest - up) * away;
-                from.y = up.y + (rest.y - up.y) * smooth(std::min(1.0f, away * 2.0f));
+                // The thumb rises only as it comes out from under the hand, so that it passes
+                // below the fingers rather than through them.
+                const float rise = f == 0 ? away * away : smooth(std::min(1.0f, away * 2.0f));
+                from.y = up.y + (rest.y - up.y) * rise;
             }
             target = from;
             // The stroke onto the next key starts once the finger is free of its last one,
