@@ -23,6 +23,9 @@ constexpr float kWhitePlayZ = 0.45f;
 constexpr float kBlackPlayZ = -0.05f;
 constexpr float kThumbWhitePlayZ = 0.58f;
 constexpr float kThumbBlackPlayZ = 0.05f;
+// The black keys' front, and how high over a white key the thumb passes under the hand.
+constexpr float kBlackFront = 0.2f;
+constexpr float kThumbSkim = 0.03f;
 // A held key's turn about its hinge, as drawn (render/look_gl.cpp).
 constexpr float kPressTilt = 2.5f;
 
@@ -647,7 +650,10 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                 const glm::vec3 over = playPoint(f, next->key, false);
                 const float across = smooth(std::min(1.0f, w * 2.0f));
                 const float down = smooth(std::max(0.0f, w * 2.0f - 1.0f));
-                const float high = std::max(from.y, over.y + 0.12f);
+                // The thumb goes across to a white key just over the white keys' tops in front
+                // of the black keys, under the arch of the fingers it passes.
+                const bool under = f == 0 && !isBlackKey(next->key) && from.z > kBlackFront;
+                const float high = under ? over.y + kThumbSkim : std::max(from.y, over.y + 0.12f);
                 target = glm::vec3(
                     from.x + (over.x - from.x) * across,
                     down > 0.0f ? high + (over.y - high) * down : from.y + (high - from.y) * across,
