@@ -21,7 +21,7 @@ constexpr float kHingeZ = -0.825f;
 // just behind its front.
 constexpr float kWhitePlayZ = 0.45f;
 constexpr float kBlackPlayZ = -0.05f;
-constexpr float kThumbWhitePlayZ = 0.58f;
+constexpr float kThumbWhitePlayZ = 0.45f;
 constexpr float kThumbBlackPlayZ = 0.05f;
 // The black keys' front, and how high over a white key the thumb passes under the hand.
 constexpr float kBlackFront = 0.2f;

@@ -370,7 +370,7 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
     // lanes. Two fingers both holding keys never go into each other (a thumb passing under, a
     // finger crossing over), and no contact anywhere is deeper than a bound.
     constexpr float kTouch = 1.0f / 74.6f;
-    constexpr float kDeepest = 18.0f / 74.6f;
+    constexpr float kDeepest = 16.0f / 74.6f;
     buildKeyLayout();
     int travelFrames = 0;
     int travelDeeper = 0;
