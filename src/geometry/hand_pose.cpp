@@ -51,6 +51,8 @@ constexpr float kThumbCoupling = 0.8f;
 // Fingers not playing hover this high over the white keys, curved.
 constexpr float kRestLift = 0.22f;
 constexpr float kRestZ = 0.55f;
+// How far the thumb's plane of bending is turned out from upright.
+constexpr float kThumbTwist = 0.9f;
 // How far a stretched finger's knuckle may give towards its key.
 constexpr float kSpread = 0.27f;
 // A hand with nothing to play waits this far from the middle, or this far from the other hand's
@@ -84,9 +86,11 @@ glm::vec2 chainTip(const float* lengths, float phi, float theta, float coupling)
 }
 
 // Places the chain from `base` so that its tip reaches `target`, within the joints' limits;
-// when the target is out of reach the tip gets as near as the limits allow.
+// when the target is out of reach the tip gets as near as the limits allow. The chain bends in
+// the upright plane through its base and its target, turned about the line between them by
+// `twist` radians towards `outward`, so that its joints bulge that way.
 void solveFinger(const float* lengths, const JointLimit* limits, float coupling, glm::vec3 base,
-                 glm::vec3 target, FingerPose* pose) {
+                 glm::vec3 target, float twist, glm::vec3 outward, FingerPose* pose) {
     glm::vec3 toward = target - base;
     glm::vec3 flat(toward.x, 0.0f, toward.z);
     if (glm::length(flat) < 1e-4f) {
@@ -113,10 +117,26 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
     float phi = std::atan2(wanted.y, wanted.x) - std::atan2(bent.y, bent.x);
     phi = std::clamp(phi, limits[0].low / kDegrees, limits[0].high / kDegrees);
     const float a[3] = {phi, phi + theta, phi + theta + coupling * theta};
+    // Turning the plane about the line from the base to the target leaves the angles, and the
+    // tip on its target, as they are.
+    glm::vec3 forward = along;
+    glm::vec3 up(0.0f, 1.0f, 0.0f);
+    if (twist != 0.0f && glm::length(toward) > 1e-4f) {
+        const glm::vec3 axis = glm::normalize(toward);
+        auto turn = [&axis](glm::vec3 v, float by) {
+            return v * std::cos(by) + glm::cross(axis, v) * std::sin(by) +
+                   axis * glm::dot(axis, v) * (1.0f - std::cos(by));
+        };
+        if (glm::dot(turn(up, twist), outward) < glm::dot(turn(up, -twist), outward)) {
+            twist = -twist;
+        }
+        forward = turn(along, twist);
+        up = turn(up, twist);
+    }
     pose->joint[0] = base;
     glm::vec3 at = base;
     for (int i = 0; i < 3; ++i) {
-        at += lengths[i] * (std::cos(a[i]) * along - std::sin(a[i]) * glm::vec3(0, 1, 0));
+        at += lengths[i] * (std::cos(a[i]) * forward - std::sin(a[i]) * up);
         pose->joint[i + 1] = at;
     }
     pose->angle[0] = phi * kDegrees;
@@ -127,7 +147,7 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
 // Places finger `f` from its knuckle at `base` with its tip at `target`. A finger stretching
 // beyond its length spreads the hand: its knuckle gives towards the key, as far as a stretched
 // hand's knuckles spread (about 20 mm).
-void placeFinger(int f, glm::vec3 base, glm::vec3 target, FingerPose* finger) {
+void placeFinger(int hand, int f, glm::vec3 base, glm::vec3 target, FingerPose* finger) {
     const float reach = (kBoneLength[f][0] + kBoneLength[f][1] + kBoneLength[f][2]) * 0.98f;
     const glm::vec3 toward = target - base;
     const float shortfall = glm::length(toward) - reach;
@@ -135,8 +155,10 @@ void placeFinger(int f, glm::vec3 base, glm::vec3 target, FingerPose* finger) {
         base += glm::normalize(toward) * std::min(shortfall, kSpread);
     }
     const JointLimit* limits = f == 0 ? kThumbLimits : kFingerLimits;
+    // The thumb's joints bulge out from the hand and down, as a thumb's do, rather than up into
+    // the index finger's knuckle.
     solveFinger(kBoneLength[f], limits, f == 0 ? kThumbCoupling : kFingerCoupling, base, target,
-                finger);
+                f == 0 ? kThumbTwist : 0.0f, glm::vec3(mirror(hand, -1.0f), -1.0f, 0.0f), finger);
 }
 
 // ---- Fingers apart ----
@@ -204,7 +226,8 @@ void keepFingersApart(const glm::vec3* bases, glm::vec3* targets, const float* f
                     targets[mover] = wanted[mover] + give;
                     targets[mover].y =
                         std::min(targets[mover].y, std::max(wanted[mover].y, bases[mover].y));
-                    placeFinger(mover, bases[mover], targets[mover], &pose->fingers[mover]);
+                    placeFinger(pose->hand, mover, bases[mover], targets[mover],
+                                &pose->fingers[mover]);
                     moved = true;
                 }
             }
@@ -268,7 +291,7 @@ void keepToLanes(const glm::vec3* bases, glm::vec3* targets, const float* streng
     for (int f = 0; f < 5; ++f) {
         if (strength[f] > 0.0f) {
             targets[f].x = mirror(hand, kept[f]);
-            placeFinger(f, bases[f], targets[f], &pose->fingers[f]);
+            placeFinger(hand, f, bases[f], targets[f], &pose->fingers[f]);
         }
     }
 }
@@ -674,7 +697,7 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                 last != nullptr ? smooth(static_cast<float>((seconds - lastUp) / kStrike)) : 1.0f;
             lane[f] = smooth(static_cast<float>(until)) * clear;
         }
-        placeFinger(f, base, target, &finger);
+        placeFinger(hand, f, base, target, &finger);
     }
     keepToLanes(bases, targets, lane, &pose);
     keepFingersApart(bases, targets, freedom, &pose);

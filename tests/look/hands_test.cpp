@@ -415,10 +415,10 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
         ASSERT_GT(all, 0) << m.name;
         travelFrames += frames[1];
         travelDeeper += deeper[1];
-        EXPECT_LE(deeper[0], 0.02 * frames[0])
+        EXPECT_LE(deeper[0], 0.015 * frames[0])
             << m.name << ": " << deeper[0] << " of " << frames[0]
             << " frames of a standing hand have fingers going into each other";
-        EXPECT_LE(deeper[0] + deeper[1], 0.05 * all)
+        EXPECT_LE(deeper[0] + deeper[1], 0.04 * all)
             << m.name << ": " << deeper[0] + deeper[1] << " of " << all
             << " frames have fingers going into each other";
         std::printf(
@@ -430,7 +430,7 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
     }
     // Travelling hands over all the pieces together (a piece has a few dozen such frames).
     ASSERT_GT(travelFrames, 1000);
-    EXPECT_LE(travelDeeper, 0.08 * travelFrames)
+    EXPECT_LE(travelDeeper, 0.05 * travelFrames)
         << travelDeeper << " of " << travelFrames
         << " frames of a travelling hand have fingers going into each other";
     std::printf("travelling, all pieces: %d of %d frames over 1 mm\n", travelDeeper, travelFrames);
