@@ -3,6 +3,8 @@
 // fingers than the counted table it started from, it comes out the same on every run, and the
 // planner with it still fingers every note.
 
+#include "fingering/fitted_learning.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,7 +15,6 @@
 #include "app/state.h"
 #include "fingering/fingering_corpus.h"
 #include "fingering/fitted_costs.h"
-#include "fingering/fitted_learning.h"
 #include "fingering/optimal_planner.h"
 #include "geometry/key_layout.h"
 #include "score/score_model.h"
