@@ -266,7 +266,8 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
     }
     std::fprintf(
         f,
-        "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place\n{");
+        "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place, "
+        "learning passes, learning step\n{");
     writeRow(f, costs.weight.data(), kWeightCount);
     std::fprintf(f,
                  "},\n// transition[hand][interval %+d..%+d][colours][gap][finger before]"

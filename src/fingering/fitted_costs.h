@@ -72,6 +72,12 @@ enum Weight {
     kConsistency,   // cost of leaving the fingering an identical earlier figure got
     kFigureWeight,
     kPlaceWeight,
+    // The learning that corrects the counted tables afterwards (fitted_learning.h): how many
+    // passes over the training pieces, and by how much a cell moves at each mistake (in the
+    // planner's units, whatever the table's weight). Not read by the planner; kept here so that
+    // the table says how it was made and the fit can make it again.
+    kLearningPasses,
+    kLearningStep,
     kWeightCount
 };
 
