@@ -379,6 +379,9 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawHands(palette);
+    // Handed to the renderer now, its raster threads fill the hands while this thread still
+    // transforms the keys and the shadows, instead of waiting for the whole strip at once.
+    glFlush();
     drawKeys(frame, palette);
     drawGaps();
     drawShadows();
