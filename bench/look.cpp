@@ -1,14 +1,15 @@
 // The new look's speed: the bundled sonata exported at 1280 x 720 and 60 frames a second
 // (video seconds per wall second; drawing, reading back, encoding on its own thread, and the
 // drawing's waits for it), then the same performance drawn in a 1920 x 1080 window (frames a
-// second, split into the pure frame computation, the GL drawing and the swap). Other work on
+// second as the window draws them, then split into the pure frame computation, the meshes, the
+// GL calls, the renderer's finishing and the swap). Other work on
 // the machine slows the wall-clock figures; the processor time a frame takes (all threads, the
 // software renderer's included) and the machine's load average are printed beside them, and so
 // is what two idle cores would make of that processor time.
 //
-//   xvfb-run -a -s "-screen 0 1920x1080x24" bench_look [MEASURES [WINDOW_FRAMES]]
+//   xvfb-run -a -s "-screen 0 1920x1080x24" bench_look [MEASURES [WINDOW_FRAMES [window]]]
 // MEASURES (default 16) is the last measure exported; WINDOW_FRAMES defaults to 300, and 0
-// measures the export alone.
+// measures the export alone; "window" measures the window alone.
 
 #include <GL/freeglut.h>
 #include <sys/resource.h>
@@ -29,6 +30,8 @@
 #include "export/export.h"
 #include "fingering/planner.h"
 #include "look/look_frame.h"
+#include "look/look_mesh.h"
+#include "look/look_regions.h"
 #include "render/look_gl.h"
 #include "score/musicxml_reader.h"
 #include "score/score_model.h"
@@ -80,6 +83,7 @@ bool loadAndPlan(const std::string& document) {
 int main(int argc, char** argv) {
     const std::string measures = argc > 1 ? argv[1] : "16";
     const int windowFrames = argc > 2 ? std::atoi(argv[2]) : 300;
+    const bool windowAlone = argc > 3 && std::string(argv[3]) == "window";
     std::ifstream in(QUORVEL_SOURCE_DIR "/debug/OrlundePianoSonata.xml", std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -105,7 +109,7 @@ int main(int argc, char** argv) {
         }
         close(pipeEnds[0]);
     }
-    {
+    if (!windowAlone) {
         // ---- Export ----
         ExportRequest request;
         request.outputPath = "/tmp/bench_look.mp4";
@@ -199,13 +203,49 @@ window:
     const Timeline timeline = buildTimeline(timing, options);
     const LookPerformance look = lookPerformanceOf(timeline, document);
     const LookPalette palette;
-    double pure = 0.0;
-    double draw = 0.0;
-    double swap = 0.0;
+    // The window's own loop first: each frame computed, drawn and swapped, nothing waited for
+    // in between, as the real-time window does.
     const double loadBefore = loadAverage();
     const double processorBefore = processorSeconds();
     const double threadBefore = threadSeconds();
     const Clock::time_point start = Clock::now();
+    for (int i = 0; i < windowFrames; ++i) {
+        const double seconds = timeline.duration * i / windowFrames;
+        PerformanceFrame frame{};
+        performanceAt(timeline, seconds, &frame);
+        applyFrame(frame);
+        const LookPicture picture = lookPictureAt(look, LookView::Player, kWidth, kHeight, seconds);
+        drawLookFrame(picture, look, palette);
+        glutSwapBuffers();
+        glutMainLoopEvent();
+    }
+    const double wall = since(start);
+    const double processor = processorSeconds() - processorBefore;
+    const double thread = threadSeconds() - threadBefore;
+    const double loadAfter = loadAverage();
+    std::printf("window 1920x1080, %d samples a pixel: %d frames in %.2f s: %.1f frames/s\n",
+                samples, windowFrames, wall, windowFrames / wall);
+    std::printf(
+        "  processor %.1f ms a frame (all threads, the X server's not counted); on %.0f idle "
+        "cores that would be %.1f frames/s; load average %.2f before, %.2f after\n",
+        1000.0 * processor / windowFrames, kCores, windowFrames / (processor / kCores), loadBefore,
+        loadAfter);
+    std::printf("  processor a frame by thread: drawing %.1f ms, the renderer's threads %.1f ms\n",
+                1000.0 * thread / windowFrames, 1000.0 * (processor - thread) / windowFrames);
+    std::fflush(stdout);
+
+    // Then the same frames again, each stage waited for before the next, for the split: the
+    // pure frame, the meshes and regions the drawing builds (pure, timed apart on copies), the
+    // drawing thread's GL calls (which wait for the strip before smoothing it), the renderer
+    // finishing the frame, and the swap.
+    double pure = 0.0;
+    double meshes = 0.0;
+    double calls = 0.0;
+    double finish = 0.0;
+    double swap = 0.0;
+    LookMesh keys;
+    LookMesh hands[2];
+    size_t rectangles = 0;
     for (int i = 0; i < windowFrames; ++i) {
         const double seconds = timeline.duration * i / windowFrames;
         Clock::time_point step = Clock::now();
@@ -215,30 +255,34 @@ window:
         const LookPicture picture = lookPictureAt(look, LookView::Player, kWidth, kHeight, seconds);
         pure += since(step);
         step = Clock::now();
+        keys.vertices.clear();
+        addKeyboard(picture.frame, palette, &keys);
+        for (int h = 0; h < 2; ++h) {
+            hands[h].vertices.clear();
+            addHand(picture.hands[h], palette, &hands[h]);
+        }
+        const LookMesh* const handList[2] = {&hands[0], &hands[1]};
+        rectangles += sceneRegions(picture, handList, 2).size();
+        meshes += since(step);
+        step = Clock::now();
         drawLookFrame(picture, look, palette);
+        calls += since(step);
+        step = Clock::now();
         glFinish();
-        draw += since(step);
+        finish += since(step);
         step = Clock::now();
         glutSwapBuffers();
         glFinish();
         swap += since(step);
         glutMainLoopEvent();
     }
-    const double wall = since(start);
-    const double processor = processorSeconds() - processorBefore;
-    const double thread = threadSeconds() - threadBefore;
-    std::printf("window 1920x1080, %d samples a pixel: %d frames in %.2f s: %.1f frames/s\n",
-                samples, windowFrames, wall, windowFrames / wall);
     std::printf(
-        "  processor %.1f ms a frame (all threads, the X server's not counted); on %.0f idle "
-        "cores that would be %.1f frames/s; load average %.2f before, %.2f after\n",
-        1000.0 * processor / windowFrames, kCores, windowFrames / (processor / kCores), loadBefore,
-        loadAverage());
-    std::printf("  frame computation %.2f ms, GL drawing %.2f ms, swap %.2f ms a frame\n",
-                1000.0 * pure / windowFrames, 1000.0 * draw / windowFrames,
-                1000.0 * swap / windowFrames);
-    std::printf("  processor a frame by thread: drawing %.1f ms, the renderer's threads %.1f ms\n",
-                1000.0 * thread / windowFrames, 1000.0 * (processor - thread) / windowFrames);
+        "  each stage waited for: frame computation %.2f ms, meshes and regions %.2f ms (pure, "
+        "inside the drawing calls), drawing calls %.2f ms, the renderer finishing %.2f ms, swap "
+        "%.2f ms a frame; %.1f rectangles smoothed a frame\n",
+        1000.0 * pure / windowFrames, 1000.0 * meshes / windowFrames,
+        1000.0 * (calls - meshes) / windowFrames, 1000.0 * finish / windowFrames,
+        1000.0 * swap / windowFrames, static_cast<double>(rectangles) / windowFrames);
     std::fflush(stdout);
     return 0;
 }

@@ -93,7 +93,17 @@ void drawLane(const LookCamera& camera, const LaneLayout& lane, const LookFrame&
         const LookColour fill = black ? mix(base, {0, 0, 0}, 0.28f) : base;
         const LookColour edge = mix(base, {0, 0, 0}, 0.6f);
         glColor3f(edge.r, edge.g, edge.b);
-        rect(bar.left, bar.top, bar.right, bar.bottom);
+        if (bar.right - bar.left > 2.0f && bar.bottom - bar.top > 2.0f) {
+            // The edge as a frame round the fill, not a rectangle under it: each pixel of the
+            // bar is filled once (the software renderer pays by the pixel), and rectangles that
+            // share their sides cover the same pixels as the one they divide.
+            rect(bar.left, bar.top, bar.right, bar.top + 1.0f);
+            rect(bar.left, bar.bottom - 1.0f, bar.right, bar.bottom);
+            rect(bar.left, bar.top + 1.0f, bar.left + 1.0f, bar.bottom - 1.0f);
+            rect(bar.right - 1.0f, bar.top + 1.0f, bar.right, bar.bottom - 1.0f);
+        } else {
+            rect(bar.left, bar.top, bar.right, bar.bottom);
+        }
         glColor3f(fill.r, fill.g, fill.b);
         rect(bar.left + 1.0f, bar.top + 1.0f, bar.right - 1.0f, bar.bottom - 1.0f);
         if (bar.printed) {
@@ -369,6 +379,9 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
     glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
     drawHands(palette);
+    // Handed to the renderer now, its raster threads fill the hands while this thread still
+    // transforms the keys and the shadows, instead of waiting for the whole strip at once.
+    glFlush();
     drawKeys(frame, palette);
     drawGaps();
     drawShadows();

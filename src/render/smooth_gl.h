@@ -9,12 +9,13 @@
 // picture in one pass that blends each pixel on an edge with its neighbour across the edge
 // (how far, from the local contrast). It costs one read of the strip, not four samples a
 // pixel. Works in any GL context with framebuffer objects and GLSL 1.30 (the window's and the
-// exporter's); the strip is as large as the picture, texel for pixel.
+// exporter's); the strip holds the picture's rows top..bottom, texel for pixel.
 
-// Binds the off-screen target (made or remade for width x height), with the rows top..bottom
-// (pixels from the top edge) cleared to transparent, and keeps the framebuffer bound before.
-// false when the context cannot give it (then nothing is changed and the caller draws
-// directly).
+// Binds the off-screen target (made or remade for the strip's rows), cleared to transparent,
+// with a viewport that draws the width x height picture's rows top..bottom (pixels from the
+// top edge) onto it, and keeps the framebuffer and viewport before. false when the context
+// cannot give it (then nothing is changed and the caller draws directly). Until
+// endSmoothStrip the caller does not change the viewport.
 bool beginSmoothStrip(int width, int height, int top, int bottom);
 
 // Back to the framebuffer bound before: the strip laid over what it holds, smoothed, its

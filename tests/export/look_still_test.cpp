@@ -1,7 +1,8 @@
 // Stills of the new look of a generated score, measured from their pixels: the keyboard across
 // the picture's width, keys held by the two hands lit in two different hues over their own keys
 // (white and black keys alike, from every camera), a coming note's bar over its key's column a
-// second before it sounds, and no key lit while none is held.
+// second before it sounds, no key lit while none is held, and a picture drawn the same
+// whatever pictures (other cameras, sizes, moments) were drawn before it in the process.
 
 #include <gtest/gtest.h>
 
@@ -401,4 +402,35 @@ TEST_F(LookStills, TheHandsShadowTheKeysUnderThem) {
         }
     }
     EXPECT_GE(shaded, 6);  // enough shaded places were seen to mean something
+}
+
+TEST_F(LookStills, APictureIsTheSameWhateverWasDrawnBeforeIt) {
+    // The smoothing strip's target is kept from picture to picture while it is tall enough, and
+    // remade when it is too small or too tall: a picture drawn after strips of other heights
+    // (other cameras and moments) must come out as it did when drawn first.
+    const Still first = still(2.0, 1280, 720, LookView::Player);
+    const struct {
+        double quarters;
+        int height;
+        LookView view;
+    } before[] = {{2.0, 720, LookView::Follow}, {3.0, 720, LookView::Player},
+                  {2.0, 720, LookView::Side},   {2.0, 800, LookView::Player},
+                  {2.0, 960, LookView::Player}, {2.0, 640, LookView::Player},
+                  {2.0, 720, LookView::Above},  {5.0, 720, LookView::Follow}};
+    for (const auto& other : before) {
+        const Still between = still(other.quarters, 1280, other.height, other.view);
+        const Still again = still(2.0, 1280, 720, LookView::Player);
+        ASSERT_EQ(again.rgb.size(), first.rgb.size());
+        long differing = 0;
+        for (size_t i = 0; i < first.rgb.size(); i += 3) {
+            differing += first.rgb[i] != again.rgb[i] || first.rgb[i + 1] != again.rgb[i + 1] ||
+                                 first.rgb[i + 2] != again.rgb[i + 2]
+                             ? 1
+                             : 0;
+        }
+        EXPECT_EQ(differing, 0) << "after quarter " << other.quarters << " at 1280x" << other.height
+                                << " of view " << static_cast<int>(other.view);
+        // The picture between really was another one.
+        EXPECT_NE(between.rgb, first.rgb);
+    }
 }
