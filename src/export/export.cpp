@@ -156,20 +156,39 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
     return true;
 }
 
-// Puts the performance at `seconds` into the globals the drawing reads, and draws it: the
-// classic scene, or the new look of `look` when the request asks for it.
-void drawMoment(const ExportRequest& request, const Timeline& timeline, const LookPerformance& look,
-                double seconds) {
+// The moment to draw, computed in pure code: the performance at that time, and the new look's
+// picture of it when the request asks for the new look.
+struct Moment {
     PerformanceFrame frame{};
-    performanceAt(timeline, seconds, &frame);
-    applyFrame(frame);
+    LookPicture picture;
+};
+
+void computeMoment(const ExportRequest& request, const Timeline& timeline,
+                   const LookPerformance& look, double seconds, Moment* moment) {
+    performanceAt(timeline, seconds, &moment->frame);
+    if (request.newLook) {
+        moment->picture =
+            lookPictureAt(look, request.lookView, request.width, request.height, seconds);
+    }
+}
+
+// Puts the moment into the globals the drawing reads, and draws it: the classic scene, or the
+// new look of `look`.
+void drawComputedMoment(const ExportRequest& request, const LookPerformance& look,
+                        const Moment& moment) {
+    applyFrame(moment.frame);
     if (!request.newLook) {
         drawHeadlessFrame();
         return;
     }
-    const LookPicture picture =
-        lookPictureAt(look, request.lookView, request.width, request.height, seconds);
-    drawLookFrame(picture, look, request.palette);
+    drawLookFrame(moment.picture, look, request.palette);
+}
+
+void drawMoment(const ExportRequest& request, const Timeline& timeline, const LookPerformance& look,
+                double seconds) {
+    Moment moment;
+    computeMoment(request, timeline, look, seconds, &moment);
+    drawComputedMoment(request, look, moment);
 }
 
 bool openPicture(const ExportRequest& request, std::string* error) {
@@ -398,7 +417,12 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         size_t soundDone = 0;
         long index = 0;
         std::vector<uint8_t> picture;
-        while (pipe.next(&index, &picture)) {
+        for (;;) {
+            const Clock::time_point idle = Clock::now();
+            if (!pipe.next(&index, &picture)) {
+                break;
+            }
+            lastExportFigures.encodeIdleSeconds += secondsSince(idle);
             const Clock::time_point step = Clock::now();
             const size_t soundUntil =
                 std::min(soundFrames, static_cast<size_t>(static_cast<double>(index + 1) *
@@ -427,6 +451,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     bool ok = true;
     std::vector<uint8_t> pixels;
     const double drawThreadStart = threadSeconds();
+    Moment moment;
     for (long i = 0; i < frames && ok; ++i) {
         if (interrupted) {
             error = "interrupted";
@@ -439,10 +464,18 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         }
         lastExportFigures.waitSeconds += secondsSince(step);
         step = Clock::now();
-        drawMoment(request, timeline, look, static_cast<double>(i) / request.fps);
-        finishHeadlessDrawing();
+        computeMoment(request, timeline, look, static_cast<double>(i) / request.fps, &moment);
+        const Clock::time_point issue = Clock::now();
+        lastExportFigures.pureSeconds += std::chrono::duration<double>(issue - step).count();
+        double cpu = threadSeconds();
+        drawComputedMoment(request, look, moment);
+        lastExportFigures.issueThreadSeconds += threadSeconds() - cpu;
         const Clock::time_point read = Clock::now();
+        lastExportFigures.issueSeconds += std::chrono::duration<double>(read - issue).count();
+        // The read waits for the raster threads to finish the picture.
+        cpu = threadSeconds();
         ok = readHeadlessPixels(&pixels, &error, false);
+        lastExportFigures.readThreadSeconds += threadSeconds() - cpu;
         lastExportFigures.readSeconds += secondsSince(read);
         lastExportFigures.drawSeconds += secondsSince(step);
         if (!ok) {
