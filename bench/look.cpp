@@ -94,7 +94,7 @@ bool exportFigures(const std::string& document, const std::string& measures) {
     }
     threads.stop();
     const ExportFigures& f = lastExportFigures;
-    // The sound is synthesised on one thread before the first frame.
+    // The sound is synthesised on a thread of its own, beside the first frames.
     const double processor = processorSeconds() - processorBefore - f.soundSeconds;
     std::remove(request.outputPath.c_str());
     const double perFrame = 1000.0 / static_cast<double>(f.frames);
@@ -114,7 +114,7 @@ bool exportFigures(const std::string& document, const std::string& measures) {
         (f.readSeconds - f.readThreadSeconds) * perFrame, f.waitSeconds * perFrame);
     std::printf(
         "  encoding thread a frame: colour, encoding and writing %.2f ms, waiting for a "
-        "picture %.2f ms; sound synthesis %.1f s before the first frame\n",
+        "picture %.2f ms; sound synthesis %.1f s on its own thread beside the first frames\n",
         f.encodeSeconds * perFrame, f.encodeIdleSeconds * perFrame, f.soundSeconds);
     std::printf(
         "  processor %.1f ms a frame (all threads); on %.0f idle cores that would be %.2fx "

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -267,23 +268,57 @@ private:
 // Buffers in the pipe: one being drawn, one being encoded, one waiting.
 constexpr size_t kPipeBuffers = 3;
 
-// The sound track, whole, before the first frame: the synthesiser renders in order from the
-// start, and the encoder takes it frame by frame beside the pictures.
-bool makeSound(const ExportRequest& request, const Timeline& timeline, std::vector<float>* stereo,
-               std::string* error) {
-    const std::string soundfont =
-        request.soundfont.empty() ? defaultSoundfontPath() : request.soundfont;
-    if (soundfont.empty()) {
-        *error =
-            "no General MIDI SoundFont is installed (install fluid-soundfont-gm, give "
-            "--soundfont FILE, or export without sound with --mute)";
-        return false;
+// The sound track, synthesised whole on a thread of its own while the first frames are drawn
+// (the synthesiser renders in order from the start, and the loudness is measured over the whole
+// track); the encoder takes it frame by frame beside the pictures once it is ready, catching up
+// with the frames encoded before. The thread is joined when the track goes out of scope.
+class SoundTrack {
+public:
+    ~SoundTrack() { wait(); }
+
+    // Starts the synthesis. false with the one line to print when no SoundFont is to be had,
+    // before any work.
+    bool start(const ExportRequest& request, const Timeline& timeline, std::string* error) {
+        const std::string soundfont =
+            request.soundfont.empty() ? defaultSoundfontPath() : request.soundfont;
+        if (soundfont.empty()) {
+            *error =
+                "no General MIDI SoundFont is installed (install fluid-soundfont-gm, give "
+                "--soundfont FILE, or export without sound with --mute)";
+            return false;
+        }
+        thread_ = std::thread([this, soundfont, &timeline] {
+            pthread_setname_np(pthread_self(), "sound");
+            const Clock::time_point started = Clock::now();
+            // Brought to the loudness of other videos, its true peak kept below full scale.
+            ok_ = renderTimelineAudio(timeline, soundfont, kExportSampleRate, &stereo_, &error_) &&
+                  normaliseLoudness(&stereo_, kExportSampleRate, &lastExportFigures.loudnessBefore,
+                                    &lastExportFigures.loudnessAfter, &error_);
+            lastExportFigures.soundSeconds = secondsSince(started);
+            done_.store(true, std::memory_order_release);
+        });
+        return true;
     }
-    // Brought to the loudness of other videos, its true peak kept below full scale.
-    return renderTimelineAudio(timeline, soundfont, kExportSampleRate, stereo, error) &&
-           normaliseLoudness(stereo, kExportSampleRate, &lastExportFigures.loudnessBefore,
-                             &lastExportFigures.loudnessAfter, error);
-}
+
+    // Whether the synthesis has ended (well or not); does not wait.
+    bool ready() const { return done_.load(std::memory_order_acquire); }
+    void wait() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    // Once ready: whether it worked, why not, and the interleaved stereo samples.
+    bool ok() const { return ok_; }
+    const std::string& error() const { return error_; }
+    const std::vector<float>& stereo() const { return stereo_; }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    bool ok_ = false;
+    std::string error_;
+    std::vector<float> stereo_;
+};
 }  // namespace
 
 bool stillPosition(const ScoreTiming& timing, const std::string& at, double* tick,
@@ -362,14 +397,10 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         sayFailure(failed, path, error);
         return 1;
     }
-    std::vector<float> sound;
-    if (request.sound) {
-        const Clock::time_point soundStart = Clock::now();
-        if (!makeSound(request, timeline, &sound, &error)) {
-            sayFailure(failed, path, error);
-            return 1;
-        }
-        lastExportFigures.soundSeconds = secondsSince(soundStart);
+    SoundTrack sound;
+    if (request.sound && !sound.start(request, timeline, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
     }
     if (!openPicture(request, &error)) {
         sayFailure(failed, path, error);
@@ -401,7 +432,6 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         std::max(1L, static_cast<long>(std::ceil(timeline.duration * request.fps - 1e-9)));
     const LookPerformance look =
         request.newLook ? lookOf(timeline, document, request) : LookPerformance{};
-    const size_t soundFrames = sound.size() / 2;
     Progress progress(frames);
 
     // The encoding thread: the sound up to the end of each frame goes in beside it, so the file
@@ -409,12 +439,34 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     FramePipe pipe(kPipeBuffers);
     std::string encodeError;
     bool encodeOk = true;
+    bool soundFailed = false;            // the synthesis failed: its reason is the error
     std::atomic<bool> abandoned{false};  // the drawing failed: the file is not finished
     std::thread encoding([&] {
         // Named, so that a profile (and the benchmark) tells its processor time apart.
         pthread_setname_np(pthread_self(), "encoding");
         const double encodeThreadStart = threadSeconds();
         size_t soundDone = 0;
+        // The sound up to `until` sample frames (clamped to the track), once the track is
+        // ready; false with the reason when the synthesis or the encoding failed.
+        auto soundUpTo = [&](size_t until) {
+            if (!request.sound || !sound.ready()) {
+                return true;
+            }
+            if (!sound.ok()) {
+                encodeError = sound.error();
+                soundFailed = true;
+                return false;
+            }
+            const std::vector<float>& stereo = sound.stereo();
+            until = std::min(until, stereo.size() / 2);
+            if (until <= soundDone) {
+                return true;
+            }
+            const bool encoded = encodeSound(encoder, stereo.data() + soundDone * 2,
+                                             until - soundDone, &encodeError);
+            soundDone = until;
+            return encoded;
+        };
         long index = 0;
         std::vector<uint8_t> picture;
         for (;;) {
@@ -424,13 +476,9 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
             }
             lastExportFigures.encodeIdleSeconds += secondsSince(idle);
             const Clock::time_point step = Clock::now();
-            const size_t soundUntil =
-                std::min(soundFrames, static_cast<size_t>(static_cast<double>(index + 1) *
-                                                          kExportSampleRate / request.fps));
-            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone,
-                                   &encodeError) &&
+            encodeOk = soundUpTo(static_cast<size_t>(static_cast<double>(index + 1) *
+                                                     kExportSampleRate / request.fps)) &&
                        encodeFrame(encoder, picture.data(), &encodeError, true);
-            soundDone = soundUntil;
             lastExportFigures.encodeSeconds += secondsSince(step);
             pipe.giveBack(&picture);
             if (!encodeOk) {
@@ -440,9 +488,8 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         }
         const Clock::time_point step = Clock::now();
         if (!interrupted && !abandoned) {
-            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundFrames - soundDone,
-                                   &encodeError) &&
-                       finishEncoder(encoder, &encodeError);
+            sound.wait();
+            encodeOk = soundUpTo(SIZE_MAX) && finishEncoder(encoder, &encodeError);
         }
         lastExportFigures.encodeSeconds += secondsSince(step);
         lastExportFigures.encodeThreadSeconds = threadSeconds() - encodeThreadStart;
@@ -492,8 +539,10 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     abandoned = !ok;
     pipe.close();
     encoding.join();
+    bool soundReason = false;
     if (ok && !encodeOk) {
         error = encodeError;
+        soundReason = soundFailed;
         ok = false;
     }
     if (ok && interrupted) {
@@ -505,7 +554,8 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     progress.close();
     if (!ok) {
         discardOutput(settings.path.c_str());
-        sayFailure(failed, path, error + "; nothing was written");
+        // A sound that cannot be made is said as it was before any picture was drawn.
+        sayFailure(failed, path, soundReason ? error : error + "; nothing was written");
         return 1;
     }
     if (!publishOutput(settings.path, target.path, &error)) {
