@@ -94,8 +94,9 @@ bool exportFigures(const std::string& document, const std::string& measures) {
     }
     threads.stop();
     const ExportFigures& f = lastExportFigures;
-    // The sound is synthesised on a thread of its own, beside the first frames.
-    const double processor = processorSeconds() - processorBefore - f.soundSeconds;
+    // The sound is synthesised on a thread of its own, beside the first frames: its processor
+    // time is left out, as it does not grow with the frames.
+    const double processor = processorSeconds() - processorBefore - f.soundThreadSeconds;
     std::remove(request.outputPath.c_str());
     const double perFrame = 1000.0 / static_cast<double>(f.frames);
     std::printf(
@@ -114,8 +115,10 @@ bool exportFigures(const std::string& document, const std::string& measures) {
         (f.readSeconds - f.readThreadSeconds) * perFrame, f.waitSeconds * perFrame);
     std::printf(
         "  encoding thread a frame: colour, encoding and writing %.2f ms, waiting for a "
-        "picture %.2f ms; sound synthesis %.1f s on its own thread beside the first frames\n",
-        f.encodeSeconds * perFrame, f.encodeIdleSeconds * perFrame, f.soundSeconds);
+        "picture %.2f ms; sound synthesis %.1f s (%.1f s of processor) on its own thread beside "
+        "the first frames\n",
+        f.encodeSeconds * perFrame, f.encodeIdleSeconds * perFrame, f.soundSeconds,
+        f.soundThreadSeconds);
     std::printf(
         "  processor %.1f ms a frame (all threads); on %.0f idle cores that would be %.2fx "
         "real time; load average %.2f before, %.2f after\n",

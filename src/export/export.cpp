@@ -290,11 +290,13 @@ public:
         thread_ = std::thread([this, soundfont, &timeline] {
             pthread_setname_np(pthread_self(), "sound");
             const Clock::time_point started = Clock::now();
+            const double cpu = threadSeconds();
             // Brought to the loudness of other videos, its true peak kept below full scale.
             ok_ = renderTimelineAudio(timeline, soundfont, kExportSampleRate, &stereo_, &error_) &&
                   normaliseLoudness(&stereo_, kExportSampleRate, &lastExportFigures.loudnessBefore,
                                     &lastExportFigures.loudnessAfter, &error_);
             lastExportFigures.soundSeconds = secondsSince(started);
+            lastExportFigures.soundThreadSeconds = threadSeconds() - cpu;
             done_.store(true, std::memory_order_release);
         });
         return true;

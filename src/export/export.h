@@ -108,6 +108,7 @@ struct ExportFigures {
     // wall-clock figures above.
     double drawThreadSeconds = 0.0;    // the drawing thread, over its frames
     double encodeThreadSeconds = 0.0;  // the encoding thread, over the whole export
+    double soundThreadSeconds = 0.0;   // the sound's synthesis, on a thread of its own
 };
 extern ExportFigures lastExportFigures;
 
