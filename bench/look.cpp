@@ -78,6 +78,65 @@ bool loadAndPlan(const std::string& document) {
     planLeftHand();
     return true;
 }
+
+// Exports measures 1 to `measures` and prints its figures.
+bool exportFigures(const std::string& document, const std::string& measures) {
+    ExportRequest request;
+    request.outputPath = "/tmp/bench_look.mp4";
+    request.width = 1280;
+    request.height = 720;
+    request.fps = 60;
+    request.toMeasure = measures;
+    request.newLook = true;
+    const double loadBefore = loadAverage();
+    const double processorBefore = processorSeconds();
+    ThreadTimes threads;
+    threads.start();
+    if (exportVideo(document, request) != 0) {
+        return false;
+    }
+    threads.stop();
+    const ExportFigures& f = lastExportFigures;
+    // The sound is synthesised on a thread of its own, beside the first frames: its processor
+    // time is left out, as it does not grow with the frames.
+    const double processor = processorSeconds() - processorBefore - f.soundThreadSeconds;
+    std::remove(request.outputPath.c_str());
+    const double perFrame = 1000.0 / static_cast<double>(f.frames);
+    std::printf(
+        "export 1280x720 at 60 frames/s, measures 1-%s: %ld frames, %.1f s "
+        "of video in %.1f s: %.2fx real time, %.1f frames/s\n",
+        measures.c_str(), f.frames, f.videoSeconds, f.wallSeconds, f.videoSeconds / f.wallSeconds,
+        f.frames / f.wallSeconds);
+    // Wall clock a frame on the drawing thread, and within it the waits (wall less its own
+    // processor time: the raster threads' work waited for, or another thread on the core).
+    std::printf(
+        "  drawing thread a frame: pure frame %.2f ms, GL calls %.2f ms (of which waiting "
+        "%.2f ms), read-back %.2f ms (of which waiting for the raster %.2f ms), waiting for a "
+        "free buffer %.2f ms\n",
+        f.pureSeconds * perFrame, f.issueSeconds * perFrame,
+        (f.issueSeconds - f.issueThreadSeconds) * perFrame, f.readSeconds * perFrame,
+        (f.readSeconds - f.readThreadSeconds) * perFrame, f.waitSeconds * perFrame);
+    std::printf(
+        "  encoding thread a frame: colour, encoding and writing %.2f ms, waiting for a "
+        "picture %.2f ms; sound synthesis %.1f s (%.1f s of processor) on its own thread beside "
+        "the first frames\n",
+        f.encodeSeconds * perFrame, f.encodeIdleSeconds * perFrame, f.soundSeconds,
+        f.soundThreadSeconds);
+    std::printf(
+        "  processor %.1f ms a frame (all threads); on %.0f idle cores that would be %.2fx "
+        "real time; load average %.2f before, %.2f after\n",
+        processor * perFrame, kCores, f.videoSeconds / (processor / kCores), loadBefore,
+        loadAverage());
+    // Sampled from /proc in clock ticks: the renderer's raster threads apart.
+    const double renderer = threads.seconds("llvmpipe");
+    std::printf(
+        "  processor a frame by thread: drawing %.1f ms, encoding %.1f ms, renderer's raster "
+        "threads %.1f ms (sampled), other %.1f ms\n",
+        f.drawThreadSeconds * perFrame, f.encodeThreadSeconds * perFrame, renderer * perFrame,
+        (processor - f.drawThreadSeconds - f.encodeThreadSeconds - renderer) * perFrame);
+    std::fflush(stdout);
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,64 +168,9 @@ int main(int argc, char** argv) {
         }
         close(pipeEnds[0]);
     }
-    if (!windowAlone) {
-        // ---- Export ----
-        ExportRequest request;
-        request.outputPath = "/tmp/bench_look.mp4";
-        request.width = 1280;
-        request.height = 720;
-        request.fps = 60;
-        request.toMeasure = measures;
-        request.newLook = true;
-        const double loadBefore = loadAverage();
-        const double processorBefore = processorSeconds();
-        ThreadTimes threads;
-        threads.start();
-        if (exportVideo(document, request) != 0) {
-            return 1;
-        }
-        threads.stop();
-        const ExportFigures& f = lastExportFigures;
-        // The sound is synthesised on one thread before the first frame.
-        const double processor = processorSeconds() - processorBefore - f.soundSeconds;
-        std::remove(request.outputPath.c_str());
-        std::printf(
-            "export 1280x720 at 60 frames/s, measures 1-%s: %ld frames, %.1f s of video in "
-            "%.1f s: %.2fx real time, %.1f frames/s\n",
-            measures.c_str(), f.frames, f.videoSeconds, f.wallSeconds,
-            f.videoSeconds / f.wallSeconds, f.frames / f.wallSeconds);
-        std::printf(
-            "  drawing %.1f ms and read-back %.1f ms a frame; encoding (own thread) %.1f ms a "
-            "frame; drawing waited %.1f ms a frame for a free buffer; sound synthesis %.1f s\n",
-            1000.0 * (f.drawSeconds - f.readSeconds) / f.frames, 1000.0 * f.readSeconds / f.frames,
-            1000.0 * f.encodeSeconds / f.frames, 1000.0 * f.waitSeconds / f.frames, f.soundSeconds);
-        std::printf(
-            "  processor %.1f ms a frame (all threads); on %.0f idle cores that would be %.2fx "
-            "real time; load average %.2f before, %.2f after\n",
-            1000.0 * processor / f.frames, kCores, f.videoSeconds / (processor / kCores),
-            loadBefore, loadAverage());
-        // The drawing thread runs GL's calls and vertex work; the renderer's raster threads
-        // and the encoder library's own threads make up the rest.
-        std::printf(
-            "  processor a frame by thread: drawing %.1f ms, encoding %.1f ms, the renderer's "
-            "and the encoder's worker threads %.1f ms\n",
-            1000.0 * f.drawThreadSeconds / f.frames, 1000.0 * f.encodeThreadSeconds / f.frames,
-            1000.0 * (processor - f.drawThreadSeconds - f.encodeThreadSeconds) / f.frames);
-        // Sampled from /proc in clock ticks, the sound's synthesis included in the drawing
-        // thread's: the workers apart.
-        const long self = static_cast<long>(getpid());
-        const double renderer = threads.seconds("llvmpipe");
-        const double encoding = threads.seconds("encoding");
-        const double all = threads.seconds("") - threads.seconds("sampler");
-        const double drawing = threads.secondsOf(self) - f.soundSeconds;
-        std::printf(
-            "  sampled a frame: renderer's raster threads %.1f ms, encoding thread and its "
-            "workers %.1f ms, other threads (the encoder's workers) %.1f ms, drawing thread "
-            "%.1f ms\n",
-            1000.0 * renderer / f.frames, 1000.0 * encoding / f.frames,
-            1000.0 * (all - renderer - encoding - threads.secondsOf(self)) / f.frames,
-            1000.0 * drawing / f.frames);
-        std::fflush(stdout);
+    // ---- Export ----
+    if (!windowAlone && !exportFigures(document, measures)) {
+        return 1;
     }
     if (!hasDisplay || child < 0 || windowFrames <= 0) {
         if (child > 0) {

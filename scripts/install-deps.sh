@@ -16,7 +16,7 @@ packages=(
     libsmf-dev
     libfluidsynth-dev fluid-soundfont-gm libebur128-dev
     libegl-dev libegl1-mesa-dev libgbm-dev
-    libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg libyuv-dev
     sox
     libglm-dev libfreetype-dev fonts-dejavu-core
     python3

@@ -5,12 +5,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <cerrno>
 
+#include "export/colour.h"
 #include "export/faults.h"
 
 struct VideoEncoder {
@@ -20,7 +20,6 @@ struct VideoEncoder {
     AVStream* videoStream = nullptr;
     AVCodecContext* video = nullptr;
     AVFrame* picture = nullptr;
-    SwsContext* scaler = nullptr;
     int64_t nextPicture = 0;
     AVStream* soundStream = nullptr;
     AVCodecContext* sound = nullptr;
@@ -131,17 +130,6 @@ bool openVideo(VideoEncoder* e, const EncoderSettings& s, std::string* error) {
     status = exportCallFails() ? injected() : av_frame_get_buffer(e->picture, 0);
     if (status < 0) {
         *error = avReason("no memory for a video frame", status);
-        return false;
-    }
-    // The picture keeps its size, so only the colour halves are sampled: one pixel of each two
-    // by two takes half the converter's time of a filter, and a colour's edge moved by a pixel in
-    // the halved colour planes does not show.
-    e->scaler = exportCallFails()
-                    ? nullptr
-                    : sws_getContext(s.width, s.height, AV_PIX_FMT_RGBA, s.width, s.height,
-                                     AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
-    if (e->scaler == nullptr) {
-        *error = "the colour converter would not start";
         return false;
     }
     return true;
@@ -260,14 +248,18 @@ bool encodeFrame(VideoEncoder* e, const uint8_t* rgba, std::string* error, bool 
         *error = avReason("no memory for a video frame", status);
         return false;
     }
-    // Rows from the bottom up are read from the last one with a negative stride.
-    const int row = e->video->width * 4;
-    const uint8_t* planes[1] = {bottomUp ? rgba + static_cast<size_t>(row) *
-                                                      static_cast<size_t>(e->video->height - 1)
-                                         : rgba};
-    const int strides[1] = {bottomUp ? -row : row};
-    sws_scale(e->scaler, planes, strides, 0, e->video->height, e->picture->data,
-              e->picture->linesize);
+    YuvPlanes planes;
+    planes.y = e->picture->data[0];
+    planes.u = e->picture->data[1];
+    planes.v = e->picture->data[2];
+    planes.yStride = e->picture->linesize[0];
+    planes.uStride = e->picture->linesize[1];
+    planes.vStride = e->picture->linesize[2];
+    if (!rgbaToYuv420(rgba, e->video->width, e->video->height, bottomUp, planes)) {
+        *error = "the colour converter refused a frame of " + std::to_string(e->video->width) +
+                 "x" + std::to_string(e->video->height);
+        return false;
+    }
     e->picture->pts = e->nextPicture++;
     return sendFrame(e, e->video, e->videoStream, e->picture, error);
 }
@@ -332,7 +324,6 @@ void closeEncoder(VideoEncoder* e) {
     if (e->format != nullptr && e->format->pb != nullptr) {
         avio_closep(&e->format->pb);
     }
-    sws_freeContext(e->scaler);
     av_frame_free(&e->picture);
     av_frame_free(&e->soundFrame);
     avcodec_free_context(&e->video);

@@ -5,8 +5,8 @@
 #include <string>
 
 // An MP4 file of H.264 video and, when asked for, AAC stereo sound, written through FFmpeg's
-// libraries (libavformat, libavcodec, libswscale) in this process: no external program, every
-// failure is seen where it happens and reported in one line.
+// libraries (libavformat, libavcodec) in this process, the colour turned by export/colour.h: no
+// external program, every failure is seen where it happens and reported in one line.
 
 struct EncoderSettings {
     std::string path;  // the file to write (the exporter passes its temporary)

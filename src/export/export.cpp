@@ -8,6 +8,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -156,20 +157,39 @@ bool makeTimeline(const std::string& document, const ExportRequest& request, Tim
     return true;
 }
 
-// Puts the performance at `seconds` into the globals the drawing reads, and draws it: the
-// classic scene, or the new look of `look` when the request asks for it.
-void drawMoment(const ExportRequest& request, const Timeline& timeline, const LookPerformance& look,
-                double seconds) {
+// The moment to draw, computed in pure code: the performance at that time, and the new look's
+// picture of it when the request asks for the new look.
+struct Moment {
     PerformanceFrame frame{};
-    performanceAt(timeline, seconds, &frame);
-    applyFrame(frame);
+    LookPicture picture;
+};
+
+void computeMoment(const ExportRequest& request, const Timeline& timeline,
+                   const LookPerformance& look, double seconds, Moment* moment) {
+    performanceAt(timeline, seconds, &moment->frame);
+    if (request.newLook) {
+        moment->picture =
+            lookPictureAt(look, request.lookView, request.width, request.height, seconds);
+    }
+}
+
+// Puts the moment into the globals the drawing reads, and draws it: the classic scene, or the
+// new look of `look`.
+void drawComputedMoment(const ExportRequest& request, const LookPerformance& look,
+                        const Moment& moment) {
+    applyFrame(moment.frame);
     if (!request.newLook) {
         drawHeadlessFrame();
         return;
     }
-    const LookPicture picture =
-        lookPictureAt(look, request.lookView, request.width, request.height, seconds);
-    drawLookFrame(picture, look, request.palette);
+    drawLookFrame(moment.picture, look, request.palette);
+}
+
+void drawMoment(const ExportRequest& request, const Timeline& timeline, const LookPerformance& look,
+                double seconds) {
+    Moment moment;
+    computeMoment(request, timeline, look, seconds, &moment);
+    drawComputedMoment(request, look, moment);
 }
 
 bool openPicture(const ExportRequest& request, std::string* error) {
@@ -248,23 +268,59 @@ private:
 // Buffers in the pipe: one being drawn, one being encoded, one waiting.
 constexpr size_t kPipeBuffers = 3;
 
-// The sound track, whole, before the first frame: the synthesiser renders in order from the
-// start, and the encoder takes it frame by frame beside the pictures.
-bool makeSound(const ExportRequest& request, const Timeline& timeline, std::vector<float>* stereo,
-               std::string* error) {
-    const std::string soundfont =
-        request.soundfont.empty() ? defaultSoundfontPath() : request.soundfont;
-    if (soundfont.empty()) {
-        *error =
-            "no General MIDI SoundFont is installed (install fluid-soundfont-gm, give "
-            "--soundfont FILE, or export without sound with --mute)";
-        return false;
+// The sound track, synthesised whole on a thread of its own while the first frames are drawn
+// (the synthesiser renders in order from the start, and the loudness is measured over the whole
+// track); the encoder takes it frame by frame beside the pictures once it is ready, catching up
+// with the frames encoded before. The thread is joined when the track goes out of scope.
+class SoundTrack {
+public:
+    ~SoundTrack() { wait(); }
+
+    // Starts the synthesis. false with the one line to print when no SoundFont is to be had,
+    // before any work.
+    bool start(const ExportRequest& request, const Timeline& timeline, std::string* error) {
+        const std::string soundfont =
+            request.soundfont.empty() ? defaultSoundfontPath() : request.soundfont;
+        if (soundfont.empty()) {
+            *error =
+                "no General MIDI SoundFont is installed (install fluid-soundfont-gm, give "
+                "--soundfont FILE, or export without sound with --mute)";
+            return false;
+        }
+        thread_ = std::thread([this, soundfont, &timeline] {
+            pthread_setname_np(pthread_self(), "sound");
+            const Clock::time_point started = Clock::now();
+            const double cpu = threadSeconds();
+            // Brought to the loudness of other videos, its true peak kept below full scale.
+            ok_ = renderTimelineAudio(timeline, soundfont, kExportSampleRate, &stereo_, &error_) &&
+                  normaliseLoudness(&stereo_, kExportSampleRate, &lastExportFigures.loudnessBefore,
+                                    &lastExportFigures.loudnessAfter, &error_);
+            lastExportFigures.soundSeconds = secondsSince(started);
+            lastExportFigures.soundThreadSeconds = threadSeconds() - cpu;
+            done_.store(true, std::memory_order_release);
+        });
+        return true;
     }
-    // Brought to the loudness of other videos, its true peak kept below full scale.
-    return renderTimelineAudio(timeline, soundfont, kExportSampleRate, stereo, error) &&
-           normaliseLoudness(stereo, kExportSampleRate, &lastExportFigures.loudnessBefore,
-                             &lastExportFigures.loudnessAfter, error);
-}
+
+    // Whether the synthesis has ended (well or not); does not wait.
+    bool ready() const { return done_.load(std::memory_order_acquire); }
+    void wait() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    // Once ready: whether it worked, why not, and the interleaved stereo samples.
+    bool ok() const { return ok_; }
+    const std::string& error() const { return error_; }
+    const std::vector<float>& stereo() const { return stereo_; }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    bool ok_ = false;
+    std::string error_;
+    std::vector<float> stereo_;
+};
 }  // namespace
 
 bool stillPosition(const ScoreTiming& timing, const std::string& at, double* tick,
@@ -343,14 +399,10 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         sayFailure(failed, path, error);
         return 1;
     }
-    std::vector<float> sound;
-    if (request.sound) {
-        const Clock::time_point soundStart = Clock::now();
-        if (!makeSound(request, timeline, &sound, &error)) {
-            sayFailure(failed, path, error);
-            return 1;
-        }
-        lastExportFigures.soundSeconds = secondsSince(soundStart);
+    SoundTrack sound;
+    if (request.sound && !sound.start(request, timeline, &error)) {
+        sayFailure(failed, path, error);
+        return 1;
     }
     if (!openPicture(request, &error)) {
         sayFailure(failed, path, error);
@@ -382,7 +434,6 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         std::max(1L, static_cast<long>(std::ceil(timeline.duration * request.fps - 1e-9)));
     const LookPerformance look =
         request.newLook ? lookOf(timeline, document, request) : LookPerformance{};
-    const size_t soundFrames = sound.size() / 2;
     Progress progress(frames);
 
     // The encoding thread: the sound up to the end of each frame goes in beside it, so the file
@@ -390,23 +441,46 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     FramePipe pipe(kPipeBuffers);
     std::string encodeError;
     bool encodeOk = true;
+    bool soundFailed = false;            // the synthesis failed: its reason is the error
     std::atomic<bool> abandoned{false};  // the drawing failed: the file is not finished
     std::thread encoding([&] {
         // Named, so that a profile (and the benchmark) tells its processor time apart.
         pthread_setname_np(pthread_self(), "encoding");
         const double encodeThreadStart = threadSeconds();
         size_t soundDone = 0;
+        // The sound up to `until` sample frames (clamped to the track), once the track is
+        // ready; false with the reason when the synthesis or the encoding failed.
+        auto soundUpTo = [&](size_t until) {
+            if (!request.sound || !sound.ready()) {
+                return true;
+            }
+            if (!sound.ok()) {
+                encodeError = sound.error();
+                soundFailed = true;
+                return false;
+            }
+            const std::vector<float>& stereo = sound.stereo();
+            until = std::min(until, stereo.size() / 2);
+            if (until <= soundDone) {
+                return true;
+            }
+            const bool encoded = encodeSound(encoder, stereo.data() + soundDone * 2,
+                                             until - soundDone, &encodeError);
+            soundDone = until;
+            return encoded;
+        };
         long index = 0;
         std::vector<uint8_t> picture;
-        while (pipe.next(&index, &picture)) {
+        for (;;) {
+            const Clock::time_point idle = Clock::now();
+            if (!pipe.next(&index, &picture)) {
+                break;
+            }
+            lastExportFigures.encodeIdleSeconds += secondsSince(idle);
             const Clock::time_point step = Clock::now();
-            const size_t soundUntil =
-                std::min(soundFrames, static_cast<size_t>(static_cast<double>(index + 1) *
-                                                          kExportSampleRate / request.fps));
-            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundUntil - soundDone,
-                                   &encodeError) &&
+            encodeOk = soundUpTo(static_cast<size_t>(static_cast<double>(index + 1) *
+                                                     kExportSampleRate / request.fps)) &&
                        encodeFrame(encoder, picture.data(), &encodeError, true);
-            soundDone = soundUntil;
             lastExportFigures.encodeSeconds += secondsSince(step);
             pipe.giveBack(&picture);
             if (!encodeOk) {
@@ -416,9 +490,8 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         }
         const Clock::time_point step = Clock::now();
         if (!interrupted && !abandoned) {
-            encodeOk = encodeSound(encoder, sound.data() + soundDone * 2, soundFrames - soundDone,
-                                   &encodeError) &&
-                       finishEncoder(encoder, &encodeError);
+            sound.wait();
+            encodeOk = soundUpTo(SIZE_MAX) && finishEncoder(encoder, &encodeError);
         }
         lastExportFigures.encodeSeconds += secondsSince(step);
         lastExportFigures.encodeThreadSeconds = threadSeconds() - encodeThreadStart;
@@ -427,6 +500,7 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     bool ok = true;
     std::vector<uint8_t> pixels;
     const double drawThreadStart = threadSeconds();
+    Moment moment;
     for (long i = 0; i < frames && ok; ++i) {
         if (interrupted) {
             error = "interrupted";
@@ -439,10 +513,18 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         }
         lastExportFigures.waitSeconds += secondsSince(step);
         step = Clock::now();
-        drawMoment(request, timeline, look, static_cast<double>(i) / request.fps);
-        finishHeadlessDrawing();
+        computeMoment(request, timeline, look, static_cast<double>(i) / request.fps, &moment);
+        const Clock::time_point issue = Clock::now();
+        lastExportFigures.pureSeconds += std::chrono::duration<double>(issue - step).count();
+        double cpu = threadSeconds();
+        drawComputedMoment(request, look, moment);
+        lastExportFigures.issueThreadSeconds += threadSeconds() - cpu;
         const Clock::time_point read = Clock::now();
+        lastExportFigures.issueSeconds += std::chrono::duration<double>(read - issue).count();
+        // The read waits for the raster threads to finish the picture.
+        cpu = threadSeconds();
         ok = readHeadlessPixels(&pixels, &error, false);
+        lastExportFigures.readThreadSeconds += threadSeconds() - cpu;
         lastExportFigures.readSeconds += secondsSince(read);
         lastExportFigures.drawSeconds += secondsSince(step);
         if (!ok) {
@@ -459,8 +541,10 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     abandoned = !ok;
     pipe.close();
     encoding.join();
+    bool soundReason = false;
     if (ok && !encodeOk) {
         error = encodeError;
+        soundReason = soundFailed;
         ok = false;
     }
     if (ok && interrupted) {
@@ -472,7 +556,8 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
     progress.close();
     if (!ok) {
         discardOutput(settings.path.c_str());
-        sayFailure(failed, path, error + "; nothing was written");
+        // A sound that cannot be made is said as it was before any picture was drawn.
+        sayFailure(failed, path, soundReason ? error : error + "; nothing was written");
         return 1;
     }
     if (!publishOutput(settings.path, target.path, &error)) {

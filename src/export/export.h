@@ -93,13 +93,22 @@ struct ExportFigures {
     double soundSeconds = 0.0;   // synthesising the sound track
     double encodeSeconds = 0.0;  // colour conversion, encoding and writing (its own thread)
     double waitSeconds = 0.0;    // drawing waiting for a free picture buffer
-    Loudness loudnessBefore;     // the sound track as synthesised
-    Loudness loudnessAfter;      // as written, after the normalising gain
+    // The drawing thread's frame, by stage (wall clock, and its own processor time where the
+    // difference is waiting): the pure frame (pose, lane, picture), the GL calls, the read-back
+    // (which waits for the raster threads to finish the picture read).
+    double pureSeconds = 0.0;
+    double issueSeconds = 0.0;
+    double issueThreadSeconds = 0.0;
+    double readThreadSeconds = 0.0;
+    double encodeIdleSeconds = 0.0;  // the encoding thread waiting for a picture
+    Loudness loudnessBefore;         // the sound track as synthesised
+    Loudness loudnessAfter;          // as written, after the normalising gain
     // Processor time of the two threads themselves (the renderer's and the encoder library's own
     // threads not counted), which other work on the machine does not inflate as it does the
     // wall-clock figures above.
     double drawThreadSeconds = 0.0;    // the drawing thread, over its frames
     double encodeThreadSeconds = 0.0;  // the encoding thread, over the whole export
+    double soundThreadSeconds = 0.0;   // the sound's synthesis, on a thread of its own
 };
 extern ExportFigures lastExportFigures;
 
