@@ -18,10 +18,9 @@
 #include "fingering/optimal_planner.h"
 #include "geometry/key_layout.h"
 #include "score/score_model.h"
+#include "support/training_pieces.h"
 
 namespace {
-
-const std::string kData = QUORVEL_SOURCE_DIR "/data/fingering-train";
 
 class FittedLearning : public ::testing::Test {
 protected:
@@ -29,18 +28,7 @@ protected:
         buildKeyLayout();
         setStartValues();
         createKeyStates();
-        std::vector<SplitEntry> split;
-        std::string error;
-        ASSERT_TRUE(readSplit(kData + "/split.tsv", &split, &error)) << error;
-        for (const SplitEntry& e : split) {
-            // Every other Mutopia training piece: real editors' sparse fingerings.
-            if (e.role != "train" || e.piece.rfind("mutopia-", 0) != 0 || ++seen % 2 == 0) {
-                continue;
-            }
-            CorpusPiece piece;
-            ASSERT_TRUE(readCorpusPiece(kData + "/pieces/" + e.piece, &piece, &error)) << error;
-            pieces.push_back(piece);
-        }
+        ASSERT_TRUE(test_support::readMutopiaTraining(true, &pieces));
         ASSERT_GE(pieces.size(), 10u);
         for (const CorpusPiece& p : pieces) {
             learnFrom.push_back(&p);
@@ -68,7 +56,6 @@ protected:
         return got;
     }
 
-    int seen = 0;
     std::vector<CorpusPiece> pieces;
     std::vector<const CorpusPiece*> learnFrom;
     fitted::Counts counts;

@@ -18,10 +18,9 @@
 #include "fingering/optimal_planner.h"
 #include "geometry/key_layout.h"
 #include "score/score_model.h"
+#include "support/training_pieces.h"
 
 namespace {
-
-const std::string kData = QUORVEL_SOURCE_DIR "/data/fingering-train";
 
 class FittedPlace : public ::testing::Test {
 protected:
@@ -29,17 +28,7 @@ protected:
         buildKeyLayout();
         setStartValues();
         createKeyStates();
-        std::vector<SplitEntry> split;
-        std::string error;
-        ASSERT_TRUE(readSplit(kData + "/split.tsv", &split, &error)) << error;
-        for (const SplitEntry& e : split) {
-            if (e.role != "train" || e.piece.rfind("mutopia-", 0) != 0) {
-                continue;
-            }
-            CorpusPiece piece;
-            ASSERT_TRUE(readCorpusPiece(kData + "/pieces/" + e.piece, &piece, &error)) << error;
-            pieces.push_back(piece);
-        }
+        ASSERT_TRUE(test_support::readMutopiaTraining(false, &pieces));
         ASSERT_GE(pieces.size(), 20u);
     }
 
