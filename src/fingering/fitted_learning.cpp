@@ -1,5 +1,6 @@
 #include "fingering/fitted_learning.h"
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <numeric>
@@ -96,6 +97,13 @@ struct Table {
     std::vector<std::vector<uint32_t>> groups;
 };
 
+// The learning's view of one of the costs' tables, with nothing summed or grouped yet.
+template <size_t N>
+Table tableOf(std::array<float, N>* cells, float weight, const std::vector<double>& planned,
+              const std::vector<double>& printed, KeyOf key) {
+    return Table{cells->data(), N, weight, &planned, &printed, key, {}, {}};
+}
+
 }  // namespace
 
 std::vector<PrintedFinger> plannedFingers(const std::vector<PlacedNote>& notes) {
@@ -123,46 +131,13 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
     Costs costs = counted;
     Counts planned, printed;
     std::vector<Table> tables = {
-        {costs.transition.data(),
-         costs.transition.size(),
-         costs.weight[kTransitionWeight],
-         &planned.transition,
-         &printed.transition,
-         transitionKey,
-         {},
-         {}},
-        {costs.chord.data(),
-         costs.chord.size(),
-         costs.weight[kChordWeight],
-         &planned.chord,
-         &printed.chord,
-         chordKey,
-         {},
-         {}},
-        {costs.start.data(),
-         costs.start.size(),
-         costs.weight[kStartWeight],
-         &planned.start,
-         &printed.start,
-         startKey,
-         {},
-         {}},
-        {costs.figure.data(),
-         costs.figure.size(),
-         costs.weight[kFigureWeight],
-         &planned.figure,
-         &printed.figure,
-         figureKey,
-         {},
-         {}},
-        {costs.place.data(),
-         costs.place.size(),
-         costs.weight[kPlaceWeight],
-         &planned.place,
-         &printed.place,
-         placeKey,
-         {},
-         {}},
+        tableOf(&costs.transition, costs.weight[kTransitionWeight], planned.transition,
+                printed.transition, transitionKey),
+        tableOf(&costs.chord, costs.weight[kChordWeight], planned.chord, printed.chord, chordKey),
+        tableOf(&costs.start, costs.weight[kStartWeight], planned.start, printed.start, startKey),
+        tableOf(&costs.figure, costs.weight[kFigureWeight], planned.figure, printed.figure,
+                figureKey),
+        tableOf(&costs.place, costs.weight[kPlaceWeight], planned.place, printed.place, placeKey),
     };
     for (Table& t : tables) {
         t.sum.assign(t.size, 0.0);
