@@ -265,16 +265,33 @@ void keepToLanes(const glm::vec3* bases, glm::vec3* targets, const float* streng
     // Each finger kept to its lane from where its neighbours are kept (a held finger stays
     // where its key is), by as much as its strength says: every step is continuous in the
     // places and the strengths, so a finger just let go moves its neighbours only gradually.
+    // Kept from the thumb's side first and then from the little finger's, and the other way
+    // round, and the two taken half each: free fingers squeezed between two held ones (less
+    // room than their lanes) then share the room evenly instead of all being pushed against
+    // the one held finger the last pass starts from.
     float kept[5];
+    float other[5];
     std::copy(across, across + 5, kept);
-    auto keepTo = [&](int f, float place) {
-        kept[f] += std::clamp(strength[f], 0.0f, 1.0f) * (place - kept[f]);
+    std::copy(across, across + 5, other);
+    auto keepTo = [&](float* at, int f, float place) {
+        at[f] += std::clamp(strength[f], 0.0f, 1.0f) * (place - at[f]);
     };
-    for (int f = 2; f < 5; ++f) {
-        keepTo(f, std::max(kept[f], kept[f - 1] + laneGap(f - 1, f)));
-    }
-    for (int f = 3; f >= 0; --f) {
-        keepTo(f, std::min(kept[f], kept[f + 1] - laneGap(f, f + 1)));
+    auto fromThumb = [&](float* at) {
+        for (int f = 2; f < 5; ++f) {
+            keepTo(at, f, std::max(at[f], at[f - 1] + laneGap(f - 1, f)));
+        }
+    };
+    auto fromLittle = [&](float* at) {
+        for (int f = 3; f >= 0; --f) {
+            keepTo(at, f, std::min(at[f], at[f + 1] - laneGap(f, f + 1)));
+        }
+    };
+    fromThumb(kept);
+    fromLittle(kept);
+    fromLittle(other);
+    fromThumb(other);
+    for (int f = 0; f < 5; ++f) {
+        kept[f] = 0.5f * (kept[f] + other[f]);
     }
     // A finger its neighbour on the thumb's side still comes nearer than the lane (a thumb
     // held under the hand, a finger crossing over the thumb) goes over it: it rises by as much
@@ -510,6 +527,25 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         if (n.onset <= a.leave + 1e-9 && n.keyUp > a.leave &&
             std::fabs(own - b.x) > kSideReach[n.finger]) {
             motion.letGo[i] = std::max(a.leave, std::min(n.keyUp, n.onset + kStrike));
+        }
+    }
+    // A finger whose key another finger plays next makes way for it a stroke before, as a
+    // pianist changing fingers on a repeated key does (or halfway through its note when the
+    // note is shorter): held to the end, the two fingertips would come together on the key.
+    for (size_t i = 0; i < motion.notes.size(); ++i) {
+        const HandNote& n = motion.notes[i];
+        for (size_t j = i + 1; j < motion.notes.size(); ++j) {
+            const HandNote& later = motion.notes[j];
+            if (later.onset > motion.letGo[i] + kStrike) {
+                break;
+            }
+            if (later.key != n.key || later.finger == n.finger || later.onset <= n.onset + 1e-9) {
+                continue;
+            }
+            const double makeWay =
+                std::max(later.onset - kStrike, n.onset + 0.5 * (later.onset - n.onset));
+            motion.letGo[i] = std::min(motion.letGo[i], makeWay);
+            break;
         }
     }
     return motion;
