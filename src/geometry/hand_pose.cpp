@@ -85,6 +85,41 @@ glm::vec2 chainTip(const float* lengths, float phi, float theta, float coupling)
     return tip;
 }
 
+// How far a finger's bending plane may turn aside from the hand's length (the knuckle's
+// sideways play), and the most it is turned about its base-to-tip line to keep within that.
+constexpr float kSplayMost = 20.0f / kDegrees;
+constexpr float kSplayTurnMost = 30.0f / kDegrees;
+
+// The turn about the base-to-tip line that brings the plane's forward direction within
+// kSplayMost of the hand's length (straight ahead, -z): the least turn that does, in steps of
+// a degree, or the best within kSplayTurnMost.
+template <typename Turn>
+float splayTwist(glm::vec3 along, const Turn& turn) {
+    auto aside = [&](float by) {
+        const glm::vec3 f = turn(along, by);
+        return std::fabs(std::atan2(f.x, -f.z));
+    };
+    if (aside(0.0f) <= kSplayMost) {
+        return 0.0f;
+    }
+    float best = 0.0f;
+    float bestAside = aside(0.0f);
+    constexpr float kStep = 1.0f / kDegrees;
+    for (float by = kStep; by <= kSplayTurnMost; by += kStep) {
+        for (float sign : {1.0f, -1.0f}) {
+            const float a = aside(sign * by);
+            if (a <= kSplayMost) {
+                return sign * by;
+            }
+            if (a < bestAside) {
+                bestAside = a;
+                best = sign * by;
+            }
+        }
+    }
+    return best;
+}
+
 // Places the chain from `base` so that its tip reaches `target`, within the joints' limits;
 // when the target is out of reach the tip gets as near as the limits allow. The chain bends in
 // the upright plane through its base and its target, turned about the line between them by
@@ -121,15 +156,29 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
     // tip on its target, as they are.
     glm::vec3 forward = along;
     glm::vec3 up(0.0f, 1.0f, 0.0f);
-    if (twist != 0.0f && glm::length(toward) > 1e-4f) {
+    if (glm::length(toward) > 1e-4f) {
         const glm::vec3 axis = glm::normalize(toward);
         auto turn = [&axis](glm::vec3 v, float by) {
             return v * std::cos(by) + glm::cross(axis, v) * std::sin(by) +
                    axis * glm::dot(axis, v) * (1.0f - std::cos(by));
         };
-        if (glm::dot(turn(up, twist), outward) < glm::dot(turn(up, -twist), outward)) {
-            twist = -twist;
+        if (twist != 0.0f) {
+            if (glm::dot(turn(up, twist), outward) < glm::dot(turn(up, -twist), outward)) {
+                twist = -twist;
+            }
+        } else {
+            // A finger's knuckle turns it only a little aside from the hand's length; a tip
+            // almost under its knuckle but off to one side would otherwise turn the finger's
+            // plane far round, its middle joint swinging across the neighbour's bones.
+            twist = splayTwist(along, turn);
         }
+    }
+    if (twist != 0.0f) {
+        const glm::vec3 axis = glm::normalize(toward);
+        auto turn = [&axis](glm::vec3 v, float by) {
+            return v * std::cos(by) + glm::cross(axis, v) * std::sin(by) +
+                   axis * glm::dot(axis, v) * (1.0f - std::cos(by));
+        };
         forward = turn(along, twist);
         up = turn(up, twist);
     }

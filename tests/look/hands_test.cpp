@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -361,6 +362,38 @@ TEST(LookHands, FingersAtRestKeepApartAndTheContactMeasureIsExact) {
     }
 }
 
+namespace {
+// What finger `finger` of a hand is doing at `t`: holding a key, coming down onto its next
+// (within a stroke of its onset), rising from its last, or free; with the milliseconds to or
+// from the note.
+std::string fingerPhase(const HandMotion& motion, int finger, double t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "free");
+    double nearest = 1e9;
+    for (size_t i = 0; i < motion.notes.size(); ++i) {
+        const HandNote& n = motion.notes[i];
+        if (n.finger != finger) {
+            continue;
+        }
+        const double up = i < motion.letGo.size() ? motion.letGo[i] : n.keyUp;
+        if (n.onset <= t && t < up) {
+            std::snprintf(text, sizeof text, "holding key %d", n.key);
+            return text;
+        }
+        if (n.onset > t && n.onset - t < kStrike && n.onset - t < nearest) {
+            nearest = n.onset - t;
+            std::snprintf(text, sizeof text, "landing on %d in %.0f ms", n.key,
+                          (n.onset - t) * 1000.0);
+        } else if (t >= up && t - up < kStrike && t - up < nearest) {
+            nearest = t - up;
+            std::snprintf(text, sizeof text, "rising from %d %.0f ms ago", n.key,
+                          (t - up) * 1000.0);
+        }
+    }
+    return text;
+}
+}  // namespace
+
 TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
     // The fingers' solids (the drawn thickness) of one hand, 60 times a second over every piece:
     // two fingers may touch, going into each other by up to a millimetre (the skin gives where
@@ -370,7 +403,7 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
     // lanes. Two fingers both holding keys never go into each other (a thumb passing under, a
     // finger crossing over), and no contact anywhere is deeper than a bound.
     constexpr float kTouch = 1.0f / 74.6f;
-    constexpr float kDeepest = 16.0f / 74.6f;
+    constexpr float kDeepest = 15.5f / 74.6f;
     buildKeyLayout();
     int travelFrames = 0;
     int travelDeeper = 0;
@@ -380,6 +413,10 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
         int frames[2] = {0, 0};  // standing, travelling
         int deeper[2] = {0, 0};  // of those, with fingers further in than a touch
         float deepest[2] = {0.0f, 0.0f};
+        // Where the piece's deepest contact is: its time, its fingers and what each is doing.
+        FingerContact worst;
+        double worstAt = 0.0;
+        int worstHand = 0;
         for (double t = 0.0; t < performance.duration; t += 1.0 / 60.0) {
             for (int hand = 0; hand < 2; ++hand) {
                 const HandMotion& motion = performance.hands[hand];
@@ -409,6 +446,11 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
                 ++frames[travelling];
                 deeper[travelling] += c.overlap > kTouch ? 1 : 0;
                 deepest[travelling] = std::max(deepest[travelling], c.overlap);
+                if (c.overlap > worst.overlap) {
+                    worst = c;
+                    worstAt = t;
+                    worstHand = hand;
+                }
             }
         }
         const int all = frames[0] + frames[1];
@@ -426,6 +468,16 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
             "%4d of %4d, deepest %4.1f mm\n",
             m.name.c_str(), deeper[0], frames[0], std::max(0.0f, deepest[0]) * 74.6f, deeper[1],
             frames[1], std::max(0.0f, deepest[1]) * 74.6f);
+        if (worst.overlap > kTouch) {
+            const HandMotion& motion = performance.hands[worstHand];
+            std::printf(
+                "%-24s deepest at %.3f s, hand %d: finger %d (%s) bone %d, finger %d (%s) "
+                "bone %d\n",
+                "", worstAt, worstHand, worst.finger[0],
+                fingerPhase(motion, worst.finger[0], worstAt).c_str(), worst.bone[0],
+                worst.finger[1], fingerPhase(motion, worst.finger[1], worstAt).c_str(),
+                worst.bone[1]);
+        }
         std::fflush(stdout);
     }
     // Travelling hands over all the pieces together (a piece has a few dozen such frames).
