@@ -123,7 +123,8 @@ float splayTwist(glm::vec3 along, const Turn& turn) {
 // Places the chain from `base` so that its tip reaches `target`, within the joints' limits;
 // when the target is out of reach the tip gets as near as the limits allow. The chain bends in
 // the upright plane through its base and its target, turned about the line between them by
-// `twist` radians towards `outward`, so that its joints bulge that way.
+// `twist` radians towards `outward`, so that its joints bulge that way; with no twist asked
+// for (a finger), turned only as far as keeps the plane within the knuckle's sideways play.
 void solveFinger(const float* lengths, const JointLimit* limits, float coupling, glm::vec3 base,
                  glm::vec3 target, float twist, glm::vec3 outward, FingerPose* pose) {
     glm::vec3 toward = target - base;
@@ -172,13 +173,6 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
             // plane far round, its middle joint swinging across the neighbour's bones.
             twist = splayTwist(along, turn);
         }
-    }
-    if (twist != 0.0f) {
-        const glm::vec3 axis = glm::normalize(toward);
-        auto turn = [&axis](glm::vec3 v, float by) {
-            return v * std::cos(by) + glm::cross(axis, v) * std::sin(by) +
-                   axis * glm::dot(axis, v) * (1.0f - std::cos(by));
-        };
         forward = turn(along, twist);
         up = turn(up, twist);
     }
