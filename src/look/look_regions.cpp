@@ -13,6 +13,11 @@ constexpr size_t kRun = 3 * 85;
 // Pixels beyond a drawn pixel the edge pass may still change (it blends with neighbours), and
 // a little more for rounding.
 constexpr int kMargin = 3;
+// The key bed under the keys reaches a little past them at both ends and below them (as
+// addKeyboard builds it, rounded outwards); the regions' test holds every vertex to it.
+constexpr float kBedLeft = -8.46f;
+constexpr float kBedRight = 8.48f;
+constexpr float kBedBottom = -0.31f;
 }  // namespace
 
 // ---- Rectangles ----
@@ -77,8 +82,40 @@ std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int wi
 
 // ---- The picture's regions ----
 
-bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
-                  std::vector<PixelRect>* boxes) {
+namespace {
+// The box of a 3-D box's projection (its eight corners'), widened by `margin`; false when a
+// corner lies behind the eye.
+bool boxOf(const LookCamera& camera, glm::vec3 low, glm::vec3 high, int margin, PixelRect* box) {
+    double left = 1e30;
+    double right = -1e30;
+    double top = 1e30;
+    double bottom = -1e30;
+    for (int corner = 0; corner < 8; ++corner) {
+        const glm::vec3 p((corner & 1) ? high.x : low.x, (corner & 2) ? high.y : low.y,
+                          (corner & 4) ? high.z : low.z);
+        double column = 0.0;
+        double row = 0.0;
+        if (!projectLook(camera, p, &column, &row)) {
+            return false;
+        }
+        left = std::min(left, column);
+        right = std::max(right, column);
+        top = std::min(top, row);
+        bottom = std::max(bottom, row);
+    }
+    const double limit = 1e6;
+    *box = {static_cast<int>(std::floor(std::max(left, -limit))) - margin,
+            static_cast<int>(std::floor(std::max(top, -limit))) - margin,
+            static_cast<int>(std::ceil(std::min(right, limit))) + margin,
+            static_cast<int>(std::ceil(std::min(bottom, limit))) + margin};
+    return true;
+}
+
+// addMeshBoxes, and with `shadow` also the box of each run's shadow: the run's 3-D box's
+// corners moved by it (a flattening is affine, so the run's shadow lies within theirs), kept
+// to the keys from their hinge to their front as the shadows are drawn.
+bool addRunBoxes(const LookCamera& camera, const LookMesh& mesh, const glm::mat4* shadow,
+                 int margin, std::vector<PixelRect>* boxes) {
     const std::vector<MeshVertex>& v = mesh.vertices;
     for (size_t start = 0; start < v.size(); start += kRun) {
         const size_t end = std::min(v.size(), start + kRun);
@@ -91,58 +128,58 @@ bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
         }
         // A box's projection lies within its eight corners' (a box is convex, and the eye is
         // outside it when every corner lies in front of it).
-        double left = 1e30;
-        double right = -1e30;
-        double top = 1e30;
-        double bottom = -1e30;
-        for (int corner = 0; corner < 8; ++corner) {
-            const glm::vec3 p((corner & 1) ? high.x : low.x, (corner & 2) ? high.y : low.y,
-                              (corner & 4) ? high.z : low.z);
-            double column = 0.0;
-            double row = 0.0;
-            if (!projectLook(camera, p, &column, &row)) {
+        PixelRect box;
+        if (!boxOf(camera, low, high, margin, &box)) {
+            return false;
+        }
+        boxes->push_back(box);
+        if (shadow != nullptr) {
+            glm::vec3 shadowLow(1e30f);
+            glm::vec3 shadowHigh(-1e30f);
+            for (int corner = 0; corner < 8; ++corner) {
+                const glm::vec4 p((corner & 1) ? high.x : low.x, (corner & 2) ? high.y : low.y,
+                                  (corner & 4) ? high.z : low.z, 1.0f);
+                const glm::vec3 flat(*shadow * p);
+                shadowLow = glm::min(shadowLow, flat);
+                shadowHigh = glm::max(shadowHigh, flat);
+            }
+            shadowLow.z = std::max(shadowLow.z, kLookHingeZ);
+            shadowHigh.z = std::min(shadowHigh.z, kLookWhiteFront);
+            if (shadowLow.z > shadowHigh.z) {
+                continue;  // the run's shadow falls beside the keys, where none is drawn
+            }
+            if (!boxOf(camera, shadowLow, shadowHigh, margin, &box)) {
                 return false;
             }
-            left = std::min(left, column);
-            right = std::max(right, column);
-            top = std::min(top, row);
-            bottom = std::max(bottom, row);
+            boxes->push_back(box);
         }
-        // Far outside the picture the figures only need to stay within an int.
-        const double limit = 1e6;
-        boxes->push_back({static_cast<int>(std::floor(std::max(left, -limit))) - margin,
-                          static_cast<int>(std::floor(std::max(top, -limit))) - margin,
-                          static_cast<int>(std::ceil(std::min(right, limit))) + margin,
-                          static_cast<int>(std::ceil(std::min(bottom, limit))) + margin});
     }
     return true;
+}
+}  // namespace
+
+bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
+                  std::vector<PixelRect>* boxes) {
+    return addRunBoxes(camera, mesh, nullptr, margin, boxes);
 }
 
 std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* const* hands,
                                     int handCount) {
     const LookCamera& camera = picture.camera;
     const PixelRect whole{0, 0, camera.width, camera.height};
-    // The keyboard's rows: its box, the keys' travel and the bed's edge included.
-    double highest = camera.height;
-    double lowest = 0.0;
-    for (float x : {kKeyboardLeft - 0.2f, 0.0f, kKeyboardRight + 0.2f}) {
-        for (float z : {-0.9f, 0.9f}) {
-            for (float y : {0.07f - 0.3f, 0.07f + 0.3f}) {
-                double column = 0.0;
-                double row = 0.0;
-                if (!projectLook(camera, {x, y, z}, &column, &row)) {
-                    return {whole};
-                }
-                highest = std::min(highest, row);
-                lowest = std::max(lowest, row);
-            }
-        }
+    // The keyboard: the keys and the bed as they are built, and a little more for a held key's
+    // turn about its hinge (its top's back edge moves back, its front's lower edge forward).
+    std::vector<PixelRect> boxes(1);
+    const float turn = 0.02f;
+    if (!boxOf(camera, {kBedLeft, kBedBottom, kLookHingeZ - turn},
+               {kBedRight, kLookBlackTop, kLookWhiteFront + turn}, kMargin, &boxes[0])) {
+        return {whole};
     }
-    std::vector<PixelRect> boxes;
-    boxes.push_back({0, static_cast<int>(std::floor(highest)) - kMargin, camera.width,
-                     static_cast<int>(std::ceil(lowest)) + kMargin});
+    // Each hand, and its shadow flattened onto the white keys' tops as it is drawn (it may fall
+    // beside the keyboard's ends).
+    const glm::mat4 shadow = shadowProjection(kLookWhiteTop + 0.002f);
     for (int h = 0; h < handCount; ++h) {
-        if (hands[h] != nullptr && !addMeshBoxes(camera, *hands[h], kMargin, &boxes)) {
+        if (hands[h] != nullptr && !addRunBoxes(camera, *hands[h], &shadow, kMargin, &boxes)) {
             return {whole};
         }
     }

@@ -5,9 +5,9 @@
 #include "look/look_frame.h"
 #include "look/look_mesh.h"
 
-// Where the smoothed strip of a picture has anything to smooth: the keyboard's rows across the
-// whole width, and around each hand drawn the boxes its triangles cover, as rectangles that do
-// not overlap (each pixel is laid over the picture once). The edge pass costs the software
+// Where the smoothed strip of a picture has anything to smooth: the keyboard's projected box,
+// and around each hand drawn and its shadow the boxes their triangles cover, as rectangles that
+// do not overlap (each pixel is laid over the picture once). The edge pass costs the software
 // renderer by the pixel, and below the keys the hands leave most of the width empty.
 //
 // Sections: rectangles; the picture's regions.
@@ -35,8 +35,8 @@ std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int wi
 bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
                   std::vector<PixelRect>* boxes);
 
-// The disjoint rectangles of the picture the keyboard (its rows, the whole width: the hands'
-// shadows fall on it) and the given hand meshes cover; the whole picture when a hand reaches
-// behind the eye.
+// The disjoint rectangles of the picture the keyboard (its box as built, a held key's turn
+// included), the given hand meshes and their shadows on the keys cover; the whole picture when
+// the keyboard or a hand reaches behind the eye.
 std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* const* hands,
                                     int handCount);
