@@ -815,9 +815,12 @@ int main(int argc, char** argv) {
     if (bestWeights[fitted::kLearningPasses] > 0.0f) {
         std::snprintf(line, sizeof line,
                       "The counted tables then learned from the planner's mistakes on the training "
-                      "pieces (%.0f passes of step %.2f, fitted_learning.h), in the groups too",
+                      "pieces (%.0f passes of step %.2f, fitted_learning.h), in the groups too,",
                       bestWeights[fitted::kLearningPasses], bestWeights[fitted::kLearningStep]);
         header.push_back(line);
+        header.push_back(
+            "each then corrected on the method-book lines alone until it fingers them as the "
+            "books");
     }
     std::snprintf(line, sizeof line,
                   "(%zu fingered notes, each group planned with a table counted without it): "
