@@ -22,7 +22,8 @@
 // sizes may take (default 3; 0 keeps them as they are). Last, the counted tables learn from the
 // planner's mistakes on the training pieces (fitted_learning.h): its passes and step, and a weight
 // for the transitions, are chosen by the same cross-validation, each group's table learning
-// without the group. Rebuild to compile the new table in.
+// without the group; each learnt table is then corrected on the method-book lines alone until it
+// fingers them as the books do. Rebuild to compile the new table in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -505,6 +506,11 @@ int main(int argc, char** argv) {
     std::vector<std::vector<const CorpusPiece*>> learnWithout(kFolds);
     std::vector<const CorpusPiece*> learnAll;
     const std::vector<CorpusPiece> books = methodBookPieces();
+    // The lines the learnt table is corrected on until it fingers them as the books do.
+    std::vector<const CorpusPiece*> keepBooks;
+    for (const CorpusPiece& book : books) {
+        keepBooks.push_back(&book);
+    }
     for (int copy = 0; copy < kBookCopies; ++copy) {
         for (const CorpusPiece& book : books) {
             learnAll.push_back(&book);
@@ -549,8 +555,9 @@ int main(int argc, char** argv) {
                              const fitted::Rules& rules) {
         CrossValidated cv;
         for (int f = 0; f < kFolds; ++f) {
-            const fitted::Costs costs = fitted::learnCosts(
-                fitted::fitCosts(withoutFold[f], smoothing, weights, rules), learnWithout[f]);
+            const fitted::Costs costs =
+                fitted::learnCosts(fitted::fitCosts(withoutFold[f], smoothing, weights, rules),
+                                   learnWithout[f], keepBooks);
             for (size_t i = 0; i < train.size(); ++i) {
                 if (fold[i] == f) {
                     (train[i].mutopia ? cv.group[f] : cv.exercises)
@@ -568,8 +575,8 @@ int main(int argc, char** argv) {
     }
     auto offBooks = [&](double smoothing, const std::array<float, fitted::kWeightCount>& weights,
                         const fitted::Rules& rules) {
-        const fitted::Costs whole =
-            fitted::learnCosts(fitted::fitCosts(all, smoothing, weights, rules), learnAll);
+        const fitted::Costs whole = fitted::learnCosts(
+            fitted::fitCosts(all, smoothing, weights, rules), learnAll, keepBooks);
         return linesChanged(whole) + exercisesShort(exercises, whole);
     };
 
@@ -782,8 +789,8 @@ int main(int argc, char** argv) {
         }
     }
     print("chosen, cross-validated", best);
-    const fitted::Costs chosen =
-        fitted::learnCosts(fitted::fitCosts(all, bestSmoothing, bestWeights, bestRules), learnAll);
+    const fitted::Costs chosen = fitted::learnCosts(
+        fitted::fitCosts(all, bestSmoothing, bestWeights, bestRules), learnAll, keepBooks);
     char line[256];
     std::vector<std::string> header = {
         "Fitted costs of the whole-piece planner (see src/fingering/fitted_costs.h).",
@@ -808,9 +815,12 @@ int main(int argc, char** argv) {
     if (bestWeights[fitted::kLearningPasses] > 0.0f) {
         std::snprintf(line, sizeof line,
                       "The counted tables then learned from the planner's mistakes on the training "
-                      "pieces (%.0f passes of step %.2f, fitted_learning.h), in the groups too",
+                      "pieces (%.0f passes of step %.2f, fitted_learning.h), in the groups too,",
                       bestWeights[fitted::kLearningPasses], bestWeights[fitted::kLearningStep]);
         header.push_back(line);
+        header.push_back(
+            "each then corrected on the method-book lines alone until it fingers them as the "
+            "books");
     }
     std::snprintf(line, sizeof line,
                   "(%zu fingered notes, each group planned with a table counted without it): "

@@ -124,7 +124,7 @@ std::vector<PrintedFinger> plannedFingers(const std::vector<PlacedNote>& notes) 
 }
 
 Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces, int passes,
-                 float step) {
+                 float step, const std::vector<const CorpusPiece*>& keep) {
     if (passes <= 0 || step <= 0.0f || pieces.empty()) {
         return counted;
     }
@@ -145,56 +145,62 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
             t.groups = groupsOf(t.size, t.key);
         }
     }
+    // Plans `piece` with the costs as they stand and, where a printed note gets another finger,
+    // moves the cells by `step`; whether it missed any.
+    auto learnFrom = [&](const CorpusPiece& piece) {
+        const std::vector<PlacedNote> notes = fillGrids(piece);
+        const std::vector<PrintedFinger> labels = printedFingers(notes);
+        if (labels.empty()) {
+            return false;
+        }
+        resetPerformance();
+        planHandsOptimalWith({}, costs, measureStarts(notes));
+        // The plan's fingers on the printed notes only: the contexts the editor's fingers are
+        // counted in, so that the two counts differ exactly where the plan missed. (The notes
+        // the editor left unfingered say nothing about what the editor would choose.)
+        std::vector<PrintedFinger> guessed;
+        size_t missed = 0;
+        for (const PrintedFinger& g : plannedFingers(notes)) {
+            for (const PrintedFinger& l : labels) {
+                if (l.hand == g.hand && l.tick == g.tick && l.key == g.key) {
+                    guessed.push_back(g);
+                    missed += l.finger != g.finger ? 1 : 0;
+                    break;
+                }
+            }
+        }
+        if (missed == 0) {
+            return false;
+        }
+        planned = Counts{};
+        printed = Counts{};
+        fillGrids(piece);
+        countFingerings(guessed, &planned);
+        countFingerings(labels, &printed);
+        for (Table& t : tables) {
+            if (t.weight <= 0.0f) {
+                continue;  // the planner does not read this table
+            }
+            const double move = step / t.weight;
+            for (size_t i = 0; i < t.size; ++i) {
+                const double d = (*t.planned)[i] - (*t.printed)[i];
+                if (d == 0.0) {
+                    continue;
+                }
+                for (uint32_t j : t.groups[i]) {
+                    t.cells[j] += static_cast<float>(move * d);
+                }
+            }
+        }
+        return true;
+    };
     std::vector<size_t> order(pieces.size());
     std::iota(order.begin(), order.end(), size_t{0});
     size_t steps = 0;
     for (int pass = 0; pass < passes; ++pass) {
         shuffle(&order, static_cast<uint64_t>(pass) + 1);
         for (size_t at : order) {
-            const CorpusPiece& piece = *pieces[at];
-            const std::vector<PlacedNote> notes = fillGrids(piece);
-            const std::vector<PrintedFinger> labels = printedFingers(notes);
-            if (labels.empty()) {
-                continue;
-            }
-            resetPerformance();
-            planHandsOptimalWith({}, costs, measureStarts(notes));
-            // The plan's fingers on the printed notes only: the contexts the editor's fingers
-            // are counted in, so that the two counts differ exactly where the plan missed. (The
-            // notes the editor left unfingered say nothing about what the editor would choose.)
-            std::vector<PrintedFinger> guessed;
-            size_t missed = 0;
-            for (const PrintedFinger& g : plannedFingers(notes)) {
-                for (const PrintedFinger& l : labels) {
-                    if (l.hand == g.hand && l.tick == g.tick && l.key == g.key) {
-                        guessed.push_back(g);
-                        missed += l.finger != g.finger ? 1 : 0;
-                        break;
-                    }
-                }
-            }
-            if (missed > 0) {
-                planned = Counts{};
-                printed = Counts{};
-                fillGrids(piece);
-                countFingerings(guessed, &planned);
-                countFingerings(labels, &printed);
-                for (Table& t : tables) {
-                    if (t.weight <= 0.0f) {
-                        continue;  // the planner does not read this table
-                    }
-                    const double move = step / t.weight;
-                    for (size_t i = 0; i < t.size; ++i) {
-                        const double d = (*t.planned)[i] - (*t.printed)[i];
-                        if (d == 0.0) {
-                            continue;
-                        }
-                        for (uint32_t j : t.groups[i]) {
-                            t.cells[j] += static_cast<float>(move * d);
-                        }
-                    }
-                }
-            }
+            learnFrom(*pieces[at]);
             for (Table& t : tables) {
                 for (size_t i = 0; i < t.size; ++i) {
                     t.sum[i] += t.cells[i];
@@ -208,12 +214,26 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
             t.cells[i] = static_cast<float>(t.sum[i] / static_cast<double>(steps));
         }
     }
+    // The mean table can still finger a line that must stay as it is otherwise (the learning
+    // saw it beside many pieces of one editor's habits): it is corrected by the same updates
+    // from those lines alone, round after round, until every one comes out right or the rounds
+    // run out (a line the rules cannot give at any cost would otherwise loop for ever).
+    for (int round = 0; round < kKeepRounds && !keep.empty(); ++round) {
+        bool wrong = false;
+        for (const CorpusPiece* line : keep) {
+            wrong = learnFrom(*line) || wrong;
+        }
+        if (!wrong) {
+            break;
+        }
+    }
     return costs;
 }
 
-Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces) {
+Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces,
+                 const std::vector<const CorpusPiece*>& keep) {
     return learnCosts(counted, pieces, static_cast<int>(counted.weight[kLearningPasses] + 0.5f),
-                      counted.weight[kLearningStep]);
+                      counted.weight[kLearningStep], keep);
 }
 
 }  // namespace fitted

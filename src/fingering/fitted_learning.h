@@ -29,14 +29,20 @@
 
 namespace fitted {
 
-// Passes of `passes` over `pieces` from `counted`, moving cells by `step`: the averaged table.
-// With no passes, no step or no pieces, `counted` as it is. The weights and rules of `counted`
-// are kept (its learning weights are not read: the arguments say how to learn).
+// How many rounds of corrections from the lines to keep the averaged table may take.
+constexpr int kKeepRounds = 40;
+
+// Passes of `passes` over `pieces` from `counted`, moving cells by `step`: the averaged table,
+// then corrected by further updates from the fingered lines of `keep` alone until each is planned
+// as fingered (at most kKeepRounds rounds over them). With no passes, no step or no pieces,
+// `counted` as it is. The weights and rules of `counted` are kept (its learning weights are not
+// read: the arguments say how to learn).
 Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces, int passes,
-                 float step);
+                 float step, const std::vector<const CorpusPiece*>& keep = {});
 
 // The same, with the passes and the step the table's own learning weights give.
-Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces);
+Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces,
+                 const std::vector<const CorpusPiece*>& keep = {});
 
 // The finger the planner gave every placed note of `notes` (after planning, slot k of a note's
 // first tick holds finger k's key), as labels countFingerings takes.
