@@ -22,45 +22,72 @@ constexpr float kBedBottom = -0.31f;
 
 // ---- Rectangles ----
 
-std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int width, int height) {
-    std::vector<PixelRect> clipped;
+namespace {
+// Rows cut into bands at every box's top and bottom; in each band the columns that lie in a box
+// of `boxes` and in none of `cut`, as runs; a run continuing down while it stays the same.
+std::vector<PixelRect> bandCover(const std::vector<PixelRect>& boxes,
+                                 const std::vector<PixelRect>& cut, int width, int height) {
+    std::vector<PixelRect> clipped[2];
     std::vector<int> cuts;
-    for (const PixelRect& box : boxes) {
-        PixelRect c{std::max(box.left, 0), std::max(box.top, 0), std::min(box.right, width),
-                    std::min(box.bottom, height)};
-        if (c.left >= c.right || c.top >= c.bottom) {
-            continue;
+    for (int list = 0; list < 2; ++list) {
+        for (const PixelRect& box : list == 0 ? boxes : cut) {
+            PixelRect c{std::max(box.left, 0), std::max(box.top, 0), std::min(box.right, width),
+                        std::min(box.bottom, height)};
+            if (c.left >= c.right || c.top >= c.bottom) {
+                continue;
+            }
+            clipped[list].push_back(c);
+            cuts.push_back(c.top);
+            cuts.push_back(c.bottom);
         }
-        clipped.push_back(c);
-        cuts.push_back(c.top);
-        cuts.push_back(c.bottom);
     }
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     std::vector<PixelRect> cover;
     std::vector<PixelRect> open;  // the previous band's runs, still growing downwards
     std::vector<std::pair<int, int>> runs;
+    std::vector<std::pair<int, int>> merged[2];
+    std::vector<std::pair<int, int>> kept;
     for (size_t band = 0; band + 1 < cuts.size(); ++band) {
         const int top = cuts[band];
         const int bottom = cuts[band + 1];
-        runs.clear();
-        for (const PixelRect& c : clipped) {
-            if (c.top <= top && c.bottom >= bottom) {
-                runs.emplace_back(c.left, c.right);
+        for (int list = 0; list < 2; ++list) {
+            runs.clear();
+            for (const PixelRect& c : clipped[list]) {
+                if (c.top <= top && c.bottom >= bottom) {
+                    runs.emplace_back(c.left, c.right);
+                }
+            }
+            std::sort(runs.begin(), runs.end());
+            merged[list].clear();
+            for (const auto& run : runs) {
+                if (!merged[list].empty() && run.first <= merged[list].back().second) {
+                    merged[list].back().second = std::max(merged[list].back().second, run.second);
+                } else {
+                    merged[list].push_back(run);
+                }
             }
         }
-        std::sort(runs.begin(), runs.end());
-        std::vector<std::pair<int, int>> merged;
-        for (const auto& run : runs) {
-            if (!merged.empty() && run.first <= merged.back().second) {
-                merged.back().second = std::max(merged.back().second, run.second);
-            } else {
-                merged.push_back(run);
+        // The runs less the cut's, both sorted and each within itself apart.
+        kept.clear();
+        size_t c = 0;
+        for (auto run : merged[0]) {
+            while (c < merged[1].size() && merged[1][c].second <= run.first) {
+                ++c;
+            }
+            for (size_t k = c; k < merged[1].size() && merged[1][k].first < run.second; ++k) {
+                if (merged[1][k].first > run.first) {
+                    kept.emplace_back(run.first, merged[1][k].first);
+                }
+                run.first = std::max(run.first, merged[1][k].second);
+            }
+            if (run.first < run.second) {
+                kept.push_back(run);
             }
         }
         // A run equal to one of the band above continues it; the others of the band above end.
         std::vector<PixelRect> next;
-        for (const auto& run : merged) {
+        for (const auto& run : kept) {
             auto same = std::find_if(open.begin(), open.end(), [&](const PixelRect& r) {
                 return r.left == run.first && r.right == run.second && r.bottom == top;
             });
@@ -78,6 +105,26 @@ std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int wi
     }
     cover.insert(cover.end(), open.begin(), open.end());
     return cover;
+}
+}  // namespace
+
+std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int width, int height) {
+    return bandCover(boxes, {}, width, height);
+}
+
+std::vector<PixelRect> coverWithout(const std::vector<PixelRect>& boxes,
+                                    const std::vector<PixelRect>& cut, int width, int height) {
+    return bandCover(boxes, cut, width, height);
+}
+
+std::vector<PixelRect> widened(std::vector<PixelRect> boxes, int margin) {
+    for (PixelRect& box : boxes) {
+        box.left -= margin;
+        box.top -= margin;
+        box.right += margin;
+        box.bottom += margin;
+    }
+    return boxes;
 }
 
 // ---- The picture's regions ----
@@ -184,4 +231,96 @@ std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* 
         }
     }
     return disjointCover(boxes, camera.width, camera.height);
+}
+
+// ---- What differs from the keyboard at rest ----
+
+namespace {
+// The box of vertices [first, end) of a mesh as the camera sees them (margin 0).
+bool runBox(const LookCamera& camera, const std::vector<MeshVertex>& v, size_t first, size_t end,
+            PixelRect* box) {
+    glm::vec3 low(v[first].x, v[first].y, v[first].z);
+    glm::vec3 high = low;
+    for (size_t i = first + 1; i < end; ++i) {
+        const glm::vec3 p(v[i].x, v[i].y, v[i].z);
+        low = glm::min(low, p);
+        high = glm::max(high, p);
+    }
+    return boxOf(camera, low, high, 0, box);
+}
+
+bool sameVertex(const MeshVertex& a, const MeshVertex& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.nx == b.nx && a.ny == b.ny &&
+           a.nz == b.nz && a.r == b.r && a.g == b.g && a.b == b.b;
+}
+}  // namespace
+
+bool changedBoxes(const LookPicture& picture, const LookMesh* const* hands, int handCount,
+                  const LookMesh& keyboard, const LookMesh& rest, size_t run,
+                  std::vector<PixelRect>* boxes) {
+    const LookCamera& camera = picture.camera;
+    if (run == 0 || keyboard.vertices.size() != rest.vertices.size()) {
+        return false;
+    }
+    const glm::mat4 shadow = shadowProjection(kLookWhiteTop + 0.002f);
+    for (int h = 0; h < handCount; ++h) {
+        if (hands[h] != nullptr && !addRunBoxes(camera, *hands[h], &shadow, 0, boxes)) {
+            return false;
+        }
+    }
+    const std::vector<MeshVertex>& now = keyboard.vertices;
+    const std::vector<MeshVertex>& still = rest.vertices;
+    for (size_t first = 0; first < now.size(); first += run) {
+        const size_t end = std::min(now.size(), first + run);
+        bool same = true;
+        for (size_t i = first; i < end && same; ++i) {
+            same = sameVertex(now[i], still[i]);
+        }
+        if (same) {
+            continue;
+        }
+        PixelRect box;
+        if (!runBox(camera, now, first, end, &box)) {
+            return false;
+        }
+        boxes->push_back(box);
+        if (!runBox(camera, still, first, end, &box)) {
+            return false;
+        }
+        boxes->push_back(box);
+    }
+    return true;
+}
+
+std::vector<std::pair<size_t, size_t>> runsMeeting(const LookCamera& camera, const LookMesh& mesh,
+                                                   size_t run,
+                                                   const std::vector<PixelRect>& rects) {
+    std::vector<std::pair<size_t, size_t>> ranges;
+    const std::vector<MeshVertex>& v = mesh.vertices;
+    if (run == 0) {
+        if (!v.empty()) {
+            ranges.emplace_back(0, v.size());
+        }
+        return ranges;
+    }
+    for (size_t first = 0; first < v.size(); first += run) {
+        const size_t end = std::min(v.size(), first + run);
+        PixelRect box;
+        // A pixel is drawn where its centre lies inside a triangle, so within the box's floor
+        // and ceiling; a run the projection cannot box is drawn.
+        bool meets = !runBox(camera, v, first, end, &box);
+        for (size_t r = 0; r < rects.size() && !meets; ++r) {
+            meets = box.left < rects[r].right && rects[r].left < box.right &&
+                    box.top < rects[r].bottom && rects[r].top < box.bottom;
+        }
+        if (!meets) {
+            continue;
+        }
+        if (!ranges.empty() && ranges.back().first + ranges.back().second == first) {
+            ranges.back().second += end - first;
+        } else {
+            ranges.emplace_back(first, end - first);
+        }
+    }
+    return ranges;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "look/look_frame.h"
@@ -10,7 +11,7 @@
 // do not overlap (each pixel is laid over the picture once). The edge pass costs the software
 // renderer by the pixel, and below the keys the hands leave most of the width empty.
 //
-// Sections: rectangles; the picture's regions.
+// Sections: rectangles; the picture's regions; what differs from the keyboard at rest.
 
 // ---- Rectangles ----
 
@@ -27,6 +28,14 @@ struct PixelRect {
 // each band's covered columns merged into runs, a run continuing down while it stays the same.
 std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int width, int height);
 
+// Rectangles that do not overlap and cover exactly the pixels of the picture that lie in the
+// union of `boxes` and not in the union of `cut` (either may overlap within itself).
+std::vector<PixelRect> coverWithout(const std::vector<PixelRect>& boxes,
+                                    const std::vector<PixelRect>& cut, int width, int height);
+
+// Each box widened by `margin` pixels on every side.
+std::vector<PixelRect> widened(std::vector<PixelRect> boxes, int margin);
+
 // ---- The picture's regions ----
 
 // The boxes covering a mesh's triangles as the camera sees them: the triangles in runs of a few
@@ -40,3 +49,19 @@ bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
 // the keyboard or a hand reaches behind the eye.
 std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* const* hands,
                                     int handCount);
+
+// ---- What differs from the keyboard at rest ----
+
+// The boxes (not widened) of every pixel where the strip of this frame may differ from the strip
+// of the keyboard alone at rest: each hand's triangles and their shadows, and each run of `run`
+// vertices of `keyboard` that differs from the same run of `rest` (both where it is and where
+// it was). False when a vertex lies behind the eye or the two keyboards are not built alike.
+bool changedBoxes(const LookPicture& picture, const LookMesh* const* hands, int handCount,
+                  const LookMesh& keyboard, const LookMesh& rest, size_t run,
+                  std::vector<PixelRect>* boxes);
+
+// The runs of `run` vertices of `mesh` whose projected box meets one of `rects`, as ranges of
+// whole runs (first vertex, vertex count), in the mesh's order, neighbours merged. A run behind
+// the eye is taken.
+std::vector<std::pair<size_t, size_t>> runsMeeting(const LookCamera& camera, const LookMesh& mesh,
+                                                   size_t run, const std::vector<PixelRect>& rects);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <glm/gtc/type_ptr.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "geometry/key_layout.h"
 #include "geometry/material.h"
@@ -18,7 +20,8 @@
 #include "render/text_gl.h"
 
 // Sections: colours and light; the lane (2-D); the keyboard, its gaps, the hands and their
-// shadows (3-D, triangles from look/look_mesh.h); the overlay (2-D); the frame.
+// shadows (3-D, triangles from look/look_mesh.h); the overlay (2-D); the keyboard at rest,
+// kept; the frame.
 
 namespace {
 // ---- Colours and light ----
@@ -152,7 +155,9 @@ void drawLane(const LookCamera& camera, const LaneLayout& lane, const LookFrame&
 LookMesh keyboardMesh;
 LookMesh handMesh[2];
 
-void drawMesh(const LookMesh& mesh, bool colours) {
+// The vertices [first, first + count) of each range, or all of them without ranges.
+void drawMesh(const LookMesh& mesh, bool colours,
+              const std::vector<std::pair<size_t, size_t>>* ranges = nullptr) {
     if (mesh.vertices.empty()) {
         return;
     }
@@ -165,21 +170,26 @@ void drawMesh(const LookMesh& mesh, bool colours) {
         glNormalPointer(GL_FLOAT, stride, &mesh.vertices[0].nx);
         glColorPointer(3, GL_FLOAT, stride, &mesh.vertices[0].r);
     }
-    glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(mesh.vertices.size()));
+    if (ranges == nullptr) {
+        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(mesh.vertices.size()));
+    } else {
+        for (const auto& [first, count] : *ranges) {
+            glDrawArrays(GL_TRIANGLES, static_cast<GLint>(first), static_cast<GLsizei>(count));
+        }
+    }
     glDisableClientState(GL_COLOR_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-void drawKeys(const LookFrame& frame, const LookPalette& palette) {
-    keyboardMesh.vertices.clear();
-    addKeyboard(frame, palette, &keyboardMesh);
+// The keyboard mesh as built (all of it, or the ranges given, in its order).
+void drawKeys(const std::vector<std::pair<size_t, size_t>>* ranges) {
     glEnable(GL_COLOR_MATERIAL);
     glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
     const GLfloat noShine[4] = {0.15f, 0.15f, 0.15f, 1.0f};
     glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, noShine);
     glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 20.0f);
-    drawMesh(keyboardMesh, true);
+    drawMesh(keyboardMesh, true, ranges);
     glDisable(GL_COLOR_MATERIAL);
 }
 
@@ -331,6 +341,113 @@ void drawOverlay(const LookCamera& camera, const LookFrame& frame) {
                  0.8f, 0.8f, 0.85f, 0.9f);
     }
 }
+
+// ---- The keyboard at rest, kept ----
+
+// Where the camera stands still from frame to frame, the strip of the keyboard alone with no key
+// held is drawn and smoothed once and kept (render/smooth_gl.h); a frame then draws and smooths
+// only the rectangles where the hands, their shadows or a key not at rest may change a pixel,
+// and lays the kept pixels elsewhere: the same picture, for a fraction of the keys' and the
+// pass's pixels. A camera that moves (follow) draws every frame whole, as does a frame whose
+// camera differs from the one before (a picture is then not kept for one frame's use).
+bool restKeeping = true;
+
+// A key's solid is one run of this many vertices of the keyboard's mesh (five quads): the
+// rectangles of what changed are found key by key.
+constexpr size_t kKeyRun = 30;
+// Pixels round what may change: the pass changes a pixel's neighbours and reads theirs, and
+// the projections here and in the renderer may round a pixel apart.
+constexpr int kSmoothedRound = 3;
+constexpr int kRedrawnRound = 4;
+
+struct CameraKey {
+    int width = 0;
+    int height = 0;
+    glm::mat4 projection{0.0f};
+    glm::mat4 view{0.0f};
+
+    bool operator==(const CameraKey& other) const {
+        return width == other.width && height == other.height &&
+               projection == other.projection && view == other.view;
+    }
+};
+
+CameraKey previousCamera;  // the frame before's
+CameraKey restCamera;      // the kept picture's
+LookMesh restMesh;         // the keyboard at rest as it was kept
+LookMesh restNow;          // this frame's keyboard at rest (the palette may have changed)
+bool restKept = false;
+bool lastOverRest = false;  // whether the frame drawn last was
+
+bool sameMesh(const LookMesh& a, const LookMesh& b) {
+    return a.vertices.size() == b.vertices.size() &&
+           std::equal(a.vertices.begin(), a.vertices.end(), b.vertices.begin(),
+                      [](const MeshVertex& p, const MeshVertex& q) {
+                          return p.x == q.x && p.y == q.y && p.z == q.z && p.nx == q.nx &&
+                                 p.ny == q.ny && p.nz == q.nz && p.r == q.r && p.g == q.g &&
+                                 p.b == q.b;
+                      });
+}
+
+void enterScene(const LookCamera& camera) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadMatrixf(glm::value_ptr(camera.projection));
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixf(glm::value_ptr(camera.view));
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_NORMALIZE);
+    glLightfv(GL_LIGHT0, GL_POSITION, kLightDirection);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, kLightAmbient);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
+}
+
+// Whether this frame may be drawn over the kept keyboard at rest, keeping it first where the
+// camera stood as still in the frame before. The picture's state is as it was.
+bool restReady(const LookPicture& picture, const LookPalette& palette) {
+    const LookCamera& camera = picture.camera;
+    const CameraKey now{camera.width, camera.height, camera.projection, camera.view};
+    const bool still = now == previousCamera;
+    previousCamera = now;
+    if (!restKeeping || !still) {
+        return false;
+    }
+    static const LookFrame atRest;  // every key up
+    restNow.vertices.clear();
+    addKeyboard(atRest, palette, &restNow);
+    if (restKept && now == restCamera && sameMesh(restNow, restMesh)) {
+        return true;
+    }
+    restKept = false;
+    if (!beginRestPicture(camera.width, camera.height)) {
+        return false;
+    }
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    enterScene(camera);
+    std::swap(keyboardMesh, restNow);
+    drawKeys(nullptr);
+    std::swap(keyboardMesh, restNow);
+    drawGaps();
+    glDisable(GL_NORMALIZE);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+    if (!endRestPicture()) {
+        return false;
+    }
+    restMesh.vertices = restNow.vertices;
+    restCamera = now;
+    restKept = true;
+    return true;
+}
 }  // namespace
 
 void drawLookFrame(const LookPicture& picture, const LookPerformance& performance,
@@ -360,34 +477,58 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     int top = 0;
     int bottom = camera.height;
     sceneRows(picture, &top, &bottom);
-    const bool smooth = beginSmoothStrip(camera.width, camera.height, top, bottom);
+    // The hands and the keys first, so that the smoothing knows where they lie.
+    buildHands(picture, palette);
+    keyboardMesh.vertices.clear();
+    addKeyboard(frame, palette, &keyboardMesh);
+    const LookMesh* const hands[2] = {&handMesh[0], &handMesh[1]};
+    // Over the keyboard at rest where it is kept: what may differ from it, with the strip's
+    // first row, where the pass takes a row's neighbour beyond the strip to be the row itself.
+    // The kept picture was drawn with the strip reaching the picture's bottom edge; a strip
+    // ending higher places the scene on its target shifted by whole rows, which the renderer
+    // rounds a few edge pixels apart from, so such a frame (the side view's, at times) is drawn
+    // whole.
+    std::vector<PixelRect> changed;
+    bool overRest = restReady(picture, palette) && bottom == camera.height &&
+                    changedBoxes(picture, hands, 2, keyboardMesh, restMesh, kKeyRun, &changed);
+    std::vector<PixelRect> redrawn;
+    if (overRest) {
+        changed.push_back({0, top, camera.width, top + 1});
+        redrawn = disjointCover(widened(changed, kRedrawnRound), camera.width, camera.height);
+    }
+    bool smooth = false;
+    if (overRest) {
+        smooth = beginSmoothStrip(camera.width, camera.height, top, bottom, redrawn);
+        overRest = smooth;
+    }
+    if (!smooth) {
+        smooth = beginSmoothStrip(camera.width, camera.height, top, bottom);
+    }
     if (!smooth) {
         glClear(GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     }
-    // The hands first, so that the smoothing knows where they lie.
-    buildHands(picture, palette);
-    glMatrixMode(GL_PROJECTION);
-    glLoadMatrixf(glm::value_ptr(camera.projection));
-    glMatrixMode(GL_MODELVIEW);
-    glLoadMatrixf(glm::value_ptr(camera.view));
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    glEnable(GL_NORMALIZE);
-    glLightfv(GL_LIGHT0, GL_POSITION, kLightDirection);
-    glLightfv(GL_LIGHT0, GL_AMBIENT, kLightAmbient);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, kLightDiffuse);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, kLightSpecular);
+    enterScene(camera);
     drawHands(palette);
     // Handed to the renderer now, its raster threads fill the hands while this thread still
     // transforms the keys and the shadows, instead of waiting for the whole strip at once.
     glFlush();
-    drawKeys(frame, palette);
+    if (overRest) {
+        // Only the keys that reach a redrawn pixel: elsewhere the strip's depth turns all away.
+        const auto ranges = runsMeeting(camera, keyboardMesh, kKeyRun, redrawn);
+        drawKeys(&ranges);
+    } else {
+        drawKeys(nullptr);
+    }
     drawGaps();
     drawShadows();
     glDisable(GL_NORMALIZE);
-    if (smooth) {
-        const LookMesh* const hands[2] = {&handMesh[0], &handMesh[1]};
+    lastOverRest = overRest;
+    if (overRest) {
+        const std::vector<PixelRect> regions = sceneRegions(picture, hands, 2);
+        const std::vector<PixelRect> kept =
+            coverWithout(regions, widened(changed, kSmoothedRound), camera.width, camera.height);
+        endSmoothStrip(coverWithout(regions, kept, camera.width, camera.height), kept);
+    } else if (smooth) {
         endSmoothStrip(sceneRegions(picture, hands, 2));
     }
 
@@ -399,4 +540,12 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
     glPopAttrib();
+}
+
+void keepLookKeyboardAtRest(bool keep) {
+    restKeeping = keep;
+}
+
+bool lookFrameDrawnOverRest() {
+    return lastOverRest;
 }

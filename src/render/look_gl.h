@@ -13,3 +13,10 @@
 // (render/smooth_gl.h), or straight in where the context cannot do that.
 void drawLookFrame(const LookPicture& picture, const LookPerformance& performance,
                    const LookPalette& palette);
+
+// Whether frames whose camera stands still are drawn over a kept picture of the keyboard at
+// rest (the default; the picture is the same either way). Off, every frame is drawn whole.
+void keepLookKeyboardAtRest(bool keep);
+
+// Whether the frame drawn last was drawn over the kept keyboard at rest.
+bool lookFrameDrawnOverRest();

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-// Sections: the edge shader; the off-screen target; the pass.
+// Sections: the edge shader; the off-screen target; the pass; the picture at rest.
 
 namespace {
 // ---- The edge shader ----
@@ -66,27 +66,33 @@ void main() {
 }
 )";
 
+// The picture at rest laid as it was kept: the texel of each pixel, which holds what the edge
+// shader gave there.
+const char* const kKeptShader = R"(#version 130
+uniform sampler2D kept;
+void main() {
+    gl_FragColor = texelFetch(kept, ivec2(gl_FragCoord.xy), 0);
+}
+)";
+
 GLuint program = 0;
 bool programFailed = false;
 GLint underAt = -1;
 GLint belowAt = -1;
+GLuint keptProgram = 0;
 
-bool makeProgram() {
-    if (program != 0 || programFailed) {
-        return program != 0;
-    }
-    programFailed = true;
+GLuint compileProgram(const char* source) {
     const GLuint shader = glCreateShader(GL_FRAGMENT_SHADER);
     if (shader == 0) {
-        return false;
+        return 0;
     }
-    glShaderSource(shader, 1, &kEdgeShader, nullptr);
+    glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
     if (ok != GL_TRUE) {
         glDeleteShader(shader);
-        return false;
+        return 0;
     }
     const GLuint made = glCreateProgram();
     glAttachShader(made, shader);
@@ -95,6 +101,18 @@ bool makeProgram() {
     glGetProgramiv(made, GL_LINK_STATUS, &ok);
     if (ok != GL_TRUE) {
         glDeleteProgram(made);
+        return 0;
+    }
+    return made;
+}
+
+bool makeProgram() {
+    if (program != 0 || programFailed) {
+        return program != 0;
+    }
+    programFailed = true;
+    const GLuint made = compileProgram(kEdgeShader);
+    if (made == 0) {
         return false;
     }
     program = made;
@@ -165,7 +183,10 @@ int stripTop = 0;
 int stripBottom = 0;
 }  // namespace
 
-bool beginSmoothStrip(int width, int height, int top, int bottom) {
+namespace {
+// Binds the strip's target for the picture's rows top..bottom and clears it whole: colour
+// transparent, stencil 0, depth `depth`. Keeps what endSmoothStrip restores.
+bool enterStrip(int width, int height, int top, int bottom, float depthValue) {
     if (width <= 0 || height <= 0 || top >= bottom) {
         return false;
     }
@@ -186,10 +207,12 @@ bool beginSmoothStrip(int width, int height, int top, int bottom) {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
     // The whole target, which holds the strip's rows from its bottom row up.
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT | GL_STENCIL_BUFFER_BIT);
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT | GL_STENCIL_BUFFER_BIT |
+                 GL_DEPTH_BUFFER_BIT);
     glDisable(GL_SCISSOR_TEST);
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClearStencil(0);
+    glClearDepth(depthValue);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glPopAttrib();
     // The picture's projection lands on the target shifted down by the rows below the strip, so
@@ -199,11 +222,42 @@ bool beginSmoothStrip(int width, int height, int top, int bottom) {
     return true;
 }
 
-void endSmoothStrip() {
-    endSmoothStrip({PixelRect{0, stripTop, pictureWidth, stripBottom}});
+// Each rectangle's pixels, kept to the strip's rows, as one quad each in GL's coordinates from
+// the bottom, with the identity matrices.
+void drawRects(const std::vector<PixelRect>& regions) {
+    const float w = static_cast<float>(pictureWidth);
+    const float h = static_cast<float>(pictureHeight);
+    glBegin(GL_QUADS);
+    for (const PixelRect& r : regions) {
+        const int top = std::max(r.top, stripTop);
+        const int bottom = std::min(r.bottom, stripBottom);
+        const int left = std::max(r.left, 0);
+        const int right = std::min(r.right, pictureWidth);
+        if (top >= bottom || left >= right) {
+            continue;
+        }
+        const float x0 = static_cast<float>(left) / w * 2.0f - 1.0f;
+        const float x1 = static_cast<float>(right) / w * 2.0f - 1.0f;
+        const float y0 = (h - static_cast<float>(bottom)) / h * 2.0f - 1.0f;
+        const float y1 = (h - static_cast<float>(top)) / h * 2.0f - 1.0f;
+        glVertex2f(x0, y0);
+        glVertex2f(x1, y0);
+        glVertex2f(x1, y1);
+        glVertex2f(x0, y1);
+    }
+    glEnd();
 }
 
-void endSmoothStrip(const std::vector<PixelRect>& regions) {
+// The picture at rest: a picture-sized texture and the framebuffer that writes it.
+GLuint restFramebuffer = 0;
+GLuint restColour = 0;
+int restWidth = 0;
+int restHeight = 0;
+bool restFailed = false;
+
+// Lays the strip over the framebuffer bound before: `edged` through the edge shader, `kept`
+// from the picture at rest.
+void layStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>* kept) {
     glPopAttrib();  // the picture's viewport
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
     glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
@@ -224,37 +278,154 @@ void endSmoothStrip(const std::vector<PixelRect>& regions) {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, colour);
     glUseProgram(program);
-    const float w = static_cast<float>(pictureWidth);
-    const float h = static_cast<float>(pictureHeight);
     GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
     glUniform3f(underAt, background[0], background[1], background[2]);
     glUniform1i(belowAt, pictureHeight - stripBottom);
-    // Each rectangle's pixels, kept to the strip's rows, in GL's coordinates from the bottom;
-    // the shader reads the texel under each pixel.
-    glBegin(GL_QUADS);
-    for (const PixelRect& r : regions) {
-        const int top = std::max(r.top, stripTop);
-        const int bottom = std::min(r.bottom, stripBottom);
-        const int left = std::max(r.left, 0);
-        const int right = std::min(r.right, pictureWidth);
-        if (top >= bottom || left >= right) {
-            continue;
-        }
-        const float x0 = static_cast<float>(left) / w * 2.0f - 1.0f;
-        const float x1 = static_cast<float>(right) / w * 2.0f - 1.0f;
-        const float y0 = (h - static_cast<float>(bottom)) / h * 2.0f - 1.0f;
-        const float y1 = (h - static_cast<float>(top)) / h * 2.0f - 1.0f;
-        glVertex2f(x0, y0);
-        glVertex2f(x1, y0);
-        glVertex2f(x1, y1);
-        glVertex2f(x0, y1);
+    // The shader reads the texel under each pixel.
+    drawRects(edged);
+    if (kept != nullptr && !kept->empty()) {
+        glBindTexture(GL_TEXTURE_2D, restColour);
+        glUseProgram(keptProgram);
+        drawRects(*kept);
     }
-    glEnd();
     glUseProgram(0);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
     glPopAttrib();
+}
+}  // namespace
+
+bool beginSmoothStrip(int width, int height, int top, int bottom) {
+    return enterStrip(width, height, top, bottom, 1.0f);
+}
+
+void endSmoothStrip() {
+    endSmoothStrip({PixelRect{0, stripTop, pictureWidth, stripBottom}});
+}
+
+void endSmoothStrip(const std::vector<PixelRect>& regions) {
+    layStrip(regions, nullptr);
+}
+
+// ---- The picture at rest ----
+
+bool beginSmoothStrip(int width, int height, int top, int bottom,
+                      const std::vector<PixelRect>& redraw) {
+    if (!enterStrip(width, height, top, bottom, 0.0f)) {
+        return false;
+    }
+    // Cleared as the whole strip would be, rectangle by rectangle (the target's rows from the
+    // bottom: picture row r is target row bottom - 1 - r).
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_SCISSOR_BIT | GL_STENCIL_BUFFER_BIT |
+                 GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClearStencil(0);
+    glClearDepth(1.0);
+    for (const PixelRect& r : redraw) {
+        const int left = std::max(r.left, 0);
+        const int right = std::min(r.right, width);
+        const int low = std::max(bottom - r.bottom, 0);
+        const int high = std::min(bottom - r.top, targetRows);
+        if (left >= right || low >= high) {
+            continue;
+        }
+        glScissor(left, low, right - left, high - low);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    }
+    glPopAttrib();
+    return true;
+}
+
+int smoothStripTargetRows() {
+    return targetRows;
+}
+
+void endSmoothStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>& kept) {
+    layStrip(edged, &kept);
+}
+
+bool beginRestPicture(int width, int height) {
+    if (restFailed || width <= 0 || height <= 0) {
+        return false;
+    }
+    if (keptProgram == 0) {
+        keptProgram = compileProgram(kKeptShader);
+        if (keptProgram == 0) {
+            restFailed = true;
+            return false;
+        }
+        glUseProgram(keptProgram);
+        glUniform1i(glGetUniformLocation(keptProgram, "kept"), 0);
+        glUseProgram(0);
+    }
+    if (restFramebuffer == 0 || restWidth != width || restHeight != height) {
+        if (restFramebuffer == 0) {
+            glGenFramebuffers(1, &restFramebuffer);
+            glGenTextures(1, &restColour);
+        }
+        GLint boundTexture = 0;
+        GLint outer = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundTexture);
+        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &outer);
+        glBindTexture(GL_TEXTURE_2D, restColour);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     nullptr);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(boundTexture));
+        glBindFramebuffer(GL_FRAMEBUFFER, restFramebuffer);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, restColour,
+                               0);
+        const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outer));
+        restWidth = complete ? width : 0;
+        restHeight = complete ? height : 0;
+        if (!complete) {
+            restFailed = true;
+            return false;
+        }
+    }
+    return enterStrip(width, height, 0, height, 1.0f);
+}
+
+bool endRestPicture() {
+    glPopAttrib();  // the picture's viewport
+    GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
+    glBindFramebuffer(GL_FRAMEBUFFER, restFramebuffer);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
+                 GL_LIGHTING_BIT | GL_VIEWPORT_BIT);
+    glViewport(0, 0, pictureWidth, pictureHeight);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_SCISSOR_TEST);
+    // What the shader gives, as it is: laying it later blends it as the pass would.
+    glDisable(GL_BLEND);
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, colour);
+    glUseProgram(program);
+    glUniform3f(underAt, background[0], background[1], background[2]);
+    glUniform1i(belowAt, pictureHeight - stripBottom);
+    drawRects({PixelRect{0, 0, pictureWidth, pictureHeight}});
+    glUseProgram(0);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
+    glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
+    return glGetError() == GL_NO_ERROR;
 }

@@ -26,3 +26,32 @@ void endSmoothStrip();
 // The same, laying over the picture only the rectangles given (within the strip's rows, not
 // overlapping): the rest of the strip holds nothing.
 void endSmoothStrip(const std::vector<PixelRect>& regions);
+
+// ---- A picture of the keyboard at rest, kept ----
+// Where the camera stands still, most of the strip is the keyboard at rest from frame to frame:
+// its smoothed pixels are kept in a picture-sized texture, and a frame draws and smooths only
+// where something differs from it.
+
+// As beginSmoothStrip, but the strip is cleared for drawing only inside `redraw` (pixels of the
+// picture from its top edge): outside, its depth stands nearest, so that nothing drawn there
+// costs more than its depth test. Whatever lies there is taken from the picture at rest.
+bool beginSmoothStrip(int width, int height, int top, int bottom,
+                      const std::vector<PixelRect>& redraw);
+
+// Rows of the strip's target as made for the strip begun last (it may hold more rows than the
+// strip, above it).
+int smoothStripTargetRows();
+
+// Back to the framebuffer bound before: the rectangles `edged` smoothed from the strip, the
+// rectangles `kept` laid from the picture at rest (both within the strip's rows, none
+// overlapping another), as endSmoothStrip lays them.
+void endSmoothStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>& kept);
+
+// Begins the strip of the picture at rest: the whole width x height picture, to be drawn with
+// the keyboard alone. false when the context cannot give it.
+bool beginRestPicture(int width, int height);
+
+// Keeps the smoothed strip begun by beginRestPicture as the picture at rest (what the pass would
+// lay over the picture at every pixel), and goes back to the framebuffer bound before without
+// changing the picture. false when it cannot be kept.
+bool endRestPicture();
