@@ -2,12 +2,15 @@
 // of the boxes (clipped to the picture) exactly once and nothing else. Over the bundled sonata,
 // from every camera and in portrait, every pixel the keyboard's and both hands' triangles reach,
 // with the neighbours the pass blends it with, lies in the regions, so the pass leaves out only
-// empty strip.
+// empty strip. A cover of boxes less other boxes holds exactly the pixels of the first and none
+// of the second; the keyboard's runs said to meet a set of rectangles include every run with a
+// vertex inside one.
 
 #include "look/look_regions.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -137,4 +140,98 @@ TEST(LookRegions, EveryDrawnPixelOfTheSonataLiesInTheRegions) {
     }
     // The point of it: the regions leave out a real share of the strip.
     EXPECT_LT(regions, strip * 0.95) << regions << " of " << strip;
+}
+
+TEST(LookRegions, CoverWithoutHoldsThePixelsOfTheBoxesOutsideTheCutOnce) {
+    std::mt19937 random(29);
+    constexpr int kWidth = 40;
+    constexpr int kHeight = 30;
+    std::uniform_int_distribution<int> column(-8, kWidth + 8);
+    std::uniform_int_distribution<int> row(-8, kHeight + 8);
+    std::uniform_int_distribution<int> count(0, 7);
+    long kept = 0;
+    long cutAway = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<PixelRect> lists[2];
+        for (auto& list : lists) {
+            const int n = count(random);
+            for (int i = 0; i < n; ++i) {
+                list.push_back({column(random), row(random), column(random), row(random)});
+            }
+        }
+        const std::vector<PixelRect> cover = coverWithout(lists[0], lists[1], kWidth, kHeight);
+        for (int y = -2; y < kHeight + 2; ++y) {
+            for (int x = -2; x < kWidth + 2; ++x) {
+                bool in[2] = {false, false};
+                for (int l = 0; l < 2; ++l) {
+                    for (const PixelRect& b : lists[l]) {
+                        in[l] = in[l] || (x >= b.left && x < b.right && y >= b.top && y < b.bottom);
+                    }
+                }
+                const bool inside = x >= 0 && x < kWidth && y >= 0 && y < kHeight;
+                const int expected = inside && in[0] && !in[1] ? 1 : 0;
+                ASSERT_EQ(holders(cover, x, y), expected)
+                    << "trial " << trial << " pixel " << x << "," << y;
+                kept += expected;
+                cutAway += inside && in[0] && in[1] ? 1 : 0;
+            }
+        }
+    }
+    // Both kinds of pixel were met often.
+    EXPECT_GT(kept, 5000);
+    EXPECT_GT(cutAway, 5000);
+}
+
+TEST(LookRegions, TheKeyRunsMeetingRectanglesHoldEveryKeyInsideThem) {
+    LookPerformance performance;
+    ASSERT_TRUE(sonataLookPerformance(&performance));
+    const LookPalette palette;
+    std::mt19937 random(5);
+    constexpr size_t kRun = 30;  // one key's solid
+    long inside = 0;
+    long drawn = 0;
+    long all = 0;
+    for (LookView view : {LookView::Player, LookView::Side, LookView::Above}) {
+        for (int i = 0; i < 40; ++i) {
+            const LookPicture picture =
+                lookPictureAt(performance, view, 1280, 720, performance.duration * i / 40.0);
+            LookMesh keys;
+            addKeyboard(picture.frame, palette, &keys);
+            std::uniform_int_distribution<int> x(0, 1280);
+            std::uniform_int_distribution<int> y(0, 720);
+            std::vector<PixelRect> rects;
+            for (int r = 0; r < 3; ++r) {
+                const int left = x(random);
+                const int top = y(random);
+                rects.push_back({left, top, left + 60, top + 40});
+            }
+            const auto ranges = runsMeeting(picture.camera, keys, kRun, rects);
+            std::vector<bool> taken(keys.vertices.size(), false);
+            size_t end = 0;
+            for (const auto& [first, count] : ranges) {
+                ASSERT_GE(first, end);  // in the mesh's order, apart
+                ASSERT_EQ(first % kRun, 0u);
+                end = first + count;
+                ASSERT_LE(end, keys.vertices.size());
+                std::fill(taken.begin() + first, taken.begin() + end, true);
+                drawn += count;
+            }
+            all += keys.vertices.size();
+            for (size_t v = 0; v < keys.vertices.size(); ++v) {
+                double column = 0.0;
+                double row = 0.0;
+                const MeshVertex& p = keys.vertices[v];
+                ASSERT_TRUE(projectLook(picture.camera, {p.x, p.y, p.z}, &column, &row));
+                for (const PixelRect& r : rects) {
+                    if (column >= r.left && column < r.right && row >= r.top && row < r.bottom) {
+                        ++inside;
+                        ASSERT_TRUE(taken[v]) << "vertex " << v << " at " << column << "," << row;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(inside, 100);
+    // The point of it: most keys are left out.
+    EXPECT_LT(drawn, all / 2);
 }
