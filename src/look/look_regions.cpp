@@ -23,10 +23,16 @@ constexpr float kBedBottom = -0.31f;
 // ---- Rectangles ----
 
 namespace {
+enum class Keep { Outside, Inside };
+
 // Rows cut into bands at every box's top and bottom; in each band the columns that lie in a box
-// of `boxes` and in none of `cut`, as runs; a run continuing down while it stays the same.
+// of `boxes` and in none of `cut` (Outside) or in one of `cut` too (Inside), as runs; a run
+// continuing down while it stays the same. The boxes are swept from the top down, so a band
+// looks only at the boxes across it: a hand's many small boxes would otherwise be scanned in
+// every band.
 std::vector<PixelRect> bandCover(const std::vector<PixelRect>& boxes,
-                                 const std::vector<PixelRect>& cut, int width, int height) {
+                                 const std::vector<PixelRect>& cut, Keep keep, int width,
+                                 int height) {
     std::vector<PixelRect> clipped[2];
     std::vector<int> cuts;
     for (int list = 0; list < 2; ++list) {
@@ -40,27 +46,40 @@ std::vector<PixelRect> bandCover(const std::vector<PixelRect>& boxes,
             cuts.push_back(c.top);
             cuts.push_back(c.bottom);
         }
+        std::sort(clipped[list].begin(), clipped[list].end(),
+                  [](const PixelRect& a, const PixelRect& b) { return a.top < b.top; });
     }
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     std::vector<PixelRect> cover;
     std::vector<PixelRect> open;  // the previous band's runs, still growing downwards
-    std::vector<std::pair<int, int>> runs;
+    std::vector<PixelRect> active[2];
+    size_t entered[2] = {0, 0};
     std::vector<std::pair<int, int>> merged[2];
     std::vector<std::pair<int, int>> kept;
+    std::vector<PixelRect> next;
     for (size_t band = 0; band + 1 < cuts.size(); ++band) {
         const int top = cuts[band];
         const int bottom = cuts[band + 1];
         for (int list = 0; list < 2; ++list) {
-            runs.clear();
-            for (const PixelRect& c : clipped[list]) {
-                if (c.top <= top && c.bottom >= bottom) {
-                    runs.emplace_back(c.left, c.right);
-                }
+            // The boxes across the band (every box starts and ends on a cut), kept in the order
+            // of their left edges as they come and go, so that no band sorts them again.
+            std::vector<PixelRect>& across = active[list];
+            across.erase(std::remove_if(across.begin(), across.end(),
+                                        [&](const PixelRect& c) { return c.bottom <= top; }),
+                         across.end());
+            while (entered[list] < clipped[list].size() &&
+                   clipped[list][entered[list]].top <= top) {
+                const PixelRect& c = clipped[list][entered[list]++];
+                across.insert(std::upper_bound(across.begin(), across.end(), c,
+                                               [](const PixelRect& a, const PixelRect& b) {
+                                                   return a.left < b.left;
+                                               }),
+                              c);
             }
-            std::sort(runs.begin(), runs.end());
             merged[list].clear();
-            for (const auto& run : runs) {
+            for (const PixelRect& c : across) {
+                const std::pair<int, int> run(c.left, c.right);
                 if (!merged[list].empty() && run.first <= merged[list].back().second) {
                     merged[list].back().second = std::max(merged[list].back().second, run.second);
                 } else {
@@ -68,7 +87,7 @@ std::vector<PixelRect> bandCover(const std::vector<PixelRect>& boxes,
                 }
             }
         }
-        // The runs less the cut's, both sorted and each within itself apart.
+        // The runs less (or within) the cut's, both sorted and each within itself apart.
         kept.clear();
         size_t c = 0;
         for (auto run : merged[0]) {
@@ -76,17 +95,22 @@ std::vector<PixelRect> bandCover(const std::vector<PixelRect>& boxes,
                 ++c;
             }
             for (size_t k = c; k < merged[1].size() && merged[1][k].first < run.second; ++k) {
+                if (keep == Keep::Inside) {
+                    kept.emplace_back(std::max(run.first, merged[1][k].first),
+                                      std::min(run.second, merged[1][k].second));
+                    continue;
+                }
                 if (merged[1][k].first > run.first) {
                     kept.emplace_back(run.first, merged[1][k].first);
                 }
                 run.first = std::max(run.first, merged[1][k].second);
             }
-            if (run.first < run.second) {
+            if (keep == Keep::Outside && run.first < run.second) {
                 kept.push_back(run);
             }
         }
         // A run equal to one of the band above continues it; the others of the band above end.
-        std::vector<PixelRect> next;
+        next.clear();
         for (const auto& run : kept) {
             auto same = std::find_if(open.begin(), open.end(), [&](const PixelRect& r) {
                 return r.left == run.first && r.right == run.second && r.bottom == top;
@@ -109,12 +133,17 @@ std::vector<PixelRect> bandCover(const std::vector<PixelRect>& boxes,
 }  // namespace
 
 std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int width, int height) {
-    return bandCover(boxes, {}, width, height);
+    return bandCover(boxes, {}, Keep::Outside, width, height);
 }
 
 std::vector<PixelRect> coverWithout(const std::vector<PixelRect>& boxes,
                                     const std::vector<PixelRect>& cut, int width, int height) {
-    return bandCover(boxes, cut, width, height);
+    return bandCover(boxes, cut, Keep::Outside, width, height);
+}
+
+std::vector<PixelRect> coverWithin(const std::vector<PixelRect>& boxes,
+                                   const std::vector<PixelRect>& within, int width, int height) {
+    return bandCover(boxes, within, Keep::Inside, width, height);
 }
 
 std::vector<PixelRect> widened(std::vector<PixelRect> boxes, int margin) {
@@ -210,16 +239,22 @@ bool addMeshBoxes(const LookCamera& camera, const LookMesh& mesh, int margin,
     return addRunBoxes(camera, mesh, nullptr, margin, boxes);
 }
 
+namespace {
+// The keyboard's box as built: the keys and the bed, and a little more for a held key's turn
+// about its hinge (its top's back edge moves back, its front's lower edge forward).
+bool keyboardBox(const LookCamera& camera, PixelRect* box) {
+    const float turn = 0.02f;
+    return boxOf(camera, {kBedLeft, kBedBottom, kLookHingeZ - turn},
+                 {kBedRight, kLookBlackTop, kLookWhiteFront + turn}, kMargin, box);
+}
+}  // namespace
+
 std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* const* hands,
                                     int handCount) {
     const LookCamera& camera = picture.camera;
     const PixelRect whole{0, 0, camera.width, camera.height};
-    // The keyboard: the keys and the bed as they are built, and a little more for a held key's
-    // turn about its hinge (its top's back edge moves back, its front's lower edge forward).
     std::vector<PixelRect> boxes(1);
-    const float turn = 0.02f;
-    if (!boxOf(camera, {kBedLeft, kBedBottom, kLookHingeZ - turn},
-               {kBedRight, kLookBlackTop, kLookWhiteFront + turn}, kMargin, &boxes[0])) {
+    if (!keyboardBox(camera, &boxes[0])) {
         return {whole};
     }
     // Each hand, and its shadow flattened onto the white keys' tops as it is drawn (it may fall
@@ -230,6 +265,18 @@ std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* 
             return {whole};
         }
     }
+    return disjointCover(boxes, camera.width, camera.height);
+}
+
+std::vector<PixelRect> sceneRegions(const LookPicture& picture,
+                                    const std::vector<PixelRect>& handBoxes) {
+    const LookCamera& camera = picture.camera;
+    std::vector<PixelRect> boxes(1);
+    if (!keyboardBox(camera, &boxes[0])) {
+        return {PixelRect{0, 0, camera.width, camera.height}};
+    }
+    const std::vector<PixelRect> around = widened(handBoxes, kMargin);
+    boxes.insert(boxes.end(), around.begin(), around.end());
     return disjointCover(boxes, camera.width, camera.height);
 }
 
@@ -255,18 +302,21 @@ bool sameVertex(const MeshVertex& a, const MeshVertex& b) {
 }
 }  // namespace
 
-bool changedBoxes(const LookPicture& picture, const LookMesh* const* hands, int handCount,
-                  const LookMesh& keyboard, const LookMesh& rest, size_t run,
-                  std::vector<PixelRect>* boxes) {
-    const LookCamera& camera = picture.camera;
-    if (run == 0 || keyboard.vertices.size() != rest.vertices.size()) {
-        return false;
-    }
+bool handBoxes(const LookCamera& camera, const LookMesh* const* hands, int handCount,
+               std::vector<PixelRect>* boxes) {
     const glm::mat4 shadow = shadowProjection(kLookWhiteTop + 0.002f);
     for (int h = 0; h < handCount; ++h) {
         if (hands[h] != nullptr && !addRunBoxes(camera, *hands[h], &shadow, 0, boxes)) {
             return false;
         }
+    }
+    return true;
+}
+
+bool keyChangeBoxes(const LookCamera& camera, const LookMesh& keyboard, const LookMesh& rest,
+                    size_t run, std::vector<PixelRect>* boxes) {
+    if (run == 0 || keyboard.vertices.size() != rest.vertices.size()) {
+        return false;
     }
     const std::vector<MeshVertex>& now = keyboard.vertices;
     const std::vector<MeshVertex>& still = rest.vertices;

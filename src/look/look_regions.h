@@ -33,6 +33,10 @@ std::vector<PixelRect> disjointCover(const std::vector<PixelRect>& boxes, int wi
 std::vector<PixelRect> coverWithout(const std::vector<PixelRect>& boxes,
                                     const std::vector<PixelRect>& cut, int width, int height);
 
+// The same for the pixels in the union of `boxes` and in the union of `within`.
+std::vector<PixelRect> coverWithin(const std::vector<PixelRect>& boxes,
+                                   const std::vector<PixelRect>& within, int width, int height);
+
 // Each box widened by `margin` pixels on every side.
 std::vector<PixelRect> widened(std::vector<PixelRect> boxes, int margin);
 
@@ -52,13 +56,22 @@ std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* 
 
 // ---- What differs from the keyboard at rest ----
 
-// The boxes (not widened) of every pixel where the strip of this frame may differ from the strip
-// of the keyboard alone at rest: each hand's triangles and their shadows, and each run of `run`
-// vertices of `keyboard` that differs from the same run of `rest` (both where it is and where
-// it was). False when a vertex lies behind the eye or the two keyboards are not built alike.
-bool changedBoxes(const LookPicture& picture, const LookMesh* const* hands, int handCount,
-                  const LookMesh& keyboard, const LookMesh& rest, size_t run,
-                  std::vector<PixelRect>* boxes);
+// The boxes (not widened) of every pixel the given hand meshes and their shadows on the keys
+// may cover, appended to `boxes`; false when a vertex lies behind the eye.
+bool handBoxes(const LookCamera& camera, const LookMesh* const* hands, int handCount,
+               std::vector<PixelRect>* boxes);
+
+// sceneRegions from the hands' boxes as handBoxes gives them.
+std::vector<PixelRect> sceneRegions(const LookPicture& picture,
+                                    const std::vector<PixelRect>& handBoxes);
+
+// The boxes (not widened) of the keys that differ from the keyboard at rest: each run of `run`
+// vertices of `keyboard` that differs from the same run of `rest`, both where it is and where
+// it was, appended to `boxes`. With the hands' boxes, every pixel where the strip of a frame
+// may differ from the strip of the keyboard alone at rest. False when a vertex lies behind the
+// eye or the two keyboards are not built alike.
+bool keyChangeBoxes(const LookCamera& camera, const LookMesh& keyboard, const LookMesh& rest,
+                    size_t run, std::vector<PixelRect>* boxes);
 
 // The runs of `run` vertices of `mesh` whose projected box meets one of `rects`, as ranges of
 // whole runs (first vertex, vertex count), in the mesh's order, neighbours merged. A run behind

@@ -490,7 +490,11 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     // whole.
     std::vector<PixelRect> changed;
     bool overRest = restReady(picture, palette) && bottom == camera.height &&
-                    changedBoxes(picture, hands, 2, keyboardMesh, restMesh, kKeyRun, &changed);
+                    handBoxes(camera, hands, 2, &changed);
+    // The hands' boxes serve the regions too.
+    const std::vector<PixelRect> regions =
+        overRest ? sceneRegions(picture, changed) : std::vector<PixelRect>();
+    overRest = overRest && keyChangeBoxes(camera, keyboardMesh, restMesh, kKeyRun, &changed);
     std::vector<PixelRect> redrawn;
     if (overRest) {
         changed.push_back({0, top, camera.width, top + 1});
@@ -524,10 +528,9 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     glDisable(GL_NORMALIZE);
     lastOverRest = overRest;
     if (overRest) {
-        const std::vector<PixelRect> regions = sceneRegions(picture, hands, 2);
-        const std::vector<PixelRect> kept =
-            coverWithout(regions, widened(changed, kSmoothedRound), camera.width, camera.height);
-        endSmoothStrip(coverWithout(regions, kept, camera.width, camera.height), kept);
+        const std::vector<PixelRect> around = widened(changed, kSmoothedRound);
+        endSmoothStrip(coverWithin(regions, around, camera.width, camera.height),
+                       coverWithout(regions, around, camera.width, camera.height));
     } else if (smooth) {
         endSmoothStrip(sceneRegions(picture, hands, 2));
     }

@@ -3,7 +3,7 @@
 // from every camera and in portrait, every pixel the keyboard's and both hands' triangles reach,
 // with the neighbours the pass blends it with, lies in the regions, so the pass leaves out only
 // empty strip. A cover of boxes less other boxes holds exactly the pixels of the first and none
-// of the second; the keyboard's runs said to meet a set of rectangles include every run with a
+// of the second, and a cover of boxes within others those of both; the keyboard's runs said to meet a set of rectangles include every run with a
 // vertex inside one.
 
 #include "look/look_regions.h"
@@ -142,7 +142,7 @@ TEST(LookRegions, EveryDrawnPixelOfTheSonataLiesInTheRegions) {
     EXPECT_LT(regions, strip * 0.95) << regions << " of " << strip;
 }
 
-TEST(LookRegions, CoverWithoutHoldsThePixelsOfTheBoxesOutsideTheCutOnce) {
+TEST(LookRegions, CoversWithoutAndWithinHoldThePixelsOutsideAndInsideTheCutOnce) {
     std::mt19937 random(29);
     constexpr int kWidth = 40;
     constexpr int kHeight = 30;
@@ -160,6 +160,7 @@ TEST(LookRegions, CoverWithoutHoldsThePixelsOfTheBoxesOutsideTheCutOnce) {
             }
         }
         const std::vector<PixelRect> cover = coverWithout(lists[0], lists[1], kWidth, kHeight);
+        const std::vector<PixelRect> within = coverWithin(lists[0], lists[1], kWidth, kHeight);
         for (int y = -2; y < kHeight + 2; ++y) {
             for (int x = -2; x < kWidth + 2; ++x) {
                 bool in[2] = {false, false};
@@ -171,6 +172,8 @@ TEST(LookRegions, CoverWithoutHoldsThePixelsOfTheBoxesOutsideTheCutOnce) {
                 const bool inside = x >= 0 && x < kWidth && y >= 0 && y < kHeight;
                 const int expected = inside && in[0] && !in[1] ? 1 : 0;
                 ASSERT_EQ(holders(cover, x, y), expected)
+                    << "trial " << trial << " pixel " << x << "," << y;
+                ASSERT_EQ(holders(within, x, y), inside && in[0] && in[1] ? 1 : 0)
                     << "trial " << trial << " pixel " << x << "," << y;
                 kept += expected;
                 cutAway += inside && in[0] && in[1] ? 1 : 0;
