@@ -185,8 +185,10 @@ int stripBottom = 0;
 
 namespace {
 // Binds the strip's target for the picture's rows top..bottom and clears it whole: colour
-// transparent, stencil 0, depth `depth`. Keeps what endSmoothStrip restores.
-bool enterStrip(int width, int height, int top, int bottom, float depthValue) {
+// transparent (unless `colourToo` is false), stencil 0, depth `depthValue`. Keeps what
+// endSmoothStrip restores.
+bool enterStrip(int width, int height, int top, int bottom, float depthValue,
+                bool colourToo = true) {
     if (width <= 0 || height <= 0 || top >= bottom) {
         return false;
     }
@@ -213,7 +215,7 @@ bool enterStrip(int width, int height, int top, int bottom, float depthValue) {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClearStencil(0);
     glClearDepth(depthValue);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glClear((colourToo ? GL_COLOR_BUFFER_BIT : 0) | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glPopAttrib();
     // The picture's projection lands on the target shifted down by the rows below the strip, so
     // every pixel is drawn as it would be in the picture (the shift is a whole number of rows).
@@ -314,7 +316,10 @@ void endSmoothStrip(const std::vector<PixelRect>& regions) {
 
 bool beginSmoothStrip(int width, int height, int top, int bottom,
                       const std::vector<PixelRect>& redraw) {
-    if (!enterStrip(width, height, top, bottom, 0.0f)) {
+    // The colour outside `redraw` is never read (the pass reads the strip only within the
+    // rectangles it smooths and their neighbours, all inside), so only the depth is cleared
+    // whole: the target's colour is as much memory to fill again as its depth and stencil.
+    if (!enterStrip(width, height, top, bottom, 0.0f, false)) {
         return false;
     }
     // Cleared as the whole strip would be, rectangle by rectangle (the target's rows from the
