@@ -378,6 +378,17 @@ LookMesh restMesh;         // the keyboard at rest as it was kept
 LookMesh restNow;          // this frame's keyboard at rest (the palette may have changed)
 bool restKept = false;
 bool lastOverRest = false;  // whether the frame drawn last was
+LookStripPixels lastPixels;
+
+// Pixels of the rectangles (not overlapping) within rows top..bottom.
+long pixelsOf(const std::vector<PixelRect>& rects, int top, int bottom) {
+    long pixels = 0;
+    for (const PixelRect& r : rects) {
+        pixels += static_cast<long>(r.right - r.left) *
+                  std::max(0, std::min(r.bottom, bottom) - std::max(r.top, top));
+    }
+    return pixels;
+}
 
 bool sameMesh(const LookMesh& a, const LookMesh& b) {
     return a.vertices.size() == b.vertices.size() &&
@@ -529,10 +540,17 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     lastOverRest = overRest;
     if (overRest) {
         const std::vector<PixelRect> around = widened(changed, kSmoothedRound);
-        endSmoothStrip(coverWithin(regions, around, camera.width, camera.height),
-                       coverWithout(regions, around, camera.width, camera.height));
+        const std::vector<PixelRect> afresh =
+            coverWithin(regions, around, camera.width, camera.height);
+        const std::vector<PixelRect> kept =
+            coverWithout(regions, around, camera.width, camera.height);
+        endSmoothStrip(afresh, kept);
+        lastPixels = {pixelsOf(kept, top, bottom), pixelsOf(afresh, top, bottom),
+                      pixelsOf(redrawn, top, bottom)};
     } else if (smooth) {
-        endSmoothStrip(sceneRegions(picture, hands, 2));
+        const std::vector<PixelRect> all = sceneRegions(picture, hands, 2);
+        endSmoothStrip(all);
+        lastPixels = {0, pixelsOf(all, top, bottom), static_cast<long>(bottom - top) * camera.width};
     }
 
     enterPixels(camera.width, camera.height);
@@ -551,4 +569,8 @@ void keepLookKeyboardAtRest(bool keep) {
 
 bool lookFrameDrawnOverRest() {
     return lastOverRest;
+}
+
+LookStripPixels lookStripPixels() {
+    return lastPixels;
 }

@@ -20,3 +20,13 @@ void keepLookKeyboardAtRest(bool keep);
 
 // Whether the frame drawn last was drawn over the kept keyboard at rest.
 bool lookFrameDrawnOverRest();
+
+// The pixels of the frame drawn last that were laid from the kept keyboard at rest, smoothed
+// afresh, and drawn afresh in the strip (0, 0 and the strip's whole when drawn whole), for the
+// benchmark's split.
+struct LookStripPixels {
+    long kept = 0;
+    long smoothed = 0;
+    long redrawn = 0;
+};
+LookStripPixels lookStripPixels();
