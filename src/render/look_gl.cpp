@@ -507,10 +507,22 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
         overRest ? sceneRegions(picture, changed) : std::vector<PixelRect>();
     overRest = overRest && keyChangeBoxes(camera, keyboardMesh, restMesh, kKeyRun, &changed);
     std::vector<PixelRect> redrawn;
+    std::vector<PixelRect> afresh;
     if (overRest) {
         changed.push_back({0, top, camera.width, top + 1});
         redrawn = disjointCover(widened(changed, kRedrawnRound), camera.width, camera.height);
+        // The pass smooths afresh round what changed; elsewhere the kept pixels are laid now.
+        const std::vector<PixelRect> around = widened(changed, kSmoothedRound);
+        afresh = coverWithin(regions, around, camera.width, camera.height);
+        const std::vector<PixelRect> kept =
+            coverWithout(regions, around, camera.width, camera.height);
+        layRestPicture(camera.width, camera.height, top, bottom, kept);
+        lastPixels = {pixelsOf(kept, top, bottom), pixelsOf(afresh, top, bottom),
+                      pixelsOf(redrawn, top, bottom)};
     }
+    // Once the kept pixels are laid, the strip's pass lays only the others, even where the
+    // strip could not be kept to the redrawn rectangles after all.
+    const bool keptLaid = overRest;
     bool smooth = false;
     if (overRest) {
         smooth = beginSmoothStrip(camera.width, camera.height, top, bottom, redrawn);
@@ -538,15 +550,8 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     drawShadows();
     glDisable(GL_NORMALIZE);
     lastOverRest = overRest;
-    if (overRest) {
-        const std::vector<PixelRect> around = widened(changed, kSmoothedRound);
-        const std::vector<PixelRect> afresh =
-            coverWithin(regions, around, camera.width, camera.height);
-        const std::vector<PixelRect> kept =
-            coverWithout(regions, around, camera.width, camera.height);
-        endSmoothStrip(afresh, kept);
-        lastPixels = {pixelsOf(kept, top, bottom), pixelsOf(afresh, top, bottom),
-                      pixelsOf(redrawn, top, bottom)};
+    if (keptLaid && smooth) {
+        endSmoothStrip(afresh);
     } else if (smooth) {
         const std::vector<PixelRect> all = sceneRegions(picture, hands, 2);
         endSmoothStrip(all);

@@ -257,12 +257,9 @@ int restWidth = 0;
 int restHeight = 0;
 bool restFailed = false;
 
-// Lays the strip over the framebuffer bound before: `edged` through the edge shader, `kept`
-// from the picture at rest.
-void layStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>* kept) {
-    glPopAttrib();  // the picture's viewport
-    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
-    glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
+// Lays rectangles over the framebuffer bound, premultiplied, from the texture `source` through
+// `through`: the strip's with the edge shader, or the picture at rest's.
+void layRects(const std::vector<PixelRect>& rects, GLuint source, GLuint through) {
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
                  GL_LIGHTING_BIT);
     glMatrixMode(GL_PROJECTION);
@@ -278,19 +275,16 @@ void layStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>*
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);  // premultiplied
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, colour);
-    glUseProgram(program);
-    GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
-    glUniform3f(underAt, background[0], background[1], background[2]);
-    glUniform1i(belowAt, pictureHeight - stripBottom);
-    // The shader reads the texel under each pixel.
-    drawRects(edged);
-    if (kept != nullptr && !kept->empty()) {
-        glBindTexture(GL_TEXTURE_2D, restColour);
-        glUseProgram(keptProgram);
-        drawRects(*kept);
+    glBindTexture(GL_TEXTURE_2D, source);
+    glUseProgram(through);
+    if (through == program) {
+        GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
+        glUniform3f(underAt, background[0], background[1], background[2]);
+        glUniform1i(belowAt, pictureHeight - stripBottom);
     }
+    // The shader reads the texel under each pixel.
+    drawRects(rects);
     glUseProgram(0);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
@@ -309,7 +303,10 @@ void endSmoothStrip() {
 }
 
 void endSmoothStrip(const std::vector<PixelRect>& regions) {
-    layStrip(regions, nullptr);
+    glPopAttrib();  // the picture's viewport
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
+    glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
+    layRects(regions, colour, program);
 }
 
 // ---- The picture at rest ----
@@ -349,8 +346,16 @@ int smoothStripTargetRows() {
     return targetRows;
 }
 
-void endSmoothStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>& kept) {
-    layStrip(edged, &kept);
+void layRestPicture(int width, int height, int top, int bottom,
+                    const std::vector<PixelRect>& kept) {
+    if (keptProgram == 0 || restWidth != width || restHeight != height || kept.empty()) {
+        return;
+    }
+    pictureWidth = width;
+    pictureHeight = height;
+    stripTop = top;
+    stripBottom = bottom;
+    layRects(kept, restColour, keptProgram);
 }
 
 bool beginRestPicture(int width, int height) {

@@ -42,10 +42,13 @@ bool beginSmoothStrip(int width, int height, int top, int bottom,
 // strip, above it).
 int smoothStripTargetRows();
 
-// Back to the framebuffer bound before: the rectangles `edged` smoothed from the strip, the
-// rectangles `kept` laid from the picture at rest (both within the strip's rows, none
-// overlapping another), as endSmoothStrip lays them.
-void endSmoothStrip(const std::vector<PixelRect>& edged, const std::vector<PixelRect>& kept);
+// Lays the rectangles `kept` (not overlapping, kept to rows top..bottom) of the picture at rest
+// over the framebuffer bound, as endSmoothStrip lays the strip's. Nothing of the strip is needed
+// for it, so it is laid before the strip is drawn: the renderer fills it while the strip is
+// still being built, and the strip's own pass (endSmoothStrip over the other rectangles) waits
+// for less.
+void layRestPicture(int width, int height, int top, int bottom,
+                    const std::vector<PixelRect>& kept);
 
 // Begins the strip of the picture at rest: the whole width x height picture, to be drawn with
 // the keyboard alone. false when the context cannot give it.
