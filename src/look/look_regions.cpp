@@ -297,8 +297,8 @@ bool runBox(const LookCamera& camera, const std::vector<MeshVertex>& v, size_t f
 }
 
 bool sameVertex(const MeshVertex& a, const MeshVertex& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z && a.nx == b.nx && a.ny == b.ny &&
-           a.nz == b.nz && a.r == b.r && a.g == b.g && a.b == b.b;
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.nx == b.nx && a.ny == b.ny && a.nz == b.nz &&
+           a.r == b.r && a.g == b.g && a.b == b.b;
 }
 }  // namespace
 

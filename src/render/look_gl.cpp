@@ -367,8 +367,8 @@ struct CameraKey {
     glm::mat4 view{0.0f};
 
     bool operator==(const CameraKey& other) const {
-        return width == other.width && height == other.height &&
-               projection == other.projection && view == other.view;
+        return width == other.width && height == other.height && projection == other.projection &&
+               view == other.view;
     }
 };
 
@@ -555,7 +555,8 @@ void drawLookFrame(const LookPicture& picture, const LookPerformance& performanc
     } else if (smooth) {
         const std::vector<PixelRect> all = sceneRegions(picture, hands, 2);
         endSmoothStrip(all);
-        lastPixels = {0, pixelsOf(all, top, bottom), static_cast<long>(bottom - top) * camera.width};
+        lastPixels = {0, pixelsOf(all, top, bottom),
+                      static_cast<long>(bottom - top) * camera.width};
     }
 
     enterPixels(camera.width, camera.height);

@@ -388,8 +388,7 @@ bool beginRestPicture(int width, int height) {
                      nullptr);
         glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(boundTexture));
         glBindFramebuffer(GL_FRAMEBUFFER, restFramebuffer);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, restColour,
-                               0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, restColour, 0);
         const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
         glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outer));
         restWidth = complete ? width : 0;

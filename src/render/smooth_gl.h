@@ -47,8 +47,7 @@ int smoothStripTargetRows();
 // for it, so it is laid before the strip is drawn: the renderer fills it while the strip is
 // still being built, and the strip's own pass (endSmoothStrip over the other rectangles) waits
 // for less.
-void layRestPicture(int width, int height, int top, int bottom,
-                    const std::vector<PixelRect>& kept);
+void layRestPicture(int width, int height, int top, int bottom, const std::vector<PixelRect>& kept);
 
 // Begins the strip of the picture at rest: the whole width x height picture, to be drawn with
 // the keyboard alone. false when the context cannot give it.

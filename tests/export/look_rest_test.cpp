@@ -20,8 +20,8 @@ struct Drawn {
     bool overRest = false;
 };
 
-Drawn draw(const LookPerformance& performance, LookView view, int width, int height,
-           double seconds, bool keep) {
+Drawn draw(const LookPerformance& performance, LookView view, int width, int height, double seconds,
+           bool keep) {
     keepLookKeyboardAtRest(keep);
     const LookPicture picture = lookPictureAt(performance, view, width, height, seconds);
     drawLookFrame(picture, performance, LookPalette());
@@ -68,9 +68,9 @@ TEST(LookKeyboardAtRest, FramesDrawnOverItAreTheFramesDrawnWhole) {
                     }
                 }
             }
-            EXPECT_EQ(differing, 0) << "view " << static_cast<int>(shape.view) << " at "
-                                    << shape.width << "x" << shape.height << ", " << t
-                                    << " s: first at " << firstX << "," << firstY;
+            EXPECT_EQ(differing, 0)
+                << "view " << static_cast<int>(shape.view) << " at " << shape.width << "x"
+                << shape.height << ", " << t << " s: first at " << firstX << "," << firstY;
         }
         if (shape.view == LookView::Side) {
             // Its strip ends above the picture's bottom edge at times; then it is drawn whole.

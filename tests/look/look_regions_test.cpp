@@ -3,8 +3,8 @@
 // from every camera and in portrait, every pixel the keyboard's and both hands' triangles reach,
 // with the neighbours the pass blends it with, lies in the regions, so the pass leaves out only
 // empty strip. A cover of boxes less other boxes holds exactly the pixels of the first and none
-// of the second, and a cover of boxes within others those of both; the keyboard's runs said to meet a set of rectangles include every run with a
-// vertex inside one.
+// of the second, and a cover of boxes within others those of both; the keyboard's runs said to meet
+// a set of rectangles include every run with a vertex inside one.
 
 #include "look/look_regions.h"
 
