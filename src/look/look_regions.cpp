@@ -249,6 +249,10 @@ bool keyboardBox(const LookCamera& camera, PixelRect* box) {
 }
 }  // namespace
 
+bool keyboardRegion(const LookCamera& camera, PixelRect* box) {
+    return keyboardBox(camera, box);
+}
+
 std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* const* hands,
                                     int handCount) {
     const LookCamera& camera = picture.camera;

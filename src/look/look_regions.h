@@ -61,6 +61,10 @@ std::vector<PixelRect> sceneRegions(const LookPicture& picture, const LookMesh* 
 bool handBoxes(const LookCamera& camera, const LookMesh* const* hands, int handCount,
                std::vector<PixelRect>* boxes);
 
+// The keyboard's projected box as sceneRegions takes it (widened for the pass's neighbours);
+// false when a corner lies behind the eye.
+bool keyboardRegion(const LookCamera& camera, PixelRect* box);
+
 // sceneRegions from the hands' boxes as handBoxes gives them.
 std::vector<PixelRect> sceneRegions(const LookPicture& picture,
                                     const std::vector<PixelRect>& handBoxes);

@@ -432,7 +432,10 @@ bool restReady(const LookPicture& picture, const LookPalette& palette) {
         return true;
     }
     restKept = false;
-    if (!beginRestPicture(camera.width, camera.height)) {
+    PixelRect keys;
+    if (!keyboardRegion(camera, &keys) ||
+        !beginRestPicture(camera.width, camera.height,
+                          std::clamp(keys.top, 0, camera.height - 1))) {
         return false;
     }
     glPushAttrib(GL_ALL_ATTRIB_BITS);

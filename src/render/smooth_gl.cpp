@@ -358,8 +358,8 @@ void layRestPicture(int width, int height, int top, int bottom,
     layRects(kept, restColour, keptProgram);
 }
 
-bool beginRestPicture(int width, int height) {
-    if (restFailed || width <= 0 || height <= 0) {
+bool beginRestPicture(int width, int height, int top) {
+    if (restFailed || width <= 0 || height <= 0 || top < 0 || top >= height) {
         return false;
     }
     if (keptProgram == 0) {
@@ -398,7 +398,9 @@ bool beginRestPicture(int width, int height) {
             return false;
         }
     }
-    return enterStrip(width, height, 0, height, 1.0f);
+    // The strip of the keyboard's rows only, about as tall as a frame's strip, so that its target
+    // is not remade for it and again for the next frame.
+    return enterStrip(width, height, top, height, 1.0f);
 }
 
 bool endRestPicture() {
@@ -410,6 +412,10 @@ bool endRestPicture() {
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
                  GL_LIGHTING_BIT | GL_VIEWPORT_BIT);
     glViewport(0, 0, pictureWidth, pictureHeight);
+    // Transparent above the strip; the shader writes the strip's rows.
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glLoadIdentity();
@@ -427,7 +433,7 @@ bool endRestPicture() {
     glUseProgram(program);
     glUniform3f(underAt, background[0], background[1], background[2]);
     glUniform1i(belowAt, pictureHeight - stripBottom);
-    drawRects({PixelRect{0, 0, pictureWidth, pictureHeight}});
+    drawRects({PixelRect{0, stripTop, pictureWidth, pictureHeight}});
     glUseProgram(0);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();

@@ -49,9 +49,10 @@ int smoothStripTargetRows();
 // for less.
 void layRestPicture(int width, int height, int top, int bottom, const std::vector<PixelRect>& kept);
 
-// Begins the strip of the picture at rest: the whole width x height picture, to be drawn with
-// the keyboard alone. false when the context cannot give it.
-bool beginRestPicture(int width, int height);
+// Begins the strip of the picture at rest: the width x height picture's rows from `top` to its
+// bottom edge, to be drawn with the keyboard alone (which lies within them). The picture at rest
+// is transparent above them. false when the context cannot give it.
+bool beginRestPicture(int width, int height, int top);
 
 // Keeps the smoothed strip begun by beginRestPicture as the picture at rest (what the pass would
 // lay over the picture at every pixel), and goes back to the framebuffer bound before without
