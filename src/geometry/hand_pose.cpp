@@ -26,6 +26,7 @@ constexpr float kThumbBlackPlayZ = 0.05f;
 // The black keys' front, and how high over a white key the thumb passes under the hand.
 constexpr float kBlackFront = 0.2f;
 constexpr float kThumbSkim = 0.03f;
+constexpr float kThumbBehind = 0.3f;
 // A held key's turn about its hinge, as drawn (render/look_gl.cpp).
 constexpr float kPressTilt = 2.5f;
 
@@ -612,6 +613,24 @@ void restIdleHands(HandMotion* right, HandMotion* left) {
 }
 
 namespace {
+// Whether the thumb, coming down on `next`, passes under a finger that holds a key on the
+// thumb's side of it when the thumb lands: it then goes across behind that finger's tip.
+bool thumbPassesUnder(const HandMotion& motion, const HandNote& next) {
+    const float landing = mirror(motion.hand, fingerKeyTarget(next.key).x);
+    for (size_t i = 0; i < motion.notes.size(); ++i) {
+        const HandNote& n = motion.notes[i];
+        if (n.onset >= next.onset) {
+            break;
+        }
+        const double up = i < motion.letGo.size() ? motion.letGo[i] : n.keyUp;
+        if (n.finger > 0 && up > next.onset - kStrike &&
+            mirror(motion.hand, fingerKeyTarget(n.key).x) < landing) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The palm's place along the keyboard, its depth and its lift on the way between positions.
 void palmAt(const HandMotion& motion, double seconds, float* palmX, float* palmDepth,
             float* palmLift) {
@@ -760,6 +779,11 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                     from.x + (over.x - from.x) * across,
                     down > 0.0f ? high + (over.y - high) * down : from.y + (high - from.y) * across,
                     from.z + (over.z - from.z) * across);
+                if (under && thumbPassesUnder(motion, *next)) {
+                    const float crossing = 1.0f;
+                    const float back = smooth(std::min(1.0f, w * 3.0f)) - down;
+                    target.z += kThumbBehind * crossing * back;
+                }
             }
         }
         bases[f] = base;
