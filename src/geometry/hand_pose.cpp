@@ -158,8 +158,15 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
     // tip on its target, as they are.
     glm::vec3 forward = along;
     glm::vec3 up(0.0f, 1.0f, 0.0f);
-    if (glm::length(toward) > 1e-4f) {
-        const glm::vec3 axis = glm::normalize(toward);
+    // About the line to where the tip comes, which is the target's only when the target is
+    // within reach: turned about the line to an unreachable target, the tip itself would swing
+    // round, and jump as the turn changes.
+    glm::vec3 reached(0.0f);
+    for (int i = 0; i < 3; ++i) {
+        reached += lengths[i] * (std::cos(a[i]) * forward - std::sin(a[i]) * up);
+    }
+    if (glm::length(reached) > 1e-4f) {
+        const glm::vec3 axis = glm::normalize(reached);
         auto turn = [&axis](glm::vec3 v, float by) {
             return v * std::cos(by) + glm::cross(axis, v) * std::sin(by) +
                    axis * glm::dot(axis, v) * (1.0f - std::cos(by));
@@ -455,6 +462,10 @@ struct Reach {
 };
 }  // namespace
 
+namespace {
+void planTravellingGive(HandMotion* motion);
+}
+
 double moveTime(double distance) {
     const double arc = distance > 0.6 ? 1.3 : 1.0;
     constexpr double kFingersOwn = 1.5;
@@ -592,6 +603,7 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
             break;
         }
     }
+    planTravellingGive(&motion);
     return motion;
 }
 
@@ -613,6 +625,33 @@ void restIdleHands(HandMotion* right, HandMotion* left) {
 }
 
 namespace {
+// The planned travelling give at `seconds`, interpolated between its samples; false outside
+// every stretch of travel.
+bool travellingGive(const HandMotion& motion, double seconds, glm::vec3* give) {
+    const auto& stretches = motion.travelGive;
+    auto after = std::upper_bound(
+        stretches.begin(), stretches.end(), seconds,
+        [](double t, const HandMotion::TravelGive& g) { return t < g.start; });
+    if (after == stretches.begin()) {
+        return false;
+    }
+    const HandMotion::TravelGive& g = *(after - 1);
+    const size_t samples = g.offsets.size() / 5;
+    if (samples < 2 || g.step <= 0.0) {
+        return false;
+    }
+    const double at = (seconds - g.start) / g.step;
+    if (at < 0.0 || at > static_cast<double>(samples - 1)) {
+        return false;
+    }
+    const size_t i = std::min(static_cast<size_t>(at), samples - 2);
+    const float u = static_cast<float>(at - static_cast<double>(i));
+    for (int f = 0; f < 5; ++f) {
+        give[f] = g.offsets[i * 5 + f] * (1.0f - u) + g.offsets[(i + 1) * 5 + f] * u;
+    }
+    return true;
+}
+
 // Whether the thumb, coming down on `next`, passes under a finger that holds a key on the
 // thumb's side of it when the thumb lands: it then goes across behind that finger's tip.
 bool thumbPassesUnder(const HandMotion& motion, const HandNote& next) {
@@ -668,7 +707,11 @@ void palmAt(const HandMotion& motion, double seconds, float* palmX, float* palmD
 }
 }  // namespace
 
-HandPose handPoseAt(const HandMotion& motion, double seconds) {
+namespace {
+// How a pose is composed: as shown, or for planning the travelling give (every free finger
+// giving way as in a standing hand, the planned give left out, and the give it took written
+// to `gave`).
+HandPose composePose(const HandMotion& motion, double seconds, bool planning, glm::vec3* gave) {
     HandPose pose;
     pose.hand = motion.hand;
     pose.palmWidth = kPalmWidth;
@@ -793,7 +836,7 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
         freedom[f] = 0.0f;
         if (held == nullptr) {
             const double until = next != nullptr ? (next->onset - seconds) / kStrike : 1.0;
-            freedom[f] = smooth(static_cast<float>(until)) * settled;
+            freedom[f] = smooth(static_cast<float>(until)) * (planning ? 1.0f : settled);
             // And it keeps to its lane, once it is clear of its last key and until it comes
             // down on its next.
             const float clear =
@@ -803,6 +846,101 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
         placeFinger(hand, f, base, target, &finger);
     }
     keepToLanes(bases, targets, lane, &pose);
+    if (planning) {
+        glm::vec3 before[5];
+        std::copy(targets, targets + 5, before);
+        keepFingersApart(bases, targets, freedom, &pose);
+        for (int f = 0; f < 5; ++f) {
+            gave[f] = targets[f] - before[f];
+        }
+        return pose;
+    }
+    // While the palm travels, the give planned for it (smoothed in time, see travellingGive),
+    // as far as the finger is free and the palm is on its way.
+    glm::vec3 planned[5];
+    if (settled < 1.0f && travellingGive(motion, seconds, planned)) {
+        for (int f = 0; f < 5; ++f) {
+            const float w = (1.0f - settled) * lane[f];
+            if (pose.fingers[f].playing || w <= 0.0f) {
+                continue;
+            }
+            const glm::vec3 wanted = targets[f];
+            targets[f] += planned[f] * w;
+            targets[f].y = std::min(targets[f].y, std::max(wanted.y, bases[f].y));
+            placeFinger(hand, f, bases[f], targets[f], &pose.fingers[f]);
+        }
+    }
     keepFingersApart(bases, targets, freedom, &pose);
     return pose;
 }
+}  // namespace
+
+HandPose handPoseAt(const HandMotion& motion, double seconds) {
+    return composePose(motion, seconds, false, nullptr);
+}
+
+namespace {
+// The travelling give: over each stretch of travel (a stroke before the palm leaves to a
+// stroke after it lands, stretches that meet joined), the give each free finger would take in
+// a standing hand, sampled 120 times a second and capped, then raised to its envelope that
+// changes no faster than kGiveRate (0.6 m/s a coordinate): each coordinate's positive and
+// negative parts are each the largest of every sample's less the rate times the time from it. A finger then gives way
+// before the contact comes and keeps its give a little after, instead of jumping.
+constexpr double kGiveStep = 1.0 / 120.0;
+constexpr float kGiveRate = 8.0f;
+constexpr float kTravelGiveMost = 0.3f;
+
+void planTravellingGive(HandMotion* motion) {
+    motion->travelGive.clear();
+    std::vector<std::pair<double, double>> stretches;
+    for (size_t k = 0; k + 1 < motion->anchors.size(); ++k) {
+        const double from = motion->anchors[k].leave - kStrike;
+        const double to = motion->anchors[k + 1].start + kStrike;
+        if (!stretches.empty() && from <= stretches.back().second) {
+            stretches.back().second = std::max(stretches.back().second, to);
+        } else {
+            stretches.push_back({from, to});
+        }
+    }
+    const float fall = kGiveRate * static_cast<float>(kGiveStep);
+    for (const auto& [from, to] : stretches) {
+        HandMotion::TravelGive give;
+        give.start = from;
+        give.step = kGiveStep;
+        const size_t samples = static_cast<size_t>(std::ceil((to - from) / kGiveStep)) + 1;
+        std::vector<glm::vec3> raw(samples * 5);
+        for (size_t i = 0; i < samples; ++i) {
+            composePose(*motion, from + static_cast<double>(i) * kGiveStep, true, &raw[i * 5]);
+            for (int f = 0; f < 5; ++f) {
+                glm::vec3& g = raw[i * 5 + f];
+                // Aside and up only: given along the keys as well, two free fingers' gives,
+                // each the largest of a changing direction, sent them into each other.
+                g.z = 0.0f;
+                if (glm::length(g) > kTravelGiveMost) {
+                    g *= kTravelGiveMost / glm::length(g);
+                }
+            }
+        }
+        std::vector<glm::vec3> rise(samples * 5);
+        std::vector<glm::vec3> sink(samples * 5);
+        for (size_t i = 0; i < samples * 5; ++i) {
+            rise[i] = glm::max(raw[i], glm::vec3(0.0f));
+            sink[i] = glm::max(-raw[i], glm::vec3(0.0f));
+        }
+        for (std::vector<glm::vec3>* part : {&rise, &sink}) {
+            std::vector<glm::vec3>& v = *part;
+            for (size_t i = 5; i < samples * 5; ++i) {
+                v[i] = glm::max(v[i], v[i - 5] - glm::vec3(fall));
+            }
+            for (size_t i = samples * 5 - 5; i-- > 0;) {
+                v[i] = glm::max(v[i], v[i + 5] - glm::vec3(fall));
+            }
+        }
+        give.offsets.resize(samples * 5);
+        for (size_t i = 0; i < samples * 5; ++i) {
+            give.offsets[i] = rise[i] - sink[i];
+        }
+        motion->travelGive.push_back(std::move(give));
+    }
+}
+}  // namespace
