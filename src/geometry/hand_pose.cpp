@@ -594,7 +594,17 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
             if (later.onset > motion.letGo[i] + kStrike) {
                 break;
             }
-            if (later.key != n.key || later.finger == n.finger || later.onset <= n.onset + 1e-9) {
+            if (later.finger == n.finger || later.onset <= n.onset + 1e-9) {
+                continue;
+            }
+            // A neighbour (not the thumb) coming down across this finger's key, on its far
+            // side, crosses its bones as much as one coming down on the key itself.
+            const float across = mirror(motion.hand, fingerKeyTarget(later.key).x -
+                                                         fingerKeyTarget(n.key).x);
+            const bool crossing = n.finger > 0 && later.finger > 0 &&
+                                  ((later.finger == n.finger + 1 && across <= 0.0f) ||
+                                   (later.finger == n.finger - 1 && across >= 0.0f));
+            if (later.key != n.key && !crossing) {
                 continue;
             }
             const double makeWay =
