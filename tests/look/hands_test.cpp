@@ -405,7 +405,7 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
     // lanes. Two fingers both holding keys never go into each other (a thumb passing under, a
     // finger crossing over), and no contact anywhere is deeper than a bound.
     constexpr float kTouch = 1.0f / 74.6f;
-    constexpr float kDeepest = 15.5f / 74.6f;
+    constexpr float kDeepest = 12.0f / 74.6f;
     buildKeyLayout();
     int travelFrames = 0;
     int travelDeeper = 0;
@@ -459,10 +459,10 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
         ASSERT_GT(all, 0) << m.name;
         travelFrames += frames[1];
         travelDeeper += deeper[1];
-        EXPECT_LE(deeper[0], 0.015 * frames[0])
+        EXPECT_LE(deeper[0], 0.003 * frames[0])
             << m.name << ": " << deeper[0] << " of " << frames[0]
             << " frames of a standing hand have fingers going into each other";
-        EXPECT_LE(deeper[0] + deeper[1], 0.04 * all)
+        EXPECT_LE(deeper[0] + deeper[1], 0.03 * all)
             << m.name << ": " << deeper[0] + deeper[1] << " of " << all
             << " frames have fingers going into each other";
         std::printf(
@@ -484,7 +484,7 @@ TEST(LookHands, FingersOfAHandKeepOutOfEachOther) {
     }
     // Travelling hands over all the pieces together (a piece has a few dozen such frames).
     ASSERT_GT(travelFrames, 1000);
-    EXPECT_LE(travelDeeper, 0.05 * travelFrames)
+    EXPECT_LE(travelDeeper, 0.015 * travelFrames)
         << travelDeeper << " of " << travelFrames
         << " frames of a travelling hand have fingers going into each other";
     std::printf("travelling, all pieces: %d of %d frames over 1 mm\n", travelDeeper, travelFrames);
