@@ -499,6 +499,7 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         groups.push_back({i, j});
         i = j;
     }
+    std::vector<double> lastOnsets;
     for (size_t g = 0; g < groups.size();) {
         HandMotion::Anchor anchor;
         anchor.start = notes[groups[g].first].onset;
@@ -543,6 +544,7 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         }
         // The position's keys come up when the last of them does.
         anchor.leave = up;
+        lastOnsets.push_back(notes[groups[next - 1].first].onset);
         motion.anchors.push_back(anchor);
         g = next;
     }
@@ -552,8 +554,11 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         HandMotion::Anchor& a = motion.anchors[k];
         const HandMotion::Anchor& b = motion.anchors[k + 1];
         // The palm lands a finger's stroke before the note, so that the finger comes down
-        // from a hand at rest.
-        a.arrive = b.start - std::min(kStrike, 0.3 * (b.start - a.start));
+        // from a hand at rest; when the position's last notes come close before the next
+        // position, later, within the last 30 % of the time from the last of them, so that
+        // the palm does not leave before they are played with their fingers stretched behind.
+        a.arrive = b.start -
+                   std::min({kStrike, 0.3 * (b.start - a.start), 0.3 * (b.start - lastOnsets[k])});
         const double distance = std::fabs(b.x - a.x) + std::fabs(b.depth - a.depth);
         const double needed = moveTime(distance);
         const double latest = a.arrive - needed;
@@ -597,8 +602,19 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
             if (later.onset > motion.letGo[i] + kStrike) {
                 break;
             }
-            if (later.finger == n.finger || later.onset <= n.onset + 1e-9) {
+            if (later.onset <= n.onset + 1e-9) {
                 continue;
+            }
+            if (later.finger == n.finger) {
+                if (later.key == n.key) {
+                    continue;
+                }
+                // The same finger goes on to another key: it leaves this one a stroke before,
+                // so that it gets there over a stroke's time instead of jumping across.
+                motion.letGo[i] = std::min(
+                    motion.letGo[i],
+                    std::max(later.onset - kStrike, n.onset + 0.5 * (later.onset - n.onset)));
+                break;
             }
             // A neighbour (not the thumb) coming down across this finger's key, on its far
             // side, crosses its bones as much as one coming down on the key itself.
