@@ -26,6 +26,7 @@ constexpr float kThumbBlackPlayZ = 0.05f;
 // The black keys' front, and how high over a white key the thumb passes under the hand.
 constexpr float kBlackFront = 0.2f;
 constexpr float kThumbSkim = 0.03f;
+constexpr float kThumbBehind = 0.3f;
 // A held key's turn about its hinge, as drawn (render/look_gl.cpp).
 constexpr float kPressTilt = 2.5f;
 
@@ -157,8 +158,15 @@ void solveFinger(const float* lengths, const JointLimit* limits, float coupling,
     // tip on its target, as they are.
     glm::vec3 forward = along;
     glm::vec3 up(0.0f, 1.0f, 0.0f);
-    if (glm::length(toward) > 1e-4f) {
-        const glm::vec3 axis = glm::normalize(toward);
+    // About the line to where the tip comes, which is the target's only when the target is
+    // within reach: turned about the line to an unreachable target, the tip itself would swing
+    // round, and jump as the turn changes.
+    glm::vec3 reached(0.0f);
+    for (int i = 0; i < 3; ++i) {
+        reached += lengths[i] * (std::cos(a[i]) * forward - std::sin(a[i]) * up);
+    }
+    if (glm::length(reached) > 1e-4f) {
+        const glm::vec3 axis = glm::normalize(reached);
         auto turn = [&axis](glm::vec3 v, float by) {
             return v * std::cos(by) + glm::cross(axis, v) * std::sin(by) +
                    axis * glm::dot(axis, v) * (1.0f - std::cos(by));
@@ -395,9 +403,12 @@ glm::vec3 playPoint(int finger, int key, bool down) {
     return p;
 }
 
-// Where finger `finger`'s tip would be with the palm's centre at x: its knuckle's place.
+// Where finger `finger`'s tip would be with the palm's centre at x: its knuckle's place; the
+// thumb's 30 mm out beyond its base (67 mm from the palm's middle), so that it plays beside the
+// index finger's knuckle rather than under it, where the player's camera sees it (22 mm out,
+// the index's knuckle hid the thumb's end at more of its onsets: 2.8 % against 1.3 %).
 float naturalX(int hand, int finger, float palmX) {
-    const float thumbReach = -0.25f;
+    const float thumbReach = -0.4f;
     return palmX + mirror(hand, kKnuckleX[finger] + (finger == 0 ? thumbReach : 0.0f));
 }
 
@@ -454,6 +465,10 @@ struct Reach {
 };
 }  // namespace
 
+namespace {
+void planTravellingGive(HandMotion* motion);
+}
+
 double moveTime(double distance) {
     const double arc = distance > 0.6 ? 1.3 : 1.0;
     constexpr double kFingersOwn = 1.5;
@@ -484,6 +499,7 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         groups.push_back({i, j});
         i = j;
     }
+    std::vector<double> lastOnsets;
     for (size_t g = 0; g < groups.size();) {
         HandMotion::Anchor anchor;
         anchor.start = notes[groups[g].first].onset;
@@ -528,6 +544,7 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         }
         // The position's keys come up when the last of them does.
         anchor.leave = up;
+        lastOnsets.push_back(notes[groups[next - 1].first].onset);
         motion.anchors.push_back(anchor);
         g = next;
     }
@@ -537,8 +554,11 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
         HandMotion::Anchor& a = motion.anchors[k];
         const HandMotion::Anchor& b = motion.anchors[k + 1];
         // The palm lands a finger's stroke before the note, so that the finger comes down
-        // from a hand at rest.
-        a.arrive = b.start - std::min(kStrike, 0.3 * (b.start - a.start));
+        // from a hand at rest; when the position's last notes come close before the next
+        // position, later, within the last 30 % of the time from the last of them, so that
+        // the palm does not leave before they are played with their fingers stretched behind.
+        a.arrive = b.start -
+                   std::min({kStrike, 0.3 * (b.start - a.start), 0.3 * (b.start - lastOnsets[k])});
         const double distance = std::fabs(b.x - a.x) + std::fabs(b.depth - a.depth);
         const double needed = moveTime(distance);
         const double latest = a.arrive - needed;
@@ -582,7 +602,28 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
             if (later.onset > motion.letGo[i] + kStrike) {
                 break;
             }
-            if (later.key != n.key || later.finger == n.finger || later.onset <= n.onset + 1e-9) {
+            if (later.onset <= n.onset + 1e-9) {
+                continue;
+            }
+            if (later.finger == n.finger) {
+                if (later.key == n.key) {
+                    continue;
+                }
+                // The same finger goes on to another key: it leaves this one a stroke before,
+                // so that it gets there over a stroke's time instead of jumping across.
+                motion.letGo[i] = std::min(
+                    motion.letGo[i],
+                    std::max(later.onset - kStrike, n.onset + 0.5 * (later.onset - n.onset)));
+                break;
+            }
+            // A neighbour (not the thumb) coming down across this finger's key, on its far
+            // side, crosses its bones as much as one coming down on the key itself.
+            const float across =
+                mirror(motion.hand, fingerKeyTarget(later.key).x - fingerKeyTarget(n.key).x);
+            const bool crossing = n.finger > 0 && later.finger > 0 &&
+                                  ((later.finger == n.finger + 1 && across <= 0.0f) ||
+                                   (later.finger == n.finger - 1 && across >= 0.0f));
+            if (later.key != n.key && !crossing) {
                 continue;
             }
             const double makeWay =
@@ -591,6 +632,7 @@ HandMotion planHandMotion(int hand, std::vector<HandNote> notes) {
             break;
         }
     }
+    planTravellingGive(&motion);
     return motion;
 }
 
@@ -612,6 +654,51 @@ void restIdleHands(HandMotion* right, HandMotion* left) {
 }
 
 namespace {
+// The planned travelling give at `seconds`, interpolated between its samples; false outside
+// every stretch of travel.
+bool travellingGive(const HandMotion& motion, double seconds, glm::vec3* give) {
+    const auto& stretches = motion.travelGive;
+    auto after =
+        std::upper_bound(stretches.begin(), stretches.end(), seconds,
+                         [](double t, const HandMotion::TravelGive& g) { return t < g.start; });
+    if (after == stretches.begin()) {
+        return false;
+    }
+    const HandMotion::TravelGive& g = *(after - 1);
+    const size_t samples = g.offsets.size() / 5;
+    if (samples < 2 || g.step <= 0.0) {
+        return false;
+    }
+    const double at = (seconds - g.start) / g.step;
+    if (at < 0.0 || at > static_cast<double>(samples - 1)) {
+        return false;
+    }
+    const size_t i = std::min(static_cast<size_t>(at), samples - 2);
+    const float u = static_cast<float>(at - static_cast<double>(i));
+    for (int f = 0; f < 5; ++f) {
+        give[f] = g.offsets[i * 5 + f] * (1.0f - u) + g.offsets[(i + 1) * 5 + f] * u;
+    }
+    return true;
+}
+
+// Whether the thumb, coming down on `next`, passes under a finger that holds a key on the
+// thumb's side of it when the thumb lands: it then goes across behind that finger's tip.
+bool thumbPassesUnder(const HandMotion& motion, const HandNote& next) {
+    const float landing = mirror(motion.hand, fingerKeyTarget(next.key).x);
+    for (size_t i = 0; i < motion.notes.size(); ++i) {
+        const HandNote& n = motion.notes[i];
+        if (n.onset >= next.onset) {
+            break;
+        }
+        const double up = i < motion.letGo.size() ? motion.letGo[i] : n.keyUp;
+        if (n.finger > 0 && up > next.onset - kStrike &&
+            mirror(motion.hand, fingerKeyTarget(n.key).x) < landing) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The palm's place along the keyboard, its depth and its lift on the way between positions.
 void palmAt(const HandMotion& motion, double seconds, float* palmX, float* palmDepth,
             float* palmLift) {
@@ -649,7 +736,11 @@ void palmAt(const HandMotion& motion, double seconds, float* palmX, float* palmD
 }
 }  // namespace
 
-HandPose handPoseAt(const HandMotion& motion, double seconds) {
+namespace {
+// How a pose is composed: as shown, or for planning the travelling give (every free finger
+// giving way as in a standing hand, the planned give left out, and the give it took written
+// to `gave`).
+HandPose composePose(const HandMotion& motion, double seconds, bool planning, glm::vec3* gave) {
     HandPose pose;
     pose.hand = motion.hand;
     pose.palmWidth = kPalmWidth;
@@ -760,6 +851,11 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
                     from.x + (over.x - from.x) * across,
                     down > 0.0f ? high + (over.y - high) * down : from.y + (high - from.y) * across,
                     from.z + (over.z - from.z) * across);
+                if (under && thumbPassesUnder(motion, *next)) {
+                    const float crossing = 1.0f;
+                    const float back = smooth(std::min(1.0f, w * 3.0f)) - down;
+                    target.z += kThumbBehind * crossing * back;
+                }
             }
         }
         bases[f] = base;
@@ -769,7 +865,7 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
         freedom[f] = 0.0f;
         if (held == nullptr) {
             const double until = next != nullptr ? (next->onset - seconds) / kStrike : 1.0;
-            freedom[f] = smooth(static_cast<float>(until)) * settled;
+            freedom[f] = smooth(static_cast<float>(until)) * (planning ? 1.0f : settled);
             // And it keeps to its lane, once it is clear of its last key and until it comes
             // down on its next.
             const float clear =
@@ -779,6 +875,102 @@ HandPose handPoseAt(const HandMotion& motion, double seconds) {
         placeFinger(hand, f, base, target, &finger);
     }
     keepToLanes(bases, targets, lane, &pose);
+    if (planning) {
+        glm::vec3 before[5];
+        std::copy(targets, targets + 5, before);
+        keepFingersApart(bases, targets, freedom, &pose);
+        for (int f = 0; f < 5; ++f) {
+            gave[f] = targets[f] - before[f];
+        }
+        return pose;
+    }
+    // While the palm travels, the give planned for it (smoothed in time, see travellingGive),
+    // as far as the finger is free and the palm is on its way.
+    glm::vec3 planned[5];
+    if (settled < 1.0f && travellingGive(motion, seconds, planned)) {
+        for (int f = 0; f < 5; ++f) {
+            const float w = (1.0f - settled) * lane[f];
+            if (pose.fingers[f].playing || w <= 0.0f) {
+                continue;
+            }
+            const glm::vec3 wanted = targets[f];
+            targets[f] += planned[f] * w;
+            targets[f].y = std::min(targets[f].y, std::max(wanted.y, bases[f].y));
+            placeFinger(hand, f, bases[f], targets[f], &pose.fingers[f]);
+        }
+    }
     keepFingersApart(bases, targets, freedom, &pose);
     return pose;
 }
+}  // namespace
+
+HandPose handPoseAt(const HandMotion& motion, double seconds) {
+    return composePose(motion, seconds, false, nullptr);
+}
+
+namespace {
+// The travelling give: over each stretch of travel (a stroke before the palm leaves to a
+// stroke after it lands, stretches that meet joined), the give each free finger would take in
+// a standing hand, sampled 120 times a second and capped, then raised to its envelope that
+// changes no faster than kGiveRate (0.6 m/s a coordinate): each coordinate's positive and
+// negative parts are each the largest of every sample's less the rate times the time from it. A
+// finger then gives way before the contact comes and keeps its give a little after, instead of
+// jumping.
+constexpr double kGiveStep = 1.0 / 120.0;
+constexpr float kGiveRate = 8.0f;
+constexpr float kTravelGiveMost = 0.3f;
+
+void planTravellingGive(HandMotion* motion) {
+    motion->travelGive.clear();
+    std::vector<std::pair<double, double>> stretches;
+    for (size_t k = 0; k + 1 < motion->anchors.size(); ++k) {
+        const double from = motion->anchors[k].leave - kStrike;
+        const double to = motion->anchors[k + 1].start + kStrike;
+        if (!stretches.empty() && from <= stretches.back().second) {
+            stretches.back().second = std::max(stretches.back().second, to);
+        } else {
+            stretches.push_back({from, to});
+        }
+    }
+    const float fall = kGiveRate * static_cast<float>(kGiveStep);
+    for (const auto& [from, to] : stretches) {
+        HandMotion::TravelGive give;
+        give.start = from;
+        give.step = kGiveStep;
+        const size_t samples = static_cast<size_t>(std::ceil((to - from) / kGiveStep)) + 1;
+        std::vector<glm::vec3> raw(samples * 5);
+        for (size_t i = 0; i < samples; ++i) {
+            composePose(*motion, from + static_cast<double>(i) * kGiveStep, true, &raw[i * 5]);
+            for (int f = 0; f < 5; ++f) {
+                glm::vec3& g = raw[i * 5 + f];
+                // Aside and up only: given along the keys as well, two free fingers' gives,
+                // each the largest of a changing direction, sent them into each other.
+                g.z = 0.0f;
+                if (glm::length(g) > kTravelGiveMost) {
+                    g *= kTravelGiveMost / glm::length(g);
+                }
+            }
+        }
+        std::vector<glm::vec3> rise(samples * 5);
+        std::vector<glm::vec3> sink(samples * 5);
+        for (size_t i = 0; i < samples * 5; ++i) {
+            rise[i] = glm::max(raw[i], glm::vec3(0.0f));
+            sink[i] = glm::max(-raw[i], glm::vec3(0.0f));
+        }
+        for (std::vector<glm::vec3>* part : {&rise, &sink}) {
+            std::vector<glm::vec3>& v = *part;
+            for (size_t i = 5; i < samples * 5; ++i) {
+                v[i] = glm::max(v[i], v[i - 5] - glm::vec3(fall));
+            }
+            for (size_t i = samples * 5 - 5; i-- > 0;) {
+                v[i] = glm::max(v[i], v[i + 5] - glm::vec3(fall));
+            }
+        }
+        give.offsets.resize(samples * 5);
+        for (size_t i = 0; i < samples * 5; ++i) {
+            give.offsets[i] = rise[i] - sink[i];
+        }
+        motion->travelGive.push_back(std::move(give));
+    }
+}
+}  // namespace

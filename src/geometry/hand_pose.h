@@ -78,6 +78,15 @@ struct HandMotion {
     // leave for a position the key is out of reach from before the key comes up.
     std::vector<double> letGo;
     float idleX = 0.0f;  // where the palm waits when the hand has nothing to play
+    // The give of the free fingers while the palm travels, planned over each stretch of travel
+    // and smoothed in time so that it never moves a fingertip faster than a bound: sampled
+    // every `step` seconds from `start`, five offsets (one a finger) a sample.
+    struct TravelGive {
+        double start = 0.0;
+        double step = 0.0;
+        std::vector<glm::vec3> offsets;
+    };
+    std::vector<TravelGive> travelGive;  // in time order, not overlapping
 };
 
 HandMotion planHandMotion(int hand, std::vector<HandNote> notes);

@@ -191,21 +191,29 @@ void addKeyboard(const LookFrame& frame, const LookPalette& palette, LookMesh* m
         kLookWhiteFront - 0.02f, kKeyBed, kKeyBed);
 }
 
-void addHand(const HandPose& hand, const LookPalette& palette, LookMesh* mesh) {
-    const LookColour& skin = palette.skin;
-    // The forearm and the wrist, leading out of the picture towards the player.
-    limb(hand.elbowward, hand.wrist, 0.36f, 0.27f, skin, mesh);
-    ellipsoid(hand.wrist, {0.36f, 0.17f, 0.3f}, skin, mesh);
-    // The palm: a flat body from the knuckles to the wrist, and the ball of the thumb.
+void handBodies(const HandPose& hand, HandBody bodies[kHandBodies]) {
+    // The wrist; the palm, a flat body from the knuckles to the wrist; the knuckles; the ball
+    // of the thumb.
+    bodies[0] = {hand.wrist, {0.36f, 0.17f, 0.3f}};
     const glm::vec3 knuckles = (hand.fingers[1].joint[0] + hand.fingers[4].joint[0]) * 0.5f;
     const glm::vec3 middle = (knuckles + hand.wrist) * 0.5f;
-    ellipsoid(middle + glm::vec3(0.0f, -0.02f, 0.0f), {hand.palmWidth * 0.52f, 0.16f, 0.6f}, skin,
-              mesh);
+    bodies[1] = {middle + glm::vec3(0.0f, -0.02f, 0.0f), {hand.palmWidth * 0.52f, 0.16f, 0.6f}};
     for (int f = 1; f < 5; ++f) {
-        ellipsoid(hand.fingers[f].joint[0], glm::vec3(kFingerRoot[f] * 1.02f), skin, mesh);
+        bodies[1 + f] = {hand.fingers[f].joint[0], glm::vec3(kFingerRoot[f] * 1.02f)};
     }
-    const glm::vec3 thumbBall = (hand.fingers[0].joint[0] * 0.6f + hand.wrist * 0.4f);
-    ellipsoid(thumbBall, {0.24f, 0.15f, 0.3f}, skin, mesh);
+    bodies[6] = {hand.fingers[0].joint[0] * 0.6f + hand.wrist * 0.4f, {0.24f, 0.15f, 0.3f}};
+}
+
+void addHand(const HandPose& hand, const LookPalette& palette, LookMesh* mesh) {
+    const LookColour& skin = palette.skin;
+    // The forearm and the wrist, leading out of the picture towards the player, the palm, the
+    // knuckles and the ball of the thumb.
+    limb(hand.elbowward, hand.wrist, kForearmRadius[0], kForearmRadius[1], skin, mesh);
+    HandBody bodies[kHandBodies];
+    handBodies(hand, bodies);
+    for (const HandBody& body : bodies) {
+        ellipsoid(body.centre, body.radii, skin, mesh);
+    }
     for (int f = 0; f < 5; ++f) {
         const FingerPose& finger = hand.fingers[f];
         for (int bone = 0; bone < 3; ++bone) {

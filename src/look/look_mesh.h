@@ -52,6 +52,18 @@ void addKeyboard(const LookFrame& frame, const LookPalette& palette, LookMesh* m
 // rounded, in the palette's skin.
 void addHand(const HandPose& hand, const LookPalette& palette, LookMesh* mesh);
 
+// The round bodies of a hand besides its fingers' bones, as addHand makes them (axis-aligned
+// ellipsoids): the wrist, the palm, the four knuckles and the ball of the thumb. What hides a
+// thumb from a camera is measured with the same bodies (look/hand_sight.h).
+struct HandBody {
+    glm::vec3 centre;
+    glm::vec3 radii;
+};
+constexpr int kHandBodies = 7;
+void handBodies(const HandPose& hand, HandBody bodies[kHandBodies]);
+// The forearm, from the pose's elbowward point (this radius) to its wrist (that one).
+constexpr float kForearmRadius[2] = {0.36f, 0.27f};
+
 // ---- Shadows ----
 
 // The light the look is lit by: the direction towards it (from far away, scene frame).
