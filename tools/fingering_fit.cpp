@@ -820,7 +820,9 @@ int main(int argc, char** argv) {
         header.push_back(line);
         header.push_back(
             "each then corrected on the method-book lines alone until it fingers them as the "
-            "books");
+            "books,");
+        header.push_back(
+            "the outer finger kept the cheapest on the edges of a handful of notes throughout");
     }
     std::snprintf(line, sizeof line,
                   "(%zu fingered notes, each group planned with a table counted without it): "
