@@ -269,6 +269,7 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
             t.cells[i] = static_cast<float>(t.sum[i] / static_cast<double>(steps));
         }
     }
+    keepEdges(edges, &costs);
     // The mean table can still finger a line that must stay as it is otherwise (the learning
     // saw it beside many pieces of one editor's habits): it is corrected by the same updates
     // from those lines alone, round after round, until every one comes out right or the rounds
