@@ -1,7 +1,8 @@
 // quorvel-fingering-fit: refits the whole-piece planner's cost table from fingered scores.
 //
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
-//                         [--report | --continue] [--smoothing S] [--rule-rounds N]
+//                         [--report | --continue | --keep-weights] [--smoothing S]
+//                         [--rule-rounds N]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
@@ -18,12 +19,14 @@
 // rules, and writes nothing; --continue starts from the compiled-in weights and rules (smoothed
 // with S, default 5) instead of the grid of weights, then searches the place weight and the
 // rules as a full fit does, so a new table needs no search of what an earlier fit settled. The
-// validation pieces are not read. --rule-rounds sets how many rounds the search over the rules'
-// sizes may take (default 3; 0 keeps them as they are). Last, the counted tables learn from the
-// planner's mistakes on the training pieces (fitted_learning.h): its passes and step, and a weight
-// for the transitions, are chosen by the same cross-validation, each group's table learning
-// without the group; each learnt table is then corrected on the method-book lines alone until it
-// fingers them as the books do. Rebuild to compile the new table in.
+// validation pieces are not read. --keep-weights continues as --continue does but keeps the
+// tables' weights and learning as compiled in (no grid over them). --rule-rounds sets how many
+// rounds the search over the rules' sizes may take (default 3; 0 keeps them as they are). Last,
+// the counted tables learn from the planner's mistakes on the training pieces
+// (fitted_learning.h): its passes and step, and a weight for the transitions, are chosen by the
+// same cross-validation, each group's table learning without the group; each learnt table is then
+// corrected on the method-book lines alone until it fingers them as the books do, the outer
+// fingers kept on the edges of a handful of notes throughout. Rebuild to compile the new table in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -441,6 +444,8 @@ int main(int argc, char** argv) {
     // --report: the figures of the compiled-in table, smoothed as it was fitted.
     bool report = false;
     bool continued = false;
+    // --keep-weights: continue without searching the tables' weights and learning again.
+    bool keepWeights = false;
     double reportSmoothing = 5.0;
     int ruleRounds = kRuleRounds;
     for (int i = 1; i < argc; ++i) {
@@ -457,6 +462,8 @@ int main(int argc, char** argv) {
             report = true;
         } else if (a == "--continue") {
             continued = true;
+        } else if (a == "--keep-weights") {
+            keepWeights = continued = true;
         } else if (a == "--rule-rounds" && i + 1 < argc) {
             ruleRounds = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--smoothing" && i + 1 < argc) {
@@ -464,7 +471,7 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
-                         "[--exercises DIR] [--explain] [--report | --continue] "
+                         "[--exercises DIR] [--explain] [--report | --continue | --keep-weights] "
                          "[--smoothing S] [--rule-rounds N]\n");
             return 2;
         }
@@ -674,6 +681,9 @@ int main(int argc, char** argv) {
     // The place of a note among the keys around it, added on top of what the weights above
     // chose: its weight is searched on its own (the grid would grow sevenfold).
     for (float weight : {0.05f, 0.1f, 0.2f, 0.3f, 0.5f, 0.8f, 1.2f}) {
+        if (keepWeights) {
+            break;
+        }
         std::array<float, fitted::kWeightCount> weights = bestWeights;
         weights[fitted::kPlaceWeight] = weight;
         const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
@@ -759,6 +769,9 @@ int main(int argc, char** argv) {
     // too loud.
     const float transitionNow = bestWeights[fitted::kTransitionWeight];
     for (float transition : {transitionNow, 0.05f, 0.1f}) {
+        if (keepWeights) {
+            break;
+        }
         for (int passes : {3, 5}) {
             for (float step : {0.01f, 0.02f}) {
                 std::array<float, fitted::kWeightCount> weights = bestWeights;
@@ -815,12 +828,14 @@ int main(int argc, char** argv) {
     if (bestWeights[fitted::kLearningPasses] > 0.0f) {
         std::snprintf(line, sizeof line,
                       "The counted tables then learned from the planner's mistakes on the training "
-                      "pieces (%.0f passes of step %.2f, fitted_learning.h), in the groups too,",
+                      "pieces (%.0f passes of step %.4g, fitted_learning.h), in the groups too,",
                       bestWeights[fitted::kLearningPasses], bestWeights[fitted::kLearningStep]);
         header.push_back(line);
         header.push_back(
             "each then corrected on the method-book lines alone until it fingers them as the "
-            "books");
+            "books,");
+        header.push_back(
+            "the outer finger kept the cheapest on the edges of a handful of notes throughout");
     }
     std::snprintf(line, sizeof line,
                   "(%zu fingered notes, each group planned with a table counted without it): "
@@ -844,5 +859,10 @@ int main(int argc, char** argv) {
         chosen.weight[4], chosen.weight[5], chosen.weight[6],
         chosen.weight[fitted::kLearningPasses], chosen.weight[fitted::kLearningStep], bestShare,
         out.c_str());
+    std::printf("rules written:");
+    for (float r : chosen.rule) {
+        std::printf(" %.3f", r);
+    }
+    std::printf("\n");
     return 0;
 }

@@ -104,9 +104,9 @@ void smooth(const std::vector<double>& counts, int contexts, int width,
     }
 }
 
-void writeRow(std::FILE* f, const float* values, int count) {
+void writeRow(std::FILE* f, const float* values, int count, const char* format = "%.2f,%s") {
     for (int i = 0; i < count; ++i) {
-        std::fprintf(f, "%.2f,%s", values[i], i + 1 == count ? "\n" : " ");
+        std::fprintf(f, format, values[i], i + 1 == count ? "\n" : " ");
     }
 }
 
@@ -268,7 +268,9 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         f,
         "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place, "
         "learning passes, learning step\n{");
-    writeRow(f, costs.weight.data(), kWeightCount);
+    // The weights and rules keep four digits, as the search chose them (a learning step of 0.005,
+    // a rule of 3.375): the figures in the header were measured with them.
+    writeRow(f, costs.weight.data(), kWeightCount, "%.4g,%s");
     std::fprintf(f,
                  "},\n// transition[hand][interval %+d..%+d][colours][gap][finger before]"
                  "[finger]\n{\n",
@@ -301,7 +303,7 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         "line end, crossing index, middle, ring, per semitone, thumb climbing, repeat "
         "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
         "middle finger black away from chromatic steps\n{");
-    writeRow(f, costs.rule.data(), kRuleCount);
+    writeRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
     std::fprintf(f, "},\n");
     const bool written = std::fflush(f) == 0 && !std::ferror(f);
     const bool closed = std::fclose(f) == 0;

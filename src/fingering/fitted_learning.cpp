@@ -1,5 +1,6 @@
 #include "fingering/fitted_learning.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -104,6 +105,56 @@ Table tableOf(std::array<float, N>* cells, float weight, const std::vector<doubl
     return Table{cells->data(), N, weight, &planned, &printed, key, {}, {}};
 }
 
+// The edges of a handful of notes: a note at the bottom of the keys around it, at least
+// kEdgeSpan semitones below their top, is the thumb's, one at their top the little finger's.
+// Learning keeps the outer finger the cheapest there (by kEdgeMargin) wherever the counts made it
+// so: the printed fingers that reach those cells are few, and a mistake elsewhere in a cell's
+// group (a chord's edge taken by the ring finger in one piece) otherwise handed the top of a
+// fifth to the ring finger in every piece.
+constexpr int kEdgeSpan = 5;
+constexpr float kEdgeMargin = 0.1f;
+
+struct Edge {
+    int base;    // the context's cell for the thumb
+    int finger;  // the finger it keeps
+};
+
+std::vector<Edge> edgesOf(const Costs& counted) {
+    std::vector<Edge> edges;
+    for (int hand = 0; hand < kHands; ++hand) {
+        for (bool black : {false, true}) {
+            for (int span = kEdgeSpan; span <= kPlaceMax; ++span) {
+                for (const Edge e : {Edge{placeIndex(hand, 0, span, black, 0), 0},
+                                     Edge{placeIndex(hand, span, 0, black, 0), kFingers - 1}}) {
+                    bool cheapest = true;
+                    for (int f = 0; f < kFingers; ++f) {
+                        cheapest = cheapest && (f == e.finger || counted.place[e.base + e.finger] <
+                                                                     counted.place[e.base + f]);
+                    }
+                    if (cheapest) {
+                        edges.push_back(e);
+                    }
+                }
+            }
+        }
+    }
+    return edges;
+}
+
+// Lowers the outer finger's cell of every edge to kEdgeMargin under the cheapest other finger
+// where it has come closer: the tables that keep the edges are a convex set, so the mean of
+// tables kept so is kept so too.
+void keepEdges(const std::vector<Edge>& edges, Costs* costs) {
+    for (const Edge& e : edges) {
+        float others = costs->place[e.base + (e.finger == 0 ? 1 : 0)];
+        for (int f = 0; f < kFingers; ++f) {
+            others = f == e.finger ? others : std::min(others, costs->place[e.base + f]);
+        }
+        float& own = costs->place[e.base + e.finger];
+        own = std::min(own, others - kEdgeMargin);
+    }
+}
+
 }  // namespace
 
 std::vector<PrintedFinger> plannedFingers(const std::vector<PlacedNote>& notes) {
@@ -139,6 +190,9 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
                 figureKey),
         tableOf(&costs.place, costs.weight[kPlaceWeight], planned.place, printed.place, placeKey),
     };
+    const std::vector<Edge> edges =
+        costs.weight[kPlaceWeight] > 0.0f ? edgesOf(counted) : std::vector<Edge>{};
+    keepEdges(edges, &costs);
     for (Table& t : tables) {
         t.sum.assign(t.size, 0.0);
         if (t.weight > 0.0f) {
@@ -192,6 +246,7 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
                 }
             }
         }
+        keepEdges(edges, &costs);
         return true;
     };
     std::vector<size_t> order(pieces.size());
@@ -214,6 +269,7 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
             t.cells[i] = static_cast<float>(t.sum[i] / static_cast<double>(steps));
         }
     }
+    keepEdges(edges, &costs);
     // The mean table can still finger a line that must stay as it is otherwise (the learning
     // saw it beside many pieces of one editor's habits): it is corrected by the same updates
     // from those lines alone, round after round, until every one comes out right or the rounds

@@ -19,6 +19,11 @@
 // late piece from pulling the cells its way, and generalises better than the last table). The
 // dynamic programme is unchanged: only its costs move.
 //
+// The place table keeps the edges of a handful of notes: wherever the counts make the thumb the
+// cheapest finger at the bottom of five semitones or more of keys around a note, or the little
+// finger at their top, learning keeps it so (by a tenth of a nat at least), because the few
+// printed fingers there were outweighed by the mistakes of the cells' groups elsewhere.
+//
 // The cells move by the step in the planner's units: a table of weight w moves by step / w, so
 // that each table counts as much as any other; a table of weight 0 is not read by the planner and
 // is left alone. The rules keep their sizes. The pieces are taken in an order shuffled afresh on

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -139,6 +140,59 @@ TEST_F(FittedLearning, LinesToKeepComeOutAsFingeredWhateverThePiecesTeach) {
     // It is as deterministic as the learning.
     const fitted::Costs again = fitted::learnCosts(counted, teach, 3, 0.05f, {&book});
     EXPECT_EQ(std::memcmp(&again, &kept, sizeof kept), 0);
+}
+
+// The cheapest finger of a place context (fitted_costs.h's placeIndex) in `costs`.
+int cheapestAt(const fitted::Costs& costs, int hand, int above, int below, bool black) {
+    int best = 0;
+    for (int f = 1; f < fitted::kFingers; ++f) {
+        const int at = fitted::placeIndex(hand, above, below, black, 0);
+        best = costs.place[at + f] < costs.place[at + best] ? f : best;
+    }
+    return best;
+}
+
+// However hard the pieces pull the top of a handful of notes towards the ring finger, every edge
+// context the counts give to the outer finger keeps it, in both hands, while the learning does
+// move the cells there.
+TEST_F(FittedLearning, TheEdgesOfAHandfulStayWithTheOuterFingersWhateverThePiecesTeach) {
+    const fitted::Costs& compiled = fitted::embeddedCosts();
+    fitted::Costs counted = fitted::fitCosts(counts, 5.0, compiled.weight, compiled.rule);
+    counted.weight[fitted::kPlaceWeight] = std::max(counted.weight[fitted::kPlaceWeight], 0.3f);
+    // C D E F G with the ring finger on the G, over and over: the G is the top of a fifth.
+    static const int kRing[8] = {1, 2, 3, 4, 4, 3, 2, 1};
+    CorpusPiece ring;
+    ring.name = "fifth";
+    for (int i = 0; i < 8; ++i) {
+        static const int kKeys[8] = {39, 41, 43, 44, 46, 44, 43, 41};
+        ring.notes.push_back(CorpusNote{i, 1, 1, 1, kKeys[i], 0, kRing[i], 1 + i / 4});
+    }
+    std::vector<const CorpusPiece*> teach = learnFrom;
+    for (int copy = 0; copy < 40; ++copy) {
+        teach.push_back(&ring);
+    }
+    const fitted::Costs learned = fitted::learnCosts(counted, teach, 3, 0.05f);
+    const int top = fitted::placeIndex(0, 7, 0, false, 0);
+    EXPECT_LT(learned.place[top + 3], counted.place[top + 3]) << "the ring finger was not taught";
+    int edges = 0;
+    for (int hand = 0; hand < fitted::kHands; ++hand) {
+        for (bool black : {false, true}) {
+            for (int span = 5; span <= fitted::kPlaceMax; ++span) {
+                if (cheapestAt(counted, hand, 0, span, black) == 0) {
+                    ++edges;
+                    EXPECT_EQ(cheapestAt(learned, hand, 0, span, black), 0)
+                        << "hand " << hand << " black " << black << " span " << span;
+                }
+                if (cheapestAt(counted, hand, span, 0, black) == 4) {
+                    ++edges;
+                    EXPECT_EQ(cheapestAt(learned, hand, span, 0, black), 4)
+                        << "hand " << hand << " black " << black << " span " << span;
+                }
+            }
+        }
+    }
+    // The white keys' edges of both hands at least: the counts do give them the outer fingers.
+    EXPECT_GE(edges, 4 * (fitted::kPlaceMax - 4));
 }
 
 }  // namespace
