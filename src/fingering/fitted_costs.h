@@ -106,6 +106,10 @@ enum Rule {
     // steps (the rules above hold within them, as in the books' chromatic scale).
     kRuleBlackIndexWide,
     kRuleBlackMiddleWide,
+    // The hand's place (where the thumb would sit) moving between two notes by more than a whole
+    // tone, per semitone beyond it, in the right and in the left hand.
+    kRuleShiftRight,
+    kRuleShiftLeft,
     kRuleCount
 };
 using Rules = std::array<float, kRuleCount>;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fingering/fitted_costs.h"
+#include "fingering/fitted_second.h"
 
 // A second planner for both hands. Where the region planner cuts the keyboard into five fixed
 // regions, this one chooses the finger of every note by minimising a cost over the whole piece:
@@ -60,6 +61,13 @@ void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitte
 // Transitions between two onsets' assignments the last planning evaluated, both hands and every
 // pass: the planner's work, which grows linearly with the number of onsets.
 size_t optimalPlanSteps();
+// Second-order costs (a line's note given the fingers of the two notes before it) the last
+// planning evaluated: at most 125 per note of a line and pass, also linear.
+size_t optimalSecondOrderSteps();
+
+// Adds to `counts` the fingers of every line of three single notes in a row whose three notes
+// `labels` all finger, in the contexts of the second-order table (fitted_second.h).
+void countSecondOrder(const std::vector<PrintedFinger>& labels, fitted::SecondCounts* counts);
 
 // Adds to `counts` what the grids show with `labels` as the fingers played: each transition
 // between fingered notes of neighbouring onsets, each fully fingered chord, each fingered line
