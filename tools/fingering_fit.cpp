@@ -2,6 +2,7 @@
 //
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
 //                         [--report | --continue] [--smoothing S] [--rule-rounds N]
+//                         [--no-learning]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
@@ -23,7 +24,11 @@
 // planner's mistakes on the training pieces (fitted_learning.h): its passes and step, and a weight
 // for the transitions, are chosen by the same cross-validation, each group's table learning
 // without the group; each learnt table is then corrected on the method-book lines alone until it
-// fingers them as the books do. Rebuild to compile the new table in.
+// fingers them as the books do (--no-learning leaves that step out). The second-order costs
+// (fitted_second.h, a line's finger given the fingers of the two notes before it) are counted
+// alike; their weight and smoothing are searched by the same cross-validation, and the table is
+// written beside the other, as fitted_second.inc in the folder of --out (without its numbers when
+// its weight is 0). Rebuild to compile the new tables in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,8 +50,8 @@
 #include "app/state.h"
 #include "fingering/fingering_corpus.h"
 #include "fingering/fitted_costs.h"
-#include "fingering/fitted_second.h"
 #include "fingering/fitted_learning.h"
+#include "fingering/fitted_second.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
 #include "geometry/key_layout.h"
@@ -446,6 +451,9 @@ int main(int argc, char** argv) {
     // --report: the figures of the compiled-in table, smoothed as it was fitted.
     bool report = false;
     bool continued = false;
+    // --no-learning: the learning grid is not tried; the weights keep the passes they continue
+    // from.
+    bool learn = true;
     double reportSmoothing = 5.0;
     int ruleRounds = kRuleRounds;
     for (int i = 1; i < argc; ++i) {
@@ -462,6 +470,8 @@ int main(int argc, char** argv) {
             report = true;
         } else if (a == "--continue") {
             continued = true;
+        } else if (a == "--no-learning") {
+            learn = false;
         } else if (a == "--rule-rounds" && i + 1 < argc) {
             ruleRounds = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--smoothing" && i + 1 < argc) {
@@ -470,7 +480,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
                          "[--exercises DIR] [--explain] [--report | --continue] "
-                         "[--smoothing S] [--rule-rounds N]\n");
+                         "[--smoothing S] [--rule-rounds N] [--no-learning]\n");
             return 2;
         }
     }
@@ -826,6 +836,9 @@ int main(int argc, char** argv) {
     // too loud.
     const float transitionNow = bestWeights[fitted::kTransitionWeight];
     for (float transition : {transitionNow, 0.05f, 0.1f}) {
+        if (!learn) {
+            break;
+        }
         for (int passes : {3, 5}) {
             for (float step : {0.01f, 0.02f}) {
                 std::array<float, fitted::kWeightCount> weights = bestWeights;
@@ -931,7 +944,7 @@ int main(int argc, char** argv) {
         "step %.2f, second order %.2f (%.1f %%); wrote %s and %s\n",
         bestSmoothing, chosen.weight[0], chosen.weight[1], chosen.weight[2], chosen.weight[3],
         chosen.weight[4], chosen.weight[5], chosen.weight[6],
-        chosen.weight[fitted::kLearningPasses], chosen.weight[fitted::kLearningStep],
-        secondWeight, bestShare, out.c_str(), secondOut.c_str());
+        chosen.weight[fitted::kLearningPasses], chosen.weight[fitted::kLearningStep], secondWeight,
+        bestShare, out.c_str(), secondOut.c_str());
     return 0;
 }

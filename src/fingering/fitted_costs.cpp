@@ -302,7 +302,8 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         "},\n// rules: black key thumb .. little finger, thumb black in a chord, ring finger, "
         "line end, crossing index, middle, ring, per semitone, thumb climbing, repeat "
         "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
-        "middle finger black away from chromatic steps, hand's place moving right, left\n{");
+        "middle finger black away from chromatic steps, hand's place moving over a crossing right, "
+        "left\n{");
     writeRow(f, costs.rule.data(), kRuleCount);
     std::fprintf(f, "},\n");
     const bool written = std::fflush(f) == 0 && !std::ferror(f);

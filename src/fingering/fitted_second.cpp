@@ -82,7 +82,8 @@ SecondOrder fitSecondOrder(const SecondCounts& counts, double smoothing, float w
         const Context x = decode(c);
         for (int level = 0; level < kLevels; ++level) {
             std::array<double, kFingers>& t =
-                tallies.try_emplace(levelKey(x, level), std::array<double, kFingers>{}).first->second;
+                tallies.try_emplace(levelKey(x, level), std::array<double, kFingers>{})
+                    .first->second;
             for (int f = 0; f < kFingers; ++f) {
                 t[f] += counts.count[c * kFingers + f];
             }
@@ -127,16 +128,24 @@ bool writeSecondOrder(const std::string& path, const std::vector<std::string>& h
     for (const std::string& line : header) {
         std::fprintf(f, "//%s%s\n", line.empty() ? "" : " ", line.c_str());
     }
-    std::fprintf(f,
-                 "// weight, smoothing, then cost[hand][finger two back][finger one back][interval "
-                 "before -4..4][interval now %+d..%+d][colours][finger]\n%.3f, %.2f,\n{\n",
-                 -kSecondInterval, kSecondInterval, static_cast<double>(table.weight),
-                 static_cast<double>(table.smoothing));
-    for (int i = 0; i < kSecondSize; ++i) {
-        std::fprintf(f, "%.2f,%s", static_cast<double>(table.cost[i]),
-                     (i + 1) % (kFingers * kColourPairs) == 0 ? "\n" : "");
+    if (table.weight <= 0.0f) {
+        // Left out: its numbers would only take room. The smoothing stays for the next refit.
+        std::fprintf(
+            f, "// weight, smoothing; the costs are left out with the table\n%.3f, %.2f,\n{},\n",
+            0.0, static_cast<double>(table.smoothing));
+    } else {
+        std::fprintf(
+            f,
+            "// weight, smoothing, then cost[hand][finger two back][finger one back][interval "
+            "before -4..4][interval now %+d..%+d][colours][finger]\n%.3f, %.2f,\n{\n",
+            -kSecondInterval, kSecondInterval, static_cast<double>(table.weight),
+            static_cast<double>(table.smoothing));
+        for (int i = 0; i < kSecondSize; ++i) {
+            std::fprintf(f, "%.2f,%s", static_cast<double>(table.cost[i]),
+                         (i + 1) % (kFingers * kColourPairs) == 0 ? "\n" : "");
+        }
+        std::fprintf(f, "},\n");
     }
-    std::fprintf(f, "},\n");
     const bool written = std::fflush(f) == 0 && !std::ferror(f);
     const bool closed = std::fclose(f) == 0;
     if (!written || !closed) {

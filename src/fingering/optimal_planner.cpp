@@ -382,15 +382,23 @@ double successionCost(const fitted::Rules& r, const Entry& a, int fa, const Entr
     return cost;
 }
 
-// A hand keeps its place through a figure it spans, and editors keep it there: the place where
-// the thumb would sit moving by more than this many semitones between two notes costs the hand's
-// shift rule for every semitone beyond (nothing in the hand-set rules).
+// Where the fingers' order goes against the keys' (the thumb passing under a finger, a finger
+// over the thumb) on a third or wider, the hand's place (where the thumb would sit) moves by the
+// interval and the fingers' distance together; beyond a whole tone every semitone of that move
+// costs the hand's shift rule (nothing in the hand-set rules). Editors cross less often over
+// wide intervals than the rules shared by both hands let the planner, in the left hand most; on
+// steps the rule is left out, where the books' scales cross as they do.
 constexpr int kShiftFree = 2;
+constexpr int kShiftLeastInterval = 3;
 
 double shiftCost(const fitted::Rules& r, int hand, const Entry& a, int fa, const Entry& b, int fb) {
     const float size = r[hand == 0 ? fitted::kRuleShiftRight : fitted::kRuleShiftLeft];
+    const bool crossing = fa != fb && a.pos != b.pos && (b.pos > a.pos) != (fb > fa);
+    if (size <= 0.0f || !crossing || std::abs(b.pos - a.pos) < kShiftLeastInterval) {
+        return 0.0;
+    }
     const int travel = handTravel(a, fa, b, fb);
-    return size > 0.0f && travel > kShiftFree ? size * (travel - kShiftFree) : 0.0;
+    return travel > kShiftFree ? size * (travel - kShiftFree) : 0.0;
 }
 
 // Interval of hand centres from which every note of the onset is within its finger's reach;
@@ -673,11 +681,10 @@ std::vector<uint8_t> chooseStates(const Model& model, const HandSetup& setup,
                         best = std::numeric_limits<double>::max();
                         for (size_t z = 0; z < twoBackCount; ++z) {
                             ++secondOrderSteps;
-                            const int cell =
-                                secondCell(setup.hand, onsets, s, single[z].finger[0],
-                                           before[a].finger[0], states[b].finger[0]);
-                            const double c = previous[a * K + z] + move +
-                                             table.weight * table.cost[cell];
+                            const int cell = secondCell(setup.hand, onsets, s, single[z].finger[0],
+                                                        before[a].finger[0], states[b].finger[0]);
+                            const double c =
+                                previous[a * K + z] + move + table.weight * table.cost[cell];
                             if (c < best) {
                                 best = c;
                                 bestFrom = static_cast<uint8_t>(z);
