@@ -10,7 +10,8 @@
 // A second planner for both hands. Where the region planner cuts the keyboard into five fixed
 // regions, this one chooses the finger of every note by minimising a cost over the whole piece:
 // a dynamic programme over each hand's sequence of onsets (single notes and chords together with
-// the notes still held), whose state is the finger of every sounding note. The cost rules (spans
+// the notes still held), whose state is the finger of every sounding note, at the onset and at
+// the one before (so a line's note can be costed given the fingers of the two notes before it). The cost rules (spans
 // between finger pairs, the thumb and little finger on black keys, passing the thumb under and a
 // finger over it, repeated notes, position changes, chords fingered across the hand) are a small
 // table in optimal_planner.cpp. The hand's centre then follows the fingers, so that every finger
