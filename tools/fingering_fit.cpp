@@ -2,7 +2,7 @@
 //
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
 //                         [--report | --continue | --keep-weights] [--smoothing S]
-//                         [--rule-rounds N]
+//                         [--rule-rounds N] [--no-learning]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
@@ -26,7 +26,12 @@
 // (fitted_learning.h): its passes and step, and a weight for the transitions, are chosen by the
 // same cross-validation, each group's table learning without the group; each learnt table is then
 // corrected on the method-book lines alone until it fingers them as the books do, the outer
-// fingers kept on the edges of a handful of notes throughout. Rebuild to compile the new table in.
+// fingers kept on the edges of a handful of notes throughout (--no-learning leaves that step
+// out). The second-order costs (fitted_second.h, a line's finger given the fingers of the two
+// notes before it) are counted alike; their weight and smoothing are searched by the same
+// cross-validation, and the table is written beside the other, as fitted_second.inc in the
+// folder of --out (without its numbers when its weight is 0). Rebuild to compile the new
+// tables in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -38,6 +43,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -47,6 +54,7 @@
 #include "fingering/fingering_corpus.h"
 #include "fingering/fitted_costs.h"
 #include "fingering/fitted_learning.h"
+#include "fingering/fitted_second.h"
 #include "fingering/optimal_planner.h"
 #include "fingering/optimal_printed.h"
 #include "geometry/key_layout.h"
@@ -74,6 +82,7 @@ struct Piece {
     CorpusPiece piece;
     bool mutopia;
     fitted::Counts counts;  // what this piece alone contributes
+    fitted::SecondCounts second;
     size_t notes = 0;
     size_t fingered = 0;
 };
@@ -116,6 +125,7 @@ bool load(const std::string& data, const std::string& splitPath, std::vector<Pie
         const std::vector<PlacedNote> notes = fillGrids(p.piece);
         const std::vector<PrintedFinger> labels = printedFingers(notes);
         countFingerings(labels, &p.counts);
+        countSecondOrder(labels, &p.second);
         p.notes = notes.size();
         p.fingered = labels.size();
         train->push_back(std::move(p));
@@ -446,6 +456,9 @@ int main(int argc, char** argv) {
     bool continued = false;
     // --keep-weights: continue without searching the tables' weights and learning again.
     bool keepWeights = false;
+    // --no-learning: the learning grid is not tried; the weights keep the passes they continue
+    // from.
+    bool learn = true;
     double reportSmoothing = 5.0;
     int ruleRounds = kRuleRounds;
     for (int i = 1; i < argc; ++i) {
@@ -464,6 +477,8 @@ int main(int argc, char** argv) {
             continued = true;
         } else if (a == "--keep-weights") {
             keepWeights = continued = true;
+        } else if (a == "--no-learning") {
+            learn = false;
         } else if (a == "--rule-rounds" && i + 1 < argc) {
             ruleRounds = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--smoothing" && i + 1 < argc) {
@@ -472,7 +487,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
                          "[--exercises DIR] [--explain] [--report | --continue | --keep-weights] "
-                         "[--smoothing S] [--rule-rounds N]\n");
+                         "[--smoothing S] [--rule-rounds N] [--no-learning]\n");
             return 2;
         }
     }
@@ -490,6 +505,14 @@ int main(int argc, char** argv) {
     // exercises: group f's table is counted without group f.
     fitted::Counts all;
     std::vector<fitted::Counts> withoutFold(kFolds);
+    // The second-order counts alike, and the table they make (weight 0 leaves it out).
+    fitted::SecondCounts secondAll;
+    std::vector<fitted::SecondCounts> secondWithout(kFolds);
+    const fitted::SecondOrder& compiledSecond = fitted::embeddedSecondOrder();
+    float secondWeight = continued || report ? compiledSecond.weight : 0.0f;
+    double secondSmoothing = compiledSecond.smoothing > 0.0f ? compiledSecond.smoothing : 5.0;
+    // Too big for the stack: the tables of the group being planned and of all the pieces.
+    auto secondTable = std::make_unique<fitted::SecondOrder>();
     std::vector<int> fold(train.size(), -1);
     size_t notes = 0, fingered = 0, mutopia = 0, exercisePieces = 0, mutopiaFingered = 0;
     for (size_t i = 0; i < train.size(); ++i) {
@@ -500,9 +523,11 @@ int main(int argc, char** argv) {
             fold[i] = static_cast<int>(exercisePieces++ % kFolds);
         }
         addCounts(train[i].counts, &all);
+        secondAll.add(train[i].second);
         for (int f = 0; f < kFolds; ++f) {
             if (fold[i] != f) {
                 addCounts(train[i].counts, &withoutFold[f]);
+                secondWithout[f].add(train[i].second);
             }
         }
         notes += train[i].notes;
@@ -562,6 +587,8 @@ int main(int argc, char** argv) {
                              const fitted::Rules& rules) {
         CrossValidated cv;
         for (int f = 0; f < kFolds; ++f) {
+            *secondTable = fitted::fitSecondOrder(secondWithout[f], secondSmoothing, secondWeight);
+            fitted::useSecondOrder(secondTable.get());
             const fitted::Costs costs =
                 fitted::learnCosts(fitted::fitCosts(withoutFold[f], smoothing, weights, rules),
                                    learnWithout[f], keepBooks);
@@ -572,6 +599,7 @@ int main(int argc, char** argv) {
                 }
             }
         }
+        fitted::useSecondOrder(nullptr);
         return cv;
     };
     if (report) {
@@ -582,9 +610,13 @@ int main(int argc, char** argv) {
     }
     auto offBooks = [&](double smoothing, const std::array<float, fitted::kWeightCount>& weights,
                         const fitted::Rules& rules) {
+        *secondTable = fitted::fitSecondOrder(secondAll, secondSmoothing, secondWeight);
+        fitted::useSecondOrder(secondTable.get());
         const fitted::Costs whole = fitted::learnCosts(
             fitted::fitCosts(all, smoothing, weights, rules), learnAll, keepBooks);
-        return linesChanged(whole) + exercisesShort(exercises, whole);
+        const int off = linesChanged(whole) + exercisesShort(exercises, whole);
+        fitted::useSecondOrder(nullptr);
+        return off;
     };
 
     // A small grid of smoothing and blend weights. The hand-set rules keep their full weight
@@ -698,6 +730,45 @@ int main(int argc, char** argv) {
             best = cv;
         }
     }
+    // The second-order costs (a line's note given the fingers of the two before it), added on top
+    // of the tables above: their weight and smoothing, searched on their own.
+    auto searchSecond = [&](std::initializer_list<float> trialWeights,
+                            std::initializer_list<double> trialSmoothings) {
+        for (double smoothing : trialSmoothings) {
+            for (float weight : trialWeights) {
+                if (weight == secondWeight && smoothing == secondSmoothing) {
+                    continue;
+                }
+                const float keptWeight = secondWeight;
+                const double keptSmoothing = secondSmoothing;
+                secondWeight = weight;
+                secondSmoothing = smoothing;
+                const CrossValidated cv = crossValidate(bestSmoothing, bestWeights, bestRules);
+                int gains = 0, losses = 0;
+                const bool kept = better(cv, bestWeights, bestRules, &gains, &losses);
+                const MatchTally m = cv.mutopia();
+                std::printf(
+                    "second order %.2f, smoothing %.1f: %.1f %% (right %.1f %%, left %.1f %%; "
+                    "exercises %.1f %%; groups %d up, %d down)%s\n",
+                    weight, smoothing, share(m),
+                    100.0 * m.matched[0] / std::max<size_t>(1, m.notes[0]),
+                    100.0 * m.matched[1] / std::max<size_t>(1, m.notes[1]), share(cv.exercises),
+                    gains, losses, kept ? ", kept" : "");
+                std::fflush(stdout);
+                if (kept) {
+                    bestShare = share(m);
+                    best = cv;
+                } else {
+                    secondWeight = keptWeight;
+                    secondSmoothing = keptSmoothing;
+                }
+            }
+        }
+    };
+    searchSecond({0.05f, 0.1f, 0.2f, 0.3f, 0.5f, 0.8f}, {secondSmoothing});
+    if (secondWeight > 0.0f) {
+        searchSecond({secondWeight}, {2.0, 5.0, 10.0, 20.0});
+    }
     // The rules' sizes and then the tables' weights, one at a time, while the cross-validated
     // figure gains, more groups of pieces gain than lose (a gain that only a group or two show
     // is one editor's habit), the exercises lose no more than kExercisesGive and the books'
@@ -758,6 +829,12 @@ int main(int argc, char** argv) {
                 moved = true;
             }
         }
+        if (secondWeight > 0.0f) {
+            const double before = bestShare;
+            const float v = secondWeight;
+            searchSecond({v * 0.5f, v * 0.75f, v * 1.33f, v * 2.0f}, {secondSmoothing});
+            moved = moved || bestShare != before;
+        }
         if (!moved) {
             break;
         }
@@ -769,7 +846,7 @@ int main(int argc, char** argv) {
     // too loud.
     const float transitionNow = bestWeights[fitted::kTransitionWeight];
     for (float transition : {transitionNow, 0.05f, 0.1f}) {
-        if (keepWeights) {
+        if (keepWeights || !learn) {
             break;
         }
         for (int passes : {3, 5}) {
@@ -802,8 +879,12 @@ int main(int argc, char** argv) {
         }
     }
     print("chosen, cross-validated", best);
+    const fitted::SecondOrder& secondChosen = *secondTable =
+        fitted::fitSecondOrder(secondAll, secondSmoothing, secondWeight);
+    fitted::useSecondOrder(&secondChosen);
     const fitted::Costs chosen = fitted::learnCosts(
         fitted::fitCosts(all, bestSmoothing, bestWeights, bestRules), learnAll, keepBooks);
+    fitted::useSecondOrder(nullptr);
     char line[256];
     std::vector<std::string> header = {
         "Fitted costs of the whole-piece planner (see src/fingering/fitted_costs.h).",
@@ -852,13 +933,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
+    // The second-order table beside it, with the same provenance.
+    const std::string secondOut =
+        (std::filesystem::path(out).parent_path() / "fitted_second.inc").string();
+    std::vector<std::string> secondHeader = {
+        "Second-order costs of the whole-piece planner (see src/fingering/fitted_second.h): the",
+        "finger of a line's note given the fingers of the two notes before it, -ln P in nats.",
+        "Written with fitted_costs.inc beside it, by the same refit; its provenance:",
+    };
+    secondHeader.insert(secondHeader.end(), header.begin() + 1, header.end());
+    std::snprintf(line, sizeof line,
+                  "Weight %.2f and smoothing %.1f chosen by the same cross-validation (0 leaves "
+                  "the table out).",
+                  secondWeight, secondSmoothing);
+    secondHeader.push_back(line);
+    if (!fitted::writeSecondOrder(secondOut, secondHeader, secondChosen, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
     std::printf(
         "chose smoothing %.1f, weights %.2f %.2f %.2f %.2f %.2f %.2f %.2f, learning %.0f passes of "
-        "step %.2f (%.1f %%); wrote %s\n",
+        "step %.2f, second order %.2f (%.1f %%); wrote %s and %s\n",
         bestSmoothing, chosen.weight[0], chosen.weight[1], chosen.weight[2], chosen.weight[3],
         chosen.weight[4], chosen.weight[5], chosen.weight[6],
-        chosen.weight[fitted::kLearningPasses], chosen.weight[fitted::kLearningStep], bestShare,
-        out.c_str());
+        chosen.weight[fitted::kLearningPasses], chosen.weight[fitted::kLearningStep], secondWeight,
+        bestShare, out.c_str(), secondOut.c_str());
     std::printf("rules written:");
     for (float r : chosen.rule) {
         std::printf(" %.3f", r);

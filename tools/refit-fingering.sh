@@ -1,6 +1,7 @@
 #!/bin/sh
-# Refits the whole-piece planner's cost table from the fingered scores in data/fingering-train
-# (the pieces its split.tsv marks train) and rebuilds the program with the new table compiled in.
+# Refits the whole-piece planner's cost tables (data/fingering/fitted_costs.inc and, beside it,
+# fitted_second.inc) from the fingered scores in data/fingering-train (the pieces its split.tsv
+# marks train) and rebuilds the program with the new tables compiled in. Takes about five minutes.
 # Arguments go to quorvel-fingering-fit (--data, --split, --out, --exercises, --continue to
 # search on from the weights and rules of the table compiled in now, as the committed one was).
 set -eu

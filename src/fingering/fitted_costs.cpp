@@ -145,6 +145,8 @@ const Rules& handSetRules() {
         r[kRuleLeapTravel] = 0.0f;
         r[kRuleBlackIndexWide] = 0.75f;
         r[kRuleBlackMiddleWide] = 0.0f;
+        r[kRuleShiftRight] = 0.0f;
+        r[kRuleShiftLeft] = 0.0f;
         return r;
     }();
     return kRules;
@@ -302,7 +304,8 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         "},\n// rules: black key thumb .. little finger, thumb black in a chord, ring finger, "
         "line end, crossing index, middle, ring, per semitone, thumb climbing, repeat "
         "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
-        "middle finger black away from chromatic steps\n{");
+        "middle finger black away from chromatic steps, hand's place moving over a crossing right, "
+        "left\n{");
     writeRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
     std::fprintf(f, "},\n");
     const bool written = std::fflush(f) == 0 && !std::ferror(f);

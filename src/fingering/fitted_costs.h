@@ -106,6 +106,11 @@ enum Rule {
     // steps (the rules above hold within them, as in the books' chromatic scale).
     kRuleBlackIndexWide,
     kRuleBlackMiddleWide,
+    // The hand's place (where the thumb would sit) moving by more than a whole tone where the
+    // thumb passes under or a finger over it on a third or wider, per semitone beyond, in the
+    // right and in the left hand.
+    kRuleShiftRight,
+    kRuleShiftLeft,
     kRuleCount
 };
 using Rules = std::array<float, kRuleCount>;

@@ -9,6 +9,7 @@
 
 #include "animation/animation.h"
 #include "fingering/fitted_costs.h"
+#include "fingering/fitted_second.h"
 #include "fingering/planner.h"
 #include "geometry/hand_model.h"
 #include "geometry/key_layout.h"
@@ -162,10 +163,13 @@ struct Model {
     const fitted::Costs* fitted;
     const fitted::Rules* rules;                 // the fitted table's, or the hand-set ones
     const std::vector<int32_t>* measureStarts;  // rising first ticks of the measures, or none
+    const fitted::SecondOrder* second;          // the second-order costs, or none
 };
 
 // Transitions evaluated by the last planning.
 size_t plannerSteps = 0;
+// Second-order costs (a note's finger given the two before it) evaluated by the last planning.
+size_t secondOrderSteps = 0;
 
 // Fingers of one assignment, by entry; strictly rising, so chords run across the hand.
 struct Assignment {
@@ -378,6 +382,25 @@ double successionCost(const fitted::Rules& r, const Entry& a, int fa, const Entr
     return cost;
 }
 
+// Where the fingers' order goes against the keys' (the thumb passing under a finger, a finger
+// over the thumb) on a third or wider, the hand's place (where the thumb would sit) moves by the
+// interval and the fingers' distance together; beyond a whole tone every semitone of that move
+// costs the hand's shift rule (nothing in the hand-set rules). Editors cross less often over
+// wide intervals than the rules shared by both hands let the planner, in the left hand most; on
+// steps the rule is left out, where the books' scales cross as they do.
+constexpr int kShiftFree = 2;
+constexpr int kShiftLeastInterval = 3;
+
+double shiftCost(const fitted::Rules& r, int hand, const Entry& a, int fa, const Entry& b, int fb) {
+    const float size = r[hand == 0 ? fitted::kRuleShiftRight : fitted::kRuleShiftLeft];
+    const bool crossing = fa != fb && a.pos != b.pos && (b.pos > a.pos) != (fb > fa);
+    if (size <= 0.0f || !crossing || std::abs(b.pos - a.pos) < kShiftLeastInterval) {
+        return 0.0;
+    }
+    const int travel = handTravel(a, fa, b, fb);
+    return travel > kShiftFree ? size * (travel - kShiftFree) : 0.0;
+}
+
 // Interval of hand centres from which every note of the onset is within its finger's reach;
 // low > high when there is none.
 ReachInterval centreRange(const HandSetup& setup, const Onset& onset, const uint8_t* finger) {
@@ -558,6 +581,7 @@ double moveCost(const Model& model, int hand, const Onset& before, const Assignm
                     succession +=
                         blend * successionCost(*model.rules, from, a.finger[j], e, b.finger[i]);
                 }
+                succession += shiftCost(*model.rules, hand, from, a.finger[j], e, b.finger[i]);
             }
             ++pairs;
         }
@@ -567,51 +591,147 @@ double moveCost(const Model& model, int hand, const Onset& before, const Assignm
 
 // ---- The dynamic programme ----
 
+// Whether the note struck at onset s has a second-order cost: s and the two onsets before it
+// are each a single struck note, with no rest between them (a line of single notes).
+bool lineOfThree(const std::vector<Onset>& onsets, size_t s) {
+    if (s < 2 || onsets[s].afterRest || onsets[s - 1].afterRest) {
+        return false;
+    }
+    for (size_t at = s - 2; at <= s; ++at) {
+        if (onsets[at].count != 1 || !onsets[at].entry[0].struck) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The second-order cell of onset s (a line of three, see above) played with `finger` after
+// `oneBack` and `twoBack` on the two notes before.
+int secondCell(int hand, const std::vector<Onset>& onsets, size_t s, int twoBack, int oneBack,
+               int finger) {
+    const Entry& a = onsets[s - 2].entry[0];
+    const Entry& b = onsets[s - 1].entry[0];
+    const Entry& c = onsets[s].entry[0];
+    return fitted::secondIndex(hand, twoBack, oneBack, b.pos - a.pos, c.pos - b.pos, colours(b, c),
+                               finger);
+}
+
 // The dynamic programme: the cheapest assignment of every onset (its index among the rising sets
 // of its size), given each onset's cost and the cost of each move between neighbours. An onset
 // with a preferred assignment (>= 0) pays `penalty` for any other.
+// Its state is the assignment of the onset and that of the onset before, so that a line's note
+// can pay for its finger given the fingers of the two notes before it (the second-order costs).
+// Where that cost does not apply (chords, held notes, after a rest) the onset two back does not
+// matter and only the cheapest way into each state of the onset before is taken on: the work is
+// the moves between neighbours as before, plus five by five by five finger triples per note of
+// a line, linear in the number of notes either way.
 std::vector<uint8_t> chooseStates(const Model& model, const HandSetup& setup,
                                   const std::vector<Onset>& onsets,
                                   const std::vector<int>& preferred,
                                   const std::vector<double>& penalty) {
+    constexpr size_t K = kMaxStates;
     const size_t n = onsets.size();
-    std::vector<uint8_t> from(n * kMaxStates, 0);
-    double previous[kMaxStates];
-    double current[kMaxStates];
+    // from[(s * K + b) * K + a]: the assignment of onset s - 2 on the cheapest way to b at s
+    // after a at s - 1.
+    std::vector<uint8_t> from(n * K * K, 0);
+    // previous / current[b * K + a]: the cheapest plan up to the onset with b there, a before.
+    double previous[K * K];
+    double current[K * K];
+    // The same without the onset's own cost: a state's cheapest way in is chosen by it, as a
+    // programme over one onset at a time would, so rounding never tips a tie another way.
+    double reachedBefore[K * K];
+    double reached[K * K];
+    size_t beforeCount = 1;  // states of the onset before, and of the one before that
+    size_t twoBackCount = 1;
     for (size_t s = 0; s < n; ++s) {
         const std::vector<Assignment>& states = kAssignments.byCount[onsets[s].count];
-        for (size_t b = 0; b < states.size(); ++b) {
-            double best = 0.0;
-            uint8_t bestFrom = 0;
-            if (s > 0) {
-                const std::vector<Assignment>& before = kAssignments.byCount[onsets[s - 1].count];
-                best = std::numeric_limits<double>::max();
-                for (size_t a = 0; a < before.size(); ++a) {
-                    const double c = previous[a] + moveCost(model, setup.hand, onsets[s - 1],
-                                                            before[a], onsets[s], states[b]);
-                    if (c < best) {
-                        best = c;
-                        bestFrom = static_cast<uint8_t>(a);
-                    }
+        const std::vector<Assignment>& before =
+            kAssignments.byCount[s > 0 ? onsets[s - 1].count : 0];
+        const bool second = model.second != nullptr && lineOfThree(onsets, s);
+        // The cheapest way into each state a of the onset before, whatever came two back.
+        double into[K];
+        uint8_t intoFrom[K];
+        for (size_t a = 0; a < beforeCount; ++a) {
+            into[a] = 0.0;
+            intoFrom[a] = 0;
+            if (s == 0) {
+                continue;
+            }
+            double least = std::numeric_limits<double>::max();
+            for (size_t z = 0; z < twoBackCount; ++z) {
+                if (reachedBefore[a * K + z] < least) {
+                    least = reachedBefore[a * K + z];
+                    intoFrom[a] = static_cast<uint8_t>(z);
                 }
             }
-            current[b] = best + onsetCost(model, setup, onsets[s], states[b], b);
-            if (!preferred.empty() && preferred[s] >= 0 && preferred[s] != static_cast<int>(b)) {
-                current[b] += penalty[s];
-            }
-            from[s * kMaxStates + b] = bestFrom;
+            into[a] = previous[a * K + intoFrom[a]];
         }
-        std::copy(current, current + states.size(), previous);
+        for (size_t b = 0; b < states.size(); ++b) {
+            const double here = onsetCost(model, setup, onsets[s], states[b], b);
+            for (size_t a = 0; a < beforeCount; ++a) {
+                double best = into[a];
+                uint8_t bestFrom = intoFrom[a];
+                if (s > 0) {
+                    const double move =
+                        moveCost(model, setup.hand, onsets[s - 1], before[a], onsets[s], states[b]);
+                    best += move;
+                    if (second) {
+                        const fitted::SecondOrder& table = *model.second;
+                        const std::vector<Assignment>& single = kAssignments.byCount[1];
+                        best = std::numeric_limits<double>::max();
+                        for (size_t z = 0; z < twoBackCount; ++z) {
+                            ++secondOrderSteps;
+                            const int cell = secondCell(setup.hand, onsets, s, single[z].finger[0],
+                                                        before[a].finger[0], states[b].finger[0]);
+                            const double c =
+                                previous[a * K + z] + move + table.weight * table.cost[cell];
+                            if (c < best) {
+                                best = c;
+                                bestFrom = static_cast<uint8_t>(z);
+                            }
+                        }
+                    }
+                }
+                double cost = best + here;
+                if (!preferred.empty() && preferred[s] >= 0 &&
+                    preferred[s] != static_cast<int>(b)) {
+                    cost += penalty[s];
+                }
+                current[b * K + a] = cost;
+                reached[b * K + a] = best;
+                from[(s * K + b) * K + a] = bestFrom;
+            }
+        }
+        std::copy(current, current + K * K, previous);
+        std::copy(reached, reached + K * K, reachedBefore);
+        twoBackCount = beforeCount;
+        beforeCount = states.size();
     }
     std::vector<uint8_t> chosen(n);
     if (n == 0) {
         return chosen;
     }
-    const size_t last = kAssignments.byCount[onsets[n - 1].count].size();
-    size_t state = static_cast<size_t>(std::min_element(previous, previous + last) - previous);
-    for (size_t s = n; s-- > 0;) {
-        chosen[s] = static_cast<uint8_t>(state);
-        state = from[s * kMaxStates + state];
+    // The cheapest last state, and back through the onsets: the states of s and s - 1 give that
+    // of s - 2.
+    size_t lastB = 0, lastA = 0;
+    double least = std::numeric_limits<double>::max();
+    for (size_t b = 0; b < beforeCount; ++b) {
+        size_t a = 0;
+        for (size_t other = 1; other < twoBackCount; ++other) {
+            a = reached[b * K + other] < reached[b * K + a] ? other : a;
+        }
+        if (previous[b * K + a] < least) {
+            least = previous[b * K + a];
+            lastB = b;
+            lastA = a;
+        }
+    }
+    chosen[n - 1] = static_cast<uint8_t>(lastB);
+    if (n > 1) {
+        chosen[n - 2] = static_cast<uint8_t>(lastA);
+    }
+    for (size_t s = n - 1; s >= 2; --s) {
+        chosen[s - 2] = from[(s * K + chosen[s]) * K + chosen[s - 1]];
     }
     return chosen;
 }
@@ -1110,7 +1230,10 @@ ReachInterval fingerReach(int hand, int finger, bool black) {
 void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitted::Costs& costs,
                           const std::vector<int32_t>& measureStarts) {
     plannerSteps = 0;
-    const Model model{&costs, &costs.rule, &measureStarts};
+    secondOrderSteps = 0;
+    const fitted::SecondOrder& second = fitted::secondOrderInUse();
+    const Model model{&costs, &costs.rule, &measureStarts,
+                      second.weight > 0.0f ? &second : nullptr};
     planHand(model, setupFor(0), printed);
     planHand(model, setupFor(1), printed);
 }
@@ -1126,7 +1249,8 @@ void planHandsOptimal(const std::vector<PrintedFinger>& printed, OptimalCosts co
         return;
     }
     plannerSteps = 0;
-    const Model model{nullptr, &fitted::handSetRules(), &measureStarts};
+    secondOrderSteps = 0;
+    const Model model{nullptr, &fitted::handSetRules(), &measureStarts, nullptr};
     planHand(model, setupFor(0), printed);
     planHand(model, setupFor(1), printed);
 }
@@ -1146,6 +1270,28 @@ void planHandsOptimal(const std::vector<PrintedFinger>& printed) {
 
 size_t optimalPlanSteps() {
     return plannerSteps;
+}
+
+size_t optimalSecondOrderSteps() {
+    return secondOrderSteps;
+}
+
+void countSecondOrder(const std::vector<PrintedFinger>& labels, fitted::SecondCounts* counts) {
+    for (int hand = 0; hand < 2; ++hand) {
+        std::vector<Onset> onsets = collectOnsets(hand == 0 ? rightNotes : leftNotes, hand);
+        applyPrinted(onsets, hand, labels);
+        for (size_t s = 2; s < onsets.size(); ++s) {
+            if (!lineOfThree(onsets, s)) {
+                continue;
+            }
+            const int twoBack = onsets[s - 2].entry[0].printed;
+            const int oneBack = onsets[s - 1].entry[0].printed;
+            const int finger = onsets[s].entry[0].printed;
+            if (twoBack >= 0 && oneBack >= 0 && finger >= 0) {
+                counts->count[secondCell(hand, onsets, s, twoBack, oneBack, finger)] += 1.0;
+            }
+        }
+    }
 }
 
 void countFingerings(const std::vector<PrintedFinger>& labels, fitted::Counts* counts) {

@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "fingering/fitted_costs.h"
+#include "fingering/fitted_second.h"
 
 // A second planner for both hands. Where the region planner cuts the keyboard into five fixed
 // regions, this one chooses the finger of every note by minimising a cost over the whole piece:
 // a dynamic programme over each hand's sequence of onsets (single notes and chords together with
-// the notes still held), whose state is the finger of every sounding note. The cost rules (spans
+// the notes still held), whose state is the finger of every sounding note, at the onset and at
+// the one before (so a line's note can be costed given the fingers of the two notes before it). The cost rules (spans
 // between finger pairs, the thumb and little finger on black keys, passing the thumb under and a
 // finger over it, repeated notes, position changes, chords fingered across the hand) are a small
 // table in optimal_planner.cpp. The hand's centre then follows the fingers, so that every finger
@@ -60,6 +62,13 @@ void planHandsOptimalWith(const std::vector<PrintedFinger>& printed, const fitte
 // Transitions between two onsets' assignments the last planning evaluated, both hands and every
 // pass: the planner's work, which grows linearly with the number of onsets.
 size_t optimalPlanSteps();
+// Second-order costs (a line's note given the fingers of the two notes before it) the last
+// planning evaluated: at most 125 per note of a line and pass, also linear.
+size_t optimalSecondOrderSteps();
+
+// Adds to `counts` the fingers of every line of three single notes in a row whose three notes
+// `labels` all finger, in the contexts of the second-order table (fitted_second.h).
+void countSecondOrder(const std::vector<PrintedFinger>& labels, fitted::SecondCounts* counts);
 
 // Adds to `counts` what the grids show with `labels` as the fingers played: each transition
 // between fingered notes of neighbouring onsets, each fully fingered chord, each fingered line
