@@ -249,22 +249,50 @@ Costs fitCosts(const Counts& counts, double smoothing,
     return costs;
 }
 
-bool writeCosts(const std::string& path, const std::vector<std::string>& header, const Costs& costs,
-                std::string* error) {
-    namespace fs = std::filesystem;
+std::FILE* beginTable(const std::string& path, const std::vector<std::string>& header,
+                      std::string* error) {
     std::error_code ec;
-    if (fs::is_symlink(path, ec)) {
+    if (std::filesystem::is_symlink(path, ec)) {
         *error = path + ": is a symbolic link; not replaced";
-        return false;
+        return nullptr;
     }
     const std::string temporary = path + ".tmp";
     std::FILE* f = std::fopen(temporary.c_str(), "w");
     if (f == nullptr) {
         *error = "cannot write " + temporary;
-        return false;
+        return nullptr;
     }
     for (const std::string& line : header) {
         std::fprintf(f, "//%s%s\n", line.empty() ? "" : " ", line.c_str());
+    }
+    return f;
+}
+
+bool finishTable(std::FILE* f, const std::string& path, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const std::string temporary = path + ".tmp";
+    const bool written = std::fflush(f) == 0 && !std::ferror(f);
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed) {
+        fs::remove(temporary, ec);
+        *error = "cannot write " + temporary;
+        return false;
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        *error = "cannot replace " + path + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool writeCosts(const std::string& path, const std::vector<std::string>& header, const Costs& costs,
+                std::string* error) {
+    std::FILE* f = beginTable(path, header, error);
+    if (f == nullptr) {
+        return false;
     }
     std::fprintf(
         f,
@@ -308,20 +336,7 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         "left\n{");
     writeRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
     std::fprintf(f, "},\n");
-    const bool written = std::fflush(f) == 0 && !std::ferror(f);
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        fs::remove(temporary, ec);
-        *error = "cannot write " + temporary;
-        return false;
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        *error = "cannot replace " + path + ": " + ec.message();
-        return false;
-    }
-    return true;
+    return finishTable(f, path, error);
 }
 
 }  // namespace fitted

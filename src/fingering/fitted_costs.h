@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,15 @@ const Costs& embeddedCosts();
 // the uniform one. Weights and rules are copied from `weights` and `rules`.
 Costs fitCosts(const Counts& counts, double smoothing,
                const std::array<float, kWeightCount>& weights, const Rules& rules);
+
+// Every table file is written the same way: to a temporary beside `path`, its header lines as
+// comments first, then put in place of `path` whole, so a failed refit never leaves half a
+// table to be compiled in; a symbolic link at `path` is refused rather than replaced by a file.
+// beginTable returns nullptr with *error set when it cannot; finishTable closes what beginTable
+// opened and is false with *error set (the temporary removed) when it cannot.
+std::FILE* beginTable(const std::string& path, const std::vector<std::string>& header,
+                      std::string* error);
+bool finishTable(std::FILE* f, const std::string& path, std::string* error);
 
 // Writes `costs` as the compiled-in table: `header` lines as comments, then the numbers. Writes
 // a temporary file beside `path` and renames it. False with a reason when it cannot.

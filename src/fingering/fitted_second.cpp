@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <unordered_map>
 
 namespace fitted {
@@ -113,20 +112,9 @@ SecondOrder fitSecondOrder(const SecondCounts& counts, double smoothing, float w
 
 bool writeSecondOrder(const std::string& path, const std::vector<std::string>& header,
                       const SecondOrder& table, std::string* error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (fs::is_symlink(path, ec)) {
-        *error = path + ": is a symbolic link; not replaced";
-        return false;
-    }
-    const std::string temporary = path + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    std::FILE* f = beginTable(path, header, error);
     if (f == nullptr) {
-        *error = "cannot write " + temporary;
         return false;
-    }
-    for (const std::string& line : header) {
-        std::fprintf(f, "//%s%s\n", line.empty() ? "" : " ", line.c_str());
     }
     if (table.weight <= 0.0f) {
         // Left out: its numbers would only take room. The smoothing stays for the next refit.
@@ -146,20 +134,7 @@ bool writeSecondOrder(const std::string& path, const std::vector<std::string>& h
         }
         std::fprintf(f, "},\n");
     }
-    const bool written = std::fflush(f) == 0 && !std::ferror(f);
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        fs::remove(temporary, ec);
-        *error = "cannot write " + temporary;
-        return false;
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        *error = "cannot replace " + path + ": " + ec.message();
-        return false;
-    }
-    return true;
+    return finishTable(f, path, error);
 }
 
 }  // namespace fitted
