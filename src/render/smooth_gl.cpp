@@ -257,9 +257,11 @@ int restWidth = 0;
 int restHeight = 0;
 bool restFailed = false;
 
-// Lays rectangles over the framebuffer bound, premultiplied, from the texture `source` through
-// `through`: the strip's with the edge shader, or the picture at rest's.
-void layRects(const std::vector<PixelRect>& rects, GLuint source, GLuint through) {
+// Draws `rects` over the framebuffer bound from the texture `source` through the program
+// `through` (the edge shader, told the colour `under` the strip, or the kept picture's plain
+// copy): blended as premultiplied colours, or written as they come.
+void passRects(const std::vector<PixelRect>& rects, GLuint source, GLuint through, bool blend,
+               const GLfloat under[3]) {
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
                  GL_LIGHTING_BIT);
     glMatrixMode(GL_PROJECTION);
@@ -271,16 +273,18 @@ void layRects(const std::vector<PixelRect>& rects, GLuint source, GLuint through
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_LIGHTING);
     glDisable(GL_SCISSOR_TEST);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);  // premultiplied
+    if (blend) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);  // premultiplied
+    } else {
+        glDisable(GL_BLEND);
+    }
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, source);
     glUseProgram(through);
     if (through == program) {
-        GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
-        glUniform3f(underAt, background[0], background[1], background[2]);
+        glUniform3f(underAt, under[0], under[1], under[2]);
         glUniform1i(belowAt, pictureHeight - stripBottom);
     }
     // The shader reads the texel under each pixel.
@@ -291,6 +295,14 @@ void layRects(const std::vector<PixelRect>& rects, GLuint source, GLuint through
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
     glPopAttrib();
+}
+
+// Lays rectangles over the framebuffer bound, premultiplied, from the texture `source` through
+// `through`: the strip's with the edge shader, or the picture at rest's.
+void layRects(const std::vector<PixelRect>& rects, GLuint source, GLuint through) {
+    GLfloat background[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
+    passRects(rects, source, through, true, background);
 }
 }  // namespace
 
@@ -409,36 +421,15 @@ bool endRestPicture() {
     glGetFloatv(GL_COLOR_CLEAR_VALUE, background);
     glBindFramebuffer(GL_FRAMEBUFFER, restFramebuffer);
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
-    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_ENABLE_BIT | GL_TEXTURE_BIT |
-                 GL_LIGHTING_BIT | GL_VIEWPORT_BIT);
+    glPushAttrib(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT | GL_VIEWPORT_BIT);
     glViewport(0, 0, pictureWidth, pictureHeight);
     // Transparent above the strip; the shader writes the strip's rows.
     glDisable(GL_SCISSOR_TEST);
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_LIGHTING);
-    glDisable(GL_SCISSOR_TEST);
     // What the shader gives, as it is: laying it later blends it as the pass would.
-    glDisable(GL_BLEND);
-    glActiveTexture(GL_TEXTURE0);
-    glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, colour);
-    glUseProgram(program);
-    glUniform3f(underAt, background[0], background[1], background[2]);
-    glUniform1i(belowAt, pictureHeight - stripBottom);
-    drawRects({PixelRect{0, stripTop, pictureWidth, pictureHeight}});
-    glUseProgram(0);
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
+    passRects({PixelRect{0, stripTop, pictureWidth, pictureHeight}}, colour, program, false,
+              background);
     glPopAttrib();
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(outerFramebuffer));
     glDrawBuffer(static_cast<GLenum>(outerDrawBuffer));
