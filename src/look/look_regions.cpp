@@ -187,6 +187,17 @@ bool boxOf(const LookCamera& camera, glm::vec3 low, glm::vec3 high, int margin, 
     return true;
 }
 
+// The bounds of vertices [first, end) of a mesh (first < end).
+void runBounds(const std::vector<MeshVertex>& v, size_t first, size_t end, glm::vec3* low,
+               glm::vec3* high) {
+    *low = *high = glm::vec3(v[first].x, v[first].y, v[first].z);
+    for (size_t i = first + 1; i < end; ++i) {
+        const glm::vec3 p(v[i].x, v[i].y, v[i].z);
+        *low = glm::min(*low, p);
+        *high = glm::max(*high, p);
+    }
+}
+
 // addMeshBoxes, and with `shadow` also the box of each run's shadow: the run's 3-D box's
 // corners moved by it (a flattening is affine, so the run's shadow lies within theirs), kept
 // to the keys from their hinge to their front as the shadows are drawn.
@@ -195,13 +206,8 @@ bool addRunBoxes(const LookCamera& camera, const LookMesh& mesh, const glm::mat4
     const std::vector<MeshVertex>& v = mesh.vertices;
     for (size_t start = 0; start < v.size(); start += kRun) {
         const size_t end = std::min(v.size(), start + kRun);
-        glm::vec3 low(v[start].x, v[start].y, v[start].z);
-        glm::vec3 high = low;
-        for (size_t i = start + 1; i < end; ++i) {
-            const glm::vec3 p(v[i].x, v[i].y, v[i].z);
-            low = glm::min(low, p);
-            high = glm::max(high, p);
-        }
+        glm::vec3 low, high;
+        runBounds(v, start, end, &low, &high);
         // A box's projection lies within its eight corners' (a box is convex, and the eye is
         // outside it when every corner lies in front of it).
         PixelRect box;
@@ -290,13 +296,8 @@ namespace {
 // The box of vertices [first, end) of a mesh as the camera sees them (margin 0).
 bool runBox(const LookCamera& camera, const std::vector<MeshVertex>& v, size_t first, size_t end,
             PixelRect* box) {
-    glm::vec3 low(v[first].x, v[first].y, v[first].z);
-    glm::vec3 high = low;
-    for (size_t i = first + 1; i < end; ++i) {
-        const glm::vec3 p(v[i].x, v[i].y, v[i].z);
-        low = glm::min(low, p);
-        high = glm::max(high, p);
-    }
+    glm::vec3 low, high;
+    runBounds(v, first, end, &low, &high);
     return boxOf(camera, low, high, 0, box);
 }
 
