@@ -461,6 +461,7 @@ int main(int argc, char** argv) {
     bool learn = true;
     double reportSmoothing = 5.0;
     int ruleRounds = kRuleRounds;
+    std::vector<std::pair<int, float>> trials;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if ((a == "--data" || a == "--split" || a == "--out" || a == "--exercises") &&
@@ -481,6 +482,17 @@ int main(int argc, char** argv) {
             learn = false;
         } else if (a == "--rule-rounds" && i + 1 < argc) {
             ruleRounds = std::max(0, std::atoi(argv[++i]));
+        } else if (a == "--set" && i + 1 < argc) {
+            // --set K=V (with --report): weight K set to V, measured beside the compiled-in ones.
+            const std::string kv = argv[++i];
+            const size_t eq = kv.find('=');
+            const int k = eq == std::string::npos ? -1 : std::atoi(kv.substr(0, eq).c_str());
+            if (k < 0 || k >= fitted::kWeightCount) {
+                std::fprintf(stderr, "--set takes K=V with a weight K from 0 to %d\n",
+                             fitted::kWeightCount - 1);
+                return 2;
+            }
+            trials.push_back({k, static_cast<float>(std::atof(kv.substr(eq + 1).c_str()))});
         } else if (a == "--smoothing" && i + 1 < argc) {
             reportSmoothing = std::atof(argv[++i]);
         } else {
@@ -580,6 +592,29 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
     print("hand-set rules", handSet);
+    // How many groups of pieces a choice gains in, and loses in, against another.
+    auto groupsMoved = [](const CrossValidated& now, const CrossValidated& was, int* gains,
+                          int* losses) {
+        *gains = *losses = 0;
+        for (int f = 0; f < kFolds; ++f) {
+            const size_t a = now.group[f].matched[0] + now.group[f].matched[1];
+            const size_t b = was.group[f].matched[0] + was.group[f].matched[1];
+            *gains += a > b ? 1 : 0;
+            *losses += a < b ? 1 : 0;
+        }
+    };
+    auto printGroups = [&](const CrossValidated& now, const CrossValidated& was) {
+        int gains = 0, losses = 0;
+        groupsMoved(now, was, &gains, &losses);
+        std::printf("groups %d up, %d down:", gains, losses);
+        for (int f = 0; f < kFolds; ++f) {
+            std::printf(" %+d",
+                        static_cast<int>(now.group[f].matched[0] + now.group[f].matched[1]) -
+                            static_cast<int>(was.group[f].matched[0] + was.group[f].matched[1]));
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    };
 
     // Every training piece planned with the table counted without its group.
     auto crossValidate = [&](double smoothing,
@@ -604,8 +639,17 @@ int main(int argc, char** argv) {
     };
     if (report) {
         const fitted::Costs& compiled = fitted::embeddedCosts();
-        print("compiled-in weights and rules, cross-validated",
-              crossValidate(reportSmoothing, compiled.weight, compiled.rule));
+        const CrossValidated was = crossValidate(reportSmoothing, compiled.weight, compiled.rule);
+        print("compiled-in weights and rules, cross-validated", was);
+        if (!trials.empty()) {
+            std::array<float, fitted::kWeightCount> weights = compiled.weight;
+            for (const auto& [k, v] : trials) {
+                weights[k] = v;
+            }
+            const CrossValidated cv = crossValidate(reportSmoothing, weights, compiled.rule);
+            print("with the weights set, cross-validated", cv);
+            printGroups(cv, was);
+        }
         return 0;
     }
     auto offBooks = [&](double smoothing, const std::array<float, fitted::kWeightCount>& weights,
@@ -878,6 +922,59 @@ int main(int argc, char** argv) {
             }
         }
     }
+    // What the tables lean on where their own counts are few, and how much the learning's table
+    // depends on the pieces it saw: each hand's cells pooled with both hands' counts, the
+    // learning averaged over several orders of the pieces (or resamples of them) and drawn back
+    // towards the counts, one weight at a time and judged like every other choice. At their
+    // compiled-in values they leave the table as it was.
+    struct Trial {
+        int weight;
+        std::vector<float> values;
+        bool learning;  // only tried where the tables learn
+    };
+    const Trial generalising[] = {
+        {fitted::kPoolingLeft, {10.0f, 20.0f, 35.0f, 50.0f, 100.0f}, false},
+        {fitted::kPoolingRight, {2.0f, 10.0f, 20.0f, 50.0f}, false},
+        {fitted::kLearningBags, {3.0f, 6.0f}, true},
+        {fitted::kLearningResample, {1.0f}, true},
+        {fitted::kLearningPull, {0.2f, 0.4f}, true},
+    };
+    for (const Trial& trial : generalising) {
+        const bool learns = bestWeights[fitted::kLearningPasses] > 0.0f;
+        if (keepWeights || (trial.learning && (!learn || !learns))) {
+            continue;
+        }
+        if (trial.weight == fitted::kLearningResample &&
+            bestWeights[fitted::kLearningBags] < 1.5f) {
+            continue;  // a resample per run needs several runs
+        }
+        // Every value tried from the same start, the best kept.
+        const std::array<float, fitted::kWeightCount> start = bestWeights;
+        for (float value : trial.values) {
+            std::array<float, fitted::kWeightCount> weights = start;
+            weights[trial.weight] = value;
+            if (weights == start) {
+                continue;
+            }
+            const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
+            int gains = 0, losses = 0;
+            const bool kept = better(cv, weights, bestRules, &gains, &losses);
+            const MatchTally m = cv.mutopia();
+            std::printf(
+                "weight %d at %.2f: %.1f %% (right %.1f %%, left %.1f %%; exercises %.1f %%; "
+                "groups %d up, %d down)%s\n",
+                trial.weight, value, share(m),
+                100.0 * m.matched[0] / std::max<size_t>(1, m.notes[0]),
+                100.0 * m.matched[1] / std::max<size_t>(1, m.notes[1]), share(cv.exercises), gains,
+                losses, kept ? ", kept" : "");
+            std::fflush(stdout);
+            if (kept) {
+                bestWeights = weights;
+                bestShare = share(m);
+                best = cv;
+            }
+        }
+    }
     print("chosen, cross-validated", best);
     const fitted::SecondOrder& secondChosen = *secondTable =
         fitted::fitSecondOrder(secondAll, secondSmoothing, secondWeight);
@@ -917,6 +1014,28 @@ int main(int argc, char** argv) {
             "books,");
         header.push_back(
             "the outer finger kept the cheapest on the edges of a handful of notes throughout");
+    }
+    if (bestWeights[fitted::kPoolingRight] > 0.0f || bestWeights[fitted::kPoolingLeft] > 0.0f) {
+        auto prior = [&](int k) {
+            return bestWeights[k] > 0.0f ? bestWeights[k] : static_cast<float>(bestSmoothing);
+        };
+        std::snprintf(
+            line, sizeof line,
+            "each hand's cells pooled with both hands' counts (the left hand mirrored) by "
+            "a prior count of %.4g in the right hand and %.4g in the left,",
+            prior(fitted::kPoolingRight), prior(fitted::kPoolingLeft));
+        header.push_back(line);
+    }
+    if (bestWeights[fitted::kLearningPasses] > 0.0f &&
+        (bestWeights[fitted::kLearningBags] > 1.5f || bestWeights[fitted::kLearningPull] > 0.0f)) {
+        std::snprintf(line, sizeof line,
+                      "the learning averaged over %.0f runs (%s), drawn back towards the counts "
+                      "by %.4g,",
+                      std::max(1.0f, bestWeights[fitted::kLearningBags]),
+                      bestWeights[fitted::kLearningResample] > 0.5f ? "each on a resample"
+                                                                    : "each in orders of its own",
+                      bestWeights[fitted::kLearningPull]);
+        header.push_back(line);
     }
     std::snprintf(line, sizeof line,
                   "(%zu fingered notes, each group planned with a table counted without it): "

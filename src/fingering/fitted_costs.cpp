@@ -68,7 +68,7 @@ std::vector<LevelKey> levelsOf(const std::function<Fields(int)>& decode,
 template <typename Out>
 void smooth(const std::vector<double>& counts, int contexts, int width,
             const std::function<int(int)>& outcomes, const std::vector<LevelKey>& levels,
-            double alpha, Out* out) {
+            double alpha, const std::function<double(int)>& alphaLast, Out* out) {
     std::vector<std::unordered_map<long, std::vector<double>>> tallies(levels.size());
     for (int c = 0; c < contexts; ++c) {
         for (size_t l = 0; l < levels.size(); ++l) {
@@ -91,8 +91,9 @@ void smooth(const std::vector<double>& counts, int contexts, int width,
             for (int o = 0; o < n; ++o) {
                 total += t[o];
             }
+            const double a = l + 1 == levels.size() ? alphaLast(c) : alpha;
             for (int o = 0; o < n; ++o) {
-                next[o] = (t[o] + alpha * p[o]) / (total + alpha);
+                next[o] = (t[o] + a * p[o]) / (total + a);
             }
             std::copy(next.begin(), next.begin() + n, p.begin());
         }
@@ -158,6 +159,16 @@ Costs fitCosts(const Counts& counts, double smoothing,
     costs.weight = weights;
     costs.rule = rules;
     auto all = [](int) { return kFingers; };
+    // Every table's last level adds the hand (the field `at` of its context) to the context.
+    auto poolingOf = [&](const std::function<Fields(int)>& decode, int at) {
+        double k[kHands];
+        for (int hand = 0; hand < kHands; ++hand) {
+            const float w = weights[hand == 0 ? kPoolingRight : kPoolingLeft];
+            k[hand] = w > 0.0f ? static_cast<double>(w) : smoothing;
+        }
+        return std::function<double(int)>(
+            [decode, at, k0 = k[0], k1 = k[1]](int c) { return decode(c)[at] == 0 ? k0 : k1; });
+    };
 
     // Transitions: fields interval, finger before, colours, gap, hand.
     const auto transition = [](int c) {
@@ -175,7 +186,7 @@ Costs fitCosts(const Counts& counts, double smoothing,
     smooth(counts.transition, kTransitionSize / kFingers, kFingers, all,
            levelsOf(transition,
                     {{0b00011, 0b00001}, {0b00011, 0}, {0b00111, 0}, {0b01111, 0}, {0b11111, 0}}),
-           smoothing, &costs.transition);
+           smoothing, poolingOf(transition, 4), &costs.transition);
 
     // Chords: fields notes, span, widest gap, colours, hand.
     const auto chord = [](int c) {
@@ -198,7 +209,7 @@ Costs fitCosts(const Counts& counts, double smoothing,
                          {0b00111, 0},
                          {0b01111, 0},
                          {0b11111, 0}}),
-        smoothing, &costs.chord);
+        smoothing, poolingOf(chord, 4), &costs.chord);
 
     // Line ends: fields kind, colour, hand.
     const auto start = [](int c) {
@@ -210,7 +221,8 @@ Costs fitCosts(const Counts& counts, double smoothing,
         return f;
     };
     smooth(counts.start, kStartSize / kFingers, kFingers, all,
-           levelsOf(start, {{0b001, 0}, {0b011, 0}, {0b111, 0}}), smoothing, &costs.start);
+           levelsOf(start, {{0b001, 0}, {0b011, 0}, {0b111, 0}}), smoothing, poolingOf(start, 2),
+           &costs.start);
 
     // Figures: fields colour, side before, side after (intervals, or kSpecial and above for none
     // and a chord), the neighbours' colours, hand.
@@ -230,7 +242,7 @@ Costs fitCosts(const Counts& counts, double smoothing,
     smooth(counts.figure, kFigureSize / kFingers, kFingers, all,
            levelsOf(figure,
                     {{0b00001, 0}, {0b00111, 0b00110}, {0b00111, 0}, {0b01111, 0}, {0b11111, 0}}),
-           smoothing, &costs.figure);
+           smoothing, poolingOf(figure, 4), &costs.figure);
 
     // Places: fields semitones above the lowest key around, below the highest, colour, hand.
     const auto place = [](int c) {
@@ -245,7 +257,7 @@ Costs fitCosts(const Counts& counts, double smoothing,
     };
     smooth(counts.place, kPlaceSize / kFingers, kFingers, all,
            levelsOf(place, {{0b0011, 0b0011}, {0b0011, 0}, {0b0111, 0}, {0b1111, 0}}), smoothing,
-           &costs.place);
+           poolingOf(place, 3), &costs.place);
     return costs;
 }
 
@@ -297,7 +309,8 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
     std::fprintf(
         f,
         "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place, "
-        "learning passes, learning step\n{");
+        "learning passes, learning step, pooling right, left, learning runs, resampled, learning "
+        "pull\n{");
     // The weights and rules keep four digits, as the search chose them (a learning step of 0.005,
     // a rule of 3.375): the figures in the header were measured with them.
     writeRow(f, costs.weight.data(), kWeightCount, "%.4g,%s");

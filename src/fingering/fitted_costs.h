@@ -79,6 +79,21 @@ enum Weight {
     // the table says how it was made and the fit can make it again.
     kLearningPasses,
     kLearningStep,
+    // How strongly the right hand's and the left hand's cells lean on both hands' counts (the
+    // left hand mirrored): the prior count k in p_hand = (n_hand + k p_both) / (N_hand + k); 0
+    // takes the smoothing for it, as every coarser level does. Read by the fit only.
+    kPoolingRight,
+    kPoolingLeft,
+    // Runs of the learning averaged into one table, each over the pieces in orders of its own:
+    // 0 or 1, one run as the passes' own orders give it. What the perceptron learns depends on
+    // the order it sees the pieces in; the mean of several orders depends on it less.
+    kLearningBags,
+    // 1: each of those runs learns from its own resample of the pieces instead (as many, drawn
+    // with replacement; the method-book lines in every one).
+    kLearningResample,
+    // The share by which every learned cell is drawn back towards its counted value before the
+    // correction on the method-book lines: 0 keeps the learned table as it came out.
+    kLearningPull,
     kWeightCount
 };
 
@@ -195,7 +210,9 @@ const Costs& embeddedCosts();
 // Smoothed negative log-probabilities from counts: each context's distribution is its counts
 // plus `smoothing` times the distribution of the coarser context it backs off to (the same
 // without hand, then without time, colours, and with the interval or span coarsened), down to
-// the uniform one. Weights and rules are copied from `weights` and `rules`.
+// the uniform one; the last step, from both hands to one, by weights[kPoolingRight] and
+// weights[kPoolingLeft] instead where they are above 0. Weights and rules are copied from `weights`
+// and `rules`.
 Costs fitCosts(const Counts& counts, double smoothing,
                const std::array<float, kWeightCount>& weights, const Rules& rules);
 

@@ -174,41 +174,51 @@ std::vector<PrintedFinger> plannedFingers(const std::vector<PlacedNote>& notes) 
     return fingers;
 }
 
-Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces, int passes,
-                 float step, const std::vector<const CorpusPiece*>& keep) {
-    if (passes <= 0 || step <= 0.0f || pieces.empty()) {
-        return counted;
-    }
-    Costs costs = counted;
-    Counts planned, printed;
-    std::vector<Table> tables = {
-        tableOf(&costs.transition, costs.weight[kTransitionWeight], planned.transition,
-                printed.transition, transitionKey),
-        tableOf(&costs.chord, costs.weight[kChordWeight], planned.chord, printed.chord, chordKey),
-        tableOf(&costs.start, costs.weight[kStartWeight], planned.start, printed.start, startKey),
-        tableOf(&costs.figure, costs.weight[kFigureWeight], planned.figure, printed.figure,
-                figureKey),
-        tableOf(&costs.place, costs.weight[kPlaceWeight], planned.place, printed.place, placeKey),
-    };
-    const std::vector<Edge> edges =
-        costs.weight[kPlaceWeight] > 0.0f ? edgesOf(counted) : std::vector<Edge>{};
-    keepEdges(edges, &costs);
-    for (Table& t : tables) {
-        t.sum.assign(t.size, 0.0);
-        if (t.weight > 0.0f) {
-            t.groups = groupsOf(t.size, t.key);
+namespace {
+
+// One learner: the costs it moves, the view of each table and the edges it keeps.
+class Learner {
+public:
+    explicit Learner(const Costs& counted) : costs_(counted) {
+        tables_ = {
+            tableOf(&costs_.transition, costs_.weight[kTransitionWeight], planned_.transition,
+                    printed_.transition, transitionKey),
+            tableOf(&costs_.chord, costs_.weight[kChordWeight], planned_.chord, printed_.chord,
+                    chordKey),
+            tableOf(&costs_.start, costs_.weight[kStartWeight], planned_.start, printed_.start,
+                    startKey),
+            tableOf(&costs_.figure, costs_.weight[kFigureWeight], planned_.figure, printed_.figure,
+                    figureKey),
+            tableOf(&costs_.place, costs_.weight[kPlaceWeight], planned_.place, printed_.place,
+                    placeKey),
+        };
+        if (costs_.weight[kPlaceWeight] > 0.0f) {
+            edges_ = edgesOf(counted);
+        }
+        keepEdges();
+        for (Table& t : tables_) {
+            t.sum.assign(t.size, 0.0);
+            if (t.weight > 0.0f) {
+                t.groups = groupsOf(t.size, t.key);
+            }
         }
     }
+    Learner(const Learner&) = delete;
+    Learner& operator=(const Learner&) = delete;
+
+    Costs& costs() { return costs_; }
+    void keepEdges() { fitted::keepEdges(edges_, &costs_); }
+
     // Plans `piece` with the costs as they stand and, where a printed note gets another finger,
     // moves the cells by `step`; whether it missed any.
-    auto learnFrom = [&](const CorpusPiece& piece) {
+    bool learnFrom(const CorpusPiece& piece, float step) {
         const std::vector<PlacedNote> notes = fillGrids(piece);
         const std::vector<PrintedFinger> labels = printedFingers(notes);
         if (labels.empty()) {
             return false;
         }
         resetPerformance();
-        planHandsOptimalWith({}, costs, measureStarts(notes));
+        planHandsOptimalWith({}, costs_, measureStarts(notes));
         // The plan's fingers on the printed notes only: the contexts the editor's fingers are
         // counted in, so that the two counts differ exactly where the plan missed. (The notes
         // the editor left unfingered say nothing about what the editor would choose.)
@@ -226,12 +236,12 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
         if (missed == 0) {
             return false;
         }
-        planned = Counts{};
-        printed = Counts{};
+        planned_ = Counts{};
+        printed_ = Counts{};
         fillGrids(piece);
-        countFingerings(guessed, &planned);
-        countFingerings(labels, &printed);
-        for (Table& t : tables) {
+        countFingerings(guessed, &planned_);
+        countFingerings(labels, &printed_);
+        for (Table& t : tables_) {
             if (t.weight <= 0.0f) {
                 continue;  // the planner does not read this table
             }
@@ -246,30 +256,111 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
                 }
             }
         }
-        keepEdges(edges, &costs);
+        keepEdges();
         return true;
-    };
-    std::vector<size_t> order(pieces.size());
-    std::iota(order.begin(), order.end(), size_t{0});
-    size_t steps = 0;
-    for (int pass = 0; pass < passes; ++pass) {
-        shuffle(&order, static_cast<uint64_t>(pass) + 1);
-        for (size_t at : order) {
-            learnFrom(*pieces[at]);
-            for (Table& t : tables) {
-                for (size_t i = 0; i < t.size; ++i) {
-                    t.sum[i] += t.cells[i];
+    }
+
+    // `passes` over `pieces`, each in an order shuffled by the pass and `seed`, then the mean of
+    // the tables after every piece in place of the costs.
+    void learnAveraged(const std::vector<const CorpusPiece*>& pieces, int passes, float step,
+                       uint64_t seed) {
+        std::vector<size_t> order(pieces.size());
+        std::iota(order.begin(), order.end(), size_t{0});
+        size_t steps = 0;
+        for (int pass = 0; pass < passes; ++pass) {
+            shuffle(&order, static_cast<uint64_t>(pass) + 1 + seed);
+            for (size_t at : order) {
+                learnFrom(*pieces[at], step);
+                for (Table& t : tables_) {
+                    for (size_t i = 0; i < t.size; ++i) {
+                        t.sum[i] += t.cells[i];
+                    }
                 }
+                ++steps;
             }
-            ++steps;
         }
-    }
-    for (Table& t : tables) {
-        for (size_t i = 0; i < t.size; ++i) {
-            t.cells[i] = static_cast<float>(t.sum[i] / static_cast<double>(steps));
+        for (Table& t : tables_) {
+            for (size_t i = 0; i < t.size; ++i) {
+                t.cells[i] = static_cast<float>(t.sum[i] / static_cast<double>(steps));
+            }
         }
+        keepEdges();
     }
-    keepEdges(edges, &costs);
+
+private:
+    Costs costs_;
+    Counts planned_, printed_;
+    std::vector<Table> tables_;
+    std::vector<Edge> edges_;
+};
+
+// The cells of every table, in one order, for averaging and drawing back whole tables.
+template <typename F>
+void eachCell(Costs* a, const Costs& b, F f) {
+    auto each = [&](auto& x, const auto& y) {
+        for (size_t i = 0; i < x.size(); ++i) {
+            f(&x[i], y[i]);
+        }
+    };
+    each(a->transition, b.transition);
+    each(a->chord, b.chord);
+    each(a->start, b.start);
+    each(a->figure, b.figure);
+    each(a->place, b.place);
+}
+
+// A resample of `pieces` as large as it, drawn with replacement by a fixed generator; the pieces
+// of `keep` (the method-book lines) are in every resample as often as in `pieces`.
+std::vector<const CorpusPiece*> resample(const std::vector<const CorpusPiece*>& pieces,
+                                         const std::vector<const CorpusPiece*>& keep,
+                                         uint64_t seed) {
+    std::vector<const CorpusPiece*> drawn, from;
+    for (const CorpusPiece* p : pieces) {
+        (std::find(keep.begin(), keep.end(), p) != keep.end() ? drawn : from).push_back(p);
+    }
+    uint64_t state = seed * 2862933555777941757ull + 3037000493ull;
+    for (size_t i = 0; i < from.size(); ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        drawn.push_back(from[static_cast<size_t>((state >> 33) % from.size())]);
+    }
+    return drawn;
+}
+
+}  // namespace
+
+Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces, int passes,
+                 float step, const std::vector<const CorpusPiece*>& keep) {
+    if (passes <= 0 || step <= 0.0f || pieces.empty()) {
+        return counted;
+    }
+    Learner learner(counted);
+    const int bags = static_cast<int>(counted.weight[kLearningBags] + 0.5f);
+    if (bags <= 1) {
+        learner.learnAveraged(pieces, passes, step, 0);
+    } else {
+        // Each run learns from the counted table over the pieces in orders of its own (or from
+        // a resample of its own); the table kept is the mean of the runs' tables (each keeps the
+        // edges, so their mean does too).
+        const bool resampled = counted.weight[kLearningResample] > 0.5f;
+        Costs mean = counted;
+        eachCell(&mean, counted, [](float* m, float) { *m = 0.0f; });
+        for (int bag = 0; bag < bags; ++bag) {
+            Learner run(counted);
+            const uint64_t seed = static_cast<uint64_t>(bag + 1) * 1000;
+            run.learnAveraged(resampled ? resample(pieces, keep, seed) : pieces, passes, step,
+                              seed);
+            eachCell(&mean, run.costs(),
+                     [bags](float* m, float v) { *m += v / static_cast<float>(bags); });
+        }
+        learner.costs() = mean;
+    }
+    // Drawn back towards the counts: what the learning moved is partly the habits of the pieces
+    // it saw.
+    const float pull = std::clamp(counted.weight[kLearningPull], 0.0f, 1.0f);
+    if (pull > 0.0f) {
+        eachCell(&learner.costs(), counted, [pull](float* m, float c) { *m += pull * (c - *m); });
+    }
+    learner.keepEdges();
     // The mean table can still finger a line that must stay as it is otherwise (the learning
     // saw it beside many pieces of one editor's habits): it is corrected by the same updates
     // from those lines alone, round after round, until every one comes out right or the rounds
@@ -277,13 +368,13 @@ Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pi
     for (int round = 0; round < kKeepRounds && !keep.empty(); ++round) {
         bool wrong = false;
         for (const CorpusPiece* line : keep) {
-            wrong = learnFrom(*line) || wrong;
+            wrong = learner.learnFrom(*line, step) || wrong;
         }
         if (!wrong) {
             break;
         }
     }
-    return costs;
+    return learner.costs();
 }
 
 Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces,

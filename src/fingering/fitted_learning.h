@@ -37,11 +37,13 @@ namespace fitted {
 // How many rounds of corrections from the lines to keep the averaged table may take.
 constexpr int kKeepRounds = 40;
 
-// Passes of `passes` over `pieces` from `counted`, moving cells by `step`: the averaged table,
-// then corrected by further updates from the fingered lines of `keep` alone until each is planned
-// as fingered (at most kKeepRounds rounds over them). With no passes, no step or no pieces,
-// `counted` as it is. The weights and rules of `counted` are kept (its learning weights are not
-// read: the arguments say how to learn).
+// Passes of `passes` over `pieces` from `counted`, moving cells by `step`: the averaged table
+// (with counted.weight[kLearningBags] runs, the mean of that many runs' averaged tables, each
+// over the pieces in orders of its own or, with kLearningResample, over a resample of its own;
+// then drawn back towards `counted` by the share kLearningPull), then corrected by further updates
+// from the fingered lines of `keep` alone until each is planned as fingered (at most kKeepRounds
+// rounds over them). With no passes, no step or no pieces, `counted` as it is. The weights and
+// rules of `counted` are kept (its learning weights are not read: the arguments say how to learn).
 Costs learnCosts(const Costs& counted, const std::vector<const CorpusPiece*>& pieces, int passes,
                  float step, const std::vector<const CorpusPiece*>& keep = {});
 
