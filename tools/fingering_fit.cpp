@@ -2,7 +2,7 @@
 //
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
 //                         [--report | --continue | --keep-weights] [--smoothing S]
-//                         [--rule-rounds N] [--no-learning]
+//                         [--rule-rounds N] [--no-learning] [--set K=V ...]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
@@ -30,8 +30,13 @@
 // out). The second-order costs (fitted_second.h, a line's finger given the fingers of the two
 // notes before it) are counted alike; their weight and smoothing are searched by the same
 // cross-validation, and the table is written beside the other, as fitted_second.inc in the
-// folder of --out (without its numbers when its weight is 0). Rebuild to compile the new
-// tables in.
+// folder of --out (without its numbers when its weight is 0). Last, how strongly each hand's cells
+// lean on both hands' counts, how many runs of the learning are averaged (over orders or resamples
+// of the pieces) and how far the learnt cells are drawn back towards the counts are searched one at
+// a time, judged alike (at their compiled-in values they change nothing). --set K=V (with --report,
+// as often as needed) also measures the compiled-in table with weight K (fitted_costs.h's Weight,
+// by number) set to V, and says by how many printed fingers each group gains or loses: a trial
+// without a refit. Rebuild to compile the new tables in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -499,7 +504,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
                          "[--exercises DIR] [--explain] [--report | --continue | --keep-weights] "
-                         "[--smoothing S] [--rule-rounds N] [--no-learning]\n");
+                         "[--smoothing S] [--rule-rounds N] [--no-learning] [--set K=V]\n");
             return 2;
         }
     }
