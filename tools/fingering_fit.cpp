@@ -167,6 +167,27 @@ double share(const MatchTally& t) {
     return n == 0 ? 0.0 : 100.0 * static_cast<double>(t.matched[0] + t.matched[1]) / n;
 }
 
+// One line of the search's log: what was tried, its cross-validated figures per hand and on the
+// exercises, how many groups gained and lost, and whether it was kept.
+void printTrial(const std::string& what, const CrossValidated& cv, int gains, int losses,
+                bool kept) {
+    const MatchTally m = cv.mutopia();
+    std::printf(
+        "%s: %.1f %% (right %.1f %%, left %.1f %%; exercises %.1f %%; groups %d up, %d down)%s\n",
+        what.c_str(), share(m), 100.0 * m.matched[0] / std::max<size_t>(1, m.notes[0]),
+        100.0 * m.matched[1] / std::max<size_t>(1, m.notes[1]), share(cv.exercises), gains, losses,
+        kept ? ", kept" : "");
+    std::fflush(stdout);
+}
+
+// A trial's setting as the log names it ("%.2f" and the like, as printf takes it).
+template <typename... Args>
+std::string trialName(const char* format, Args... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
 // The lines of the method books, hand and keys: major scales over one and two octaves from C, G,
 // D and F, the C major arpeggio over two octaves, the chromatic scale over
 // an octave and the five-finger position, up and back down, in both hands.
@@ -770,9 +791,7 @@ int main(int argc, char** argv) {
         const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
         int gains = 0, losses = 0;
         const bool kept = better(cv, weights, bestRules, &gains, &losses);
-        std::printf("place %.2f: %.1f %% (groups %d up, %d down)%s\n", weight, share(cv.mutopia()),
-                    gains, losses, kept ? ", kept" : "");
-        std::fflush(stdout);
+        printTrial(trialName("place %.2f", weight), cv, gains, losses, kept);
         if (kept) {
             bestWeights = weights;
             bestShare = share(cv.mutopia());
@@ -795,17 +814,10 @@ int main(int argc, char** argv) {
                 const CrossValidated cv = crossValidate(bestSmoothing, bestWeights, bestRules);
                 int gains = 0, losses = 0;
                 const bool kept = better(cv, bestWeights, bestRules, &gains, &losses);
-                const MatchTally m = cv.mutopia();
-                std::printf(
-                    "second order %.2f, smoothing %.1f: %.1f %% (right %.1f %%, left %.1f %%; "
-                    "exercises %.1f %%; groups %d up, %d down)%s\n",
-                    weight, smoothing, share(m),
-                    100.0 * m.matched[0] / std::max<size_t>(1, m.notes[0]),
-                    100.0 * m.matched[1] / std::max<size_t>(1, m.notes[1]), share(cv.exercises),
-                    gains, losses, kept ? ", kept" : "");
-                std::fflush(stdout);
+                printTrial(trialName("second order %.2f, smoothing %.1f", weight, smoothing), cv,
+                           gains, losses, kept);
                 if (kept) {
-                    bestShare = share(m);
+                    bestShare = share(cv.mutopia());
                     best = cv;
                 } else {
                     secondWeight = keptWeight;
@@ -910,18 +922,12 @@ int main(int argc, char** argv) {
                 const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
                 int gains = 0, losses = 0;
                 const bool kept = better(cv, weights, bestRules, &gains, &losses);
-                const MatchTally m = cv.mutopia();
-                std::printf(
-                    "transition %.2f, learning %d passes of step %.2f: %.1f %% (right %.1f %%, "
-                    "left %.1f %%; exercises %.1f %%; groups %d up, %d down)%s\n",
-                    transition, passes, step, share(m),
-                    100.0 * m.matched[0] / std::max<size_t>(1, m.notes[0]),
-                    100.0 * m.matched[1] / std::max<size_t>(1, m.notes[1]), share(cv.exercises),
-                    gains, losses, kept ? ", kept" : "");
-                std::fflush(stdout);
+                printTrial(trialName("transition %.2f, learning %d passes of step %.2f", transition,
+                                     passes, step),
+                           cv, gains, losses, kept);
                 if (kept) {
                     bestWeights = weights;
-                    bestShare = share(m);
+                    bestShare = share(cv.mutopia());
                     best = cv;
                 }
             }
@@ -964,18 +970,11 @@ int main(int argc, char** argv) {
             const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
             int gains = 0, losses = 0;
             const bool kept = better(cv, weights, bestRules, &gains, &losses);
-            const MatchTally m = cv.mutopia();
-            std::printf(
-                "weight %d at %.2f: %.1f %% (right %.1f %%, left %.1f %%; exercises %.1f %%; "
-                "groups %d up, %d down)%s\n",
-                trial.weight, value, share(m),
-                100.0 * m.matched[0] / std::max<size_t>(1, m.notes[0]),
-                100.0 * m.matched[1] / std::max<size_t>(1, m.notes[1]), share(cv.exercises), gains,
-                losses, kept ? ", kept" : "");
-            std::fflush(stdout);
+            printTrial(trialName("weight %d at %.2f", trial.weight, value), cv, gains, losses,
+                       kept);
             if (kept) {
                 bestWeights = weights;
-                bestShare = share(m);
+                bestShare = share(cv.mutopia());
                 best = cv;
             }
         }
