@@ -159,14 +159,7 @@ TEST_F(FittedLearningRuns, SeveralRunsAverageTheirTablesAndOneRunIsTheLearningOf
         fitted::learnCosts(counted(fitted::kLearningBags, 3.0f), learnFrom, 2, 0.02f);
     EXPECT_TRUE(sameTables(runs, again));
     for (const CorpusPiece& p : pieces) {
-        const std::vector<PlacedNote> notes = fillGrids(p);
-        resetPerformance();
-        planHandsOptimalWith({}, runs, measureStarts(notes));
-        size_t placed = 0;
-        for (const PlacedNote& n : notes) {
-            placed += n.placed ? 1 : 0;
-        }
-        EXPECT_EQ(fitted::plannedFingers(notes).size(), placed) << p.name;
+        test_support::planEveryNote(p, runs);
     }
 
     // A single piece has one order and one resample: every run learns the same table, and their

@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "animation/performance.h"
 #include "fingering/fingering_corpus.h"
+#include "fingering/fitted_costs.h"
+#include "fingering/fitted_learning.h"
+#include "fingering/optimal_planner.h"
 
 namespace test_support {
 
@@ -36,6 +40,21 @@ inline ::testing::AssertionResult readMutopiaTraining(bool everyOther,
         pieces->push_back(piece);
     }
     return ::testing::AssertionSuccess();
+}
+
+// Plans `piece` with `costs`, its printed fingers hidden and its measures told, and expects every
+// note the grids could place to come out with a finger. Returns the notes, planned, for the
+// caller's own tally.
+inline std::vector<PlacedNote> planEveryNote(const CorpusPiece& piece, const fitted::Costs& costs) {
+    const std::vector<PlacedNote> notes = fillGrids(piece);
+    resetPerformance();
+    planHandsOptimalWith({}, costs, measureStarts(notes));
+    size_t placed = 0;
+    for (const PlacedNote& n : notes) {
+        placed += n.placed ? 1 : 0;
+    }
+    EXPECT_EQ(fitted::plannedFingers(notes).size(), placed) << piece.name;
+    return notes;
 }
 
 }  // namespace test_support
