@@ -763,22 +763,25 @@ int main(int argc, char** argv) {
     // fingerings stay.
     auto better = [&](const CrossValidated& cv,
                       const std::array<float, fitted::kWeightCount>& weights,
-                      const fitted::Rules& rules, int* gainsOut, int* lossesOut) {
-        const double s = share(cv.mutopia());
-        if (s < bestShare + kLeastGain ||
-            share(cv.exercises) < share(best.exercises) - kExercisesGive) {
-            return false;
-        }
+                      const fitted::Rules& rules, int* gains, int* losses) {
+        groupsMoved(cv, best, gains, losses);
+        return share(cv.mutopia()) >= bestShare + kLeastGain &&
+               share(cv.exercises) >= share(best.exercises) - kExercisesGive && *gains > *losses &&
+               offBooks(bestSmoothing, weights, rules) == 0;
+    };
+    // One trial of the searches below: judged against the best so far, logged, and taken as the
+    // best when it is better (the caller keeps the settings it tried). True when kept.
+    auto judge = [&](const std::string& what, const CrossValidated& cv,
+                     const std::array<float, fitted::kWeightCount>& weights,
+                     const fitted::Rules& rules) {
         int gains = 0, losses = 0;
-        for (int f = 0; f < kFolds; ++f) {
-            const size_t now = cv.group[f].matched[0] + cv.group[f].matched[1];
-            const size_t was = best.group[f].matched[0] + best.group[f].matched[1];
-            gains += now > was ? 1 : 0;
-            losses += now < was ? 1 : 0;
+        const bool kept = better(cv, weights, rules, &gains, &losses);
+        printTrial(what, cv, gains, losses, kept);
+        if (kept) {
+            bestShare = share(cv.mutopia());
+            best = cv;
         }
-        *gainsOut = gains;
-        *lossesOut = losses;
-        return gains > losses && offBooks(bestSmoothing, weights, rules) == 0;
+        return kept;
     };
     // The place of a note among the keys around it, added on top of what the weights above
     // chose: its weight is searched on its own (the grid would grow sevenfold).
@@ -789,13 +792,8 @@ int main(int argc, char** argv) {
         std::array<float, fitted::kWeightCount> weights = bestWeights;
         weights[fitted::kPlaceWeight] = weight;
         const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
-        int gains = 0, losses = 0;
-        const bool kept = better(cv, weights, bestRules, &gains, &losses);
-        printTrial(trialName("place %.2f", weight), cv, gains, losses, kept);
-        if (kept) {
+        if (judge(trialName("place %.2f", weight), cv, weights, bestRules)) {
             bestWeights = weights;
-            bestShare = share(cv.mutopia());
-            best = cv;
         }
     }
     // The second-order costs (a line's note given the fingers of the two before it), added on top
@@ -812,14 +810,8 @@ int main(int argc, char** argv) {
                 secondWeight = weight;
                 secondSmoothing = smoothing;
                 const CrossValidated cv = crossValidate(bestSmoothing, bestWeights, bestRules);
-                int gains = 0, losses = 0;
-                const bool kept = better(cv, bestWeights, bestRules, &gains, &losses);
-                printTrial(trialName("second order %.2f, smoothing %.1f", weight, smoothing), cv,
-                           gains, losses, kept);
-                if (kept) {
-                    bestShare = share(cv.mutopia());
-                    best = cv;
-                } else {
+                if (!judge(trialName("second order %.2f, smoothing %.1f", weight, smoothing), cv,
+                           bestWeights, bestRules)) {
                     secondWeight = keptWeight;
                     secondSmoothing = keptSmoothing;
                 }
@@ -920,15 +912,10 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
-                int gains = 0, losses = 0;
-                const bool kept = better(cv, weights, bestRules, &gains, &losses);
-                printTrial(trialName("transition %.2f, learning %d passes of step %.2f", transition,
-                                     passes, step),
-                           cv, gains, losses, kept);
-                if (kept) {
+                if (judge(trialName("transition %.2f, learning %d passes of step %.2f", transition,
+                                    passes, step),
+                          cv, weights, bestRules)) {
                     bestWeights = weights;
-                    bestShare = share(cv.mutopia());
-                    best = cv;
                 }
             }
         }
@@ -968,14 +955,9 @@ int main(int argc, char** argv) {
                 continue;
             }
             const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
-            int gains = 0, losses = 0;
-            const bool kept = better(cv, weights, bestRules, &gains, &losses);
-            printTrial(trialName("weight %d at %.2f", trial.weight, value), cv, gains, losses,
-                       kept);
-            if (kept) {
+            if (judge(trialName("weight %d at %.2f", trial.weight, value), cv, weights,
+                      bestRules)) {
                 bestWeights = weights;
-                bestShare = share(cv.mutopia());
-                best = cv;
             }
         }
     }
