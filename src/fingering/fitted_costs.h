@@ -95,8 +95,8 @@ enum Weight {
     // correction on the method-book lines: 0 keeps the learned table as it came out.
     kLearningPull,
     // Cost of leaving the fingering of an earlier figure that this one repeats moved to other
-    // keys (the same colours, every key by the same interval): a sequence. Read by the planner
-    // in its preference passes only; 0 leaves sequences alone.
+    // keys (the same colours, every key by the same interval): a sequence. The planner only
+    // ever prefers a sequence's fingering, never holds it there; 0 leaves sequences alone.
     kSequence,
     kWeightCount
 };

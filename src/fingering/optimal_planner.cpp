@@ -824,8 +824,8 @@ constexpr int kSequenceReach = 2;
 // notes and rests over kSequenceReach onsets on either side, every key moved by one interval (not
 // 0) onto a key of the same colour; or -1, and -1 everywhere without measures. Editors finger such
 // a sequence alike. A figure whose colours change under the move often takes another fingering
-// (the thumb kept off the black keys), and a match at another place in the measure is mostly a
-// figure of the accompaniment that happens to recur; matching either lost on the training pieces.
+// (the thumb kept off the black keys); matching such moves, or matches at another place in the
+// measure, lost on the training pieces.
 std::vector<int> sequenceReferences(const std::vector<Onset>& onsets,
                                     const std::vector<int32_t>& measureStarts,
                                     const std::vector<int>& reference) {
