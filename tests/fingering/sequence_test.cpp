@@ -1,6 +1,7 @@
 // A figure moved in a sequence (every key by one interval, onto keys of the same colours, at the
 // same place in its measure) takes its first occurrence's fingers at the table's sequence cost,
-// and a move that changes the keys' colours is left to the other costs.
+// while a move that changes the keys' colours, or a plan not told the measures, is left to the
+// other costs.
 
 #include <gtest/gtest.h>
 
