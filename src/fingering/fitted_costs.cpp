@@ -310,7 +310,7 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         f,
         "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place, "
         "learning passes, learning step, pooling right, left, learning runs, resampled, learning "
-        "pull\n{");
+        "pull, sequence\n{");
     // The weights and rules keep four digits, as the search chose them (a learning step of 0.005,
     // a rule of 3.375): the figures in the header were measured with them.
     writeRow(f, costs.weight.data(), kWeightCount, "%.4g,%s");

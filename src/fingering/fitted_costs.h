@@ -94,6 +94,10 @@ enum Weight {
     // The share by which every learned cell is drawn back towards its counted value before the
     // correction on the method-book lines: 0 keeps the learned table as it came out.
     kLearningPull,
+    // Cost of leaving the fingering of an earlier figure that this one repeats moved to other
+    // keys (the same colours, every key by the same interval): a sequence. The planner only
+    // ever prefers a sequence's fingering, never holds it there; 0 leaves sequences alone.
+    kSequence,
     kWeightCount
 };
 
