@@ -744,6 +744,33 @@ constexpr int kConsistencyPasses = 3;
 // anything but a printed finger, which still wins.
 constexpr double kRepeatHeld = 100.0;
 
+// A figure is read as a string of numbers, so that identical figures find each other in a hash
+// map: one number appended.
+void appendValue(std::string& figure, int32_t v) {
+    figure.append(reinterpret_cast<const char*>(&v), 4);
+}
+
+// Appends the onsets within `reach` of onset s: each one's time from it, its count of notes and
+// whether a rest came before it, and every note's `code(entry)` (the key or its distance from a
+// base key, and whether it is struck); -1 for each place beyond either end of the hand's onsets.
+template <typename Code>
+void appendFigure(std::string& figure, const std::vector<Onset>& onsets, long s, int reach,
+                  Code code) {
+    const long n = static_cast<long>(onsets.size());
+    for (long at = s - reach; at <= s + reach; ++at) {
+        if (at < 0 || at >= n) {
+            appendValue(figure, -1);
+            continue;
+        }
+        const Onset& o = onsets[at];
+        appendValue(figure, o.tick - onsets[s].tick);
+        appendValue(figure, o.count * 2 + (o.afterRest ? 1 : 0));
+        for (int i = 0; i < o.count; ++i) {
+            appendValue(figure, code(o.entry[i]));
+        }
+    }
+}
+
 // For every onset, the first earlier onset with the same figure (the same keys, held or struck,
 // at the same times relative to it, over kFigureReach onsets on either side), or -1.
 std::vector<int> figureReferences(const std::vector<Onset>& onsets,
@@ -754,19 +781,8 @@ std::vector<int> figureReferences(const std::vector<Onset>& onsets,
     std::string figure;
     for (long s = 0; s < n; ++s) {
         figure.clear();
-        auto add = [&figure](int32_t v) { figure.append(reinterpret_cast<const char*>(&v), 4); };
-        for (long at = s - kFigureReach; at <= s + kFigureReach; ++at) {
-            if (at < 0 || at >= n) {
-                add(-1);
-                continue;
-            }
-            const Onset& o = onsets[at];
-            add(o.tick - onsets[s].tick);
-            add(o.count * 2 + (o.afterRest ? 1 : 0));
-            for (int i = 0; i < o.count; ++i) {
-                add(o.entry[i].key * 2 + (o.entry[i].struck ? 1 : 0));
-            }
-        }
+        appendFigure(figure, onsets, s, kFigureReach,
+                     [](const Entry& e) { return e.key * 2 + (e.struck ? 1 : 0); });
         const auto found = first.emplace(figure, static_cast<int>(s));
         if (!found.second) {
             reference[s] = found.first->second;
@@ -795,7 +811,7 @@ std::vector<int> figureReferences(const std::vector<Onset>& onsets,
             continue;
         }
         figure.clear();
-        auto add = [&figure](int32_t v) { figure.append(reinterpret_cast<const char*>(&v), 4); };
+        auto add = [&figure](int32_t v) { appendValue(figure, v); };
         add(last ? -1 : end - begin);
         for (long at = s; at < stop; ++at) {
             const Onset& o = onsets[at];
@@ -836,29 +852,18 @@ std::vector<int> sequenceReferences(const std::vector<Onset>& onsets,
     }
     std::unordered_map<std::string, int> first;
     std::string figure;
-    auto add = [&figure](int32_t v) { figure.append(reinterpret_cast<const char*>(&v), 4); };
     size_t m = 0;
     for (long s = 0; s < n; ++s) {
         while (m + 1 < measureStarts.size() && measureStarts[m + 1] <= onsets[s].tick) {
             ++m;
         }
         figure.clear();
-        add(onsets[s].tick - measureStarts[m]);
+        appendValue(figure, onsets[s].tick - measureStarts[m]);
         // Keys are taken from the onset's first key, so a figure and its move read alike.
         const int32_t base = onsets[s].entry[0].key;
-        for (long at = s - kSequenceReach; at <= s + kSequenceReach; ++at) {
-            if (at < 0 || at >= n) {
-                add(-1);
-                continue;
-            }
-            const Onset& o = onsets[at];
-            add(o.tick - onsets[s].tick);
-            add(o.count * 2 + (o.afterRest ? 1 : 0));
-            for (int i = 0; i < o.count; ++i) {
-                const Entry& e = o.entry[i];
-                add((e.key - base) * 4 + (e.black ? 2 : 0) + (e.struck ? 1 : 0));
-            }
-        }
+        appendFigure(figure, onsets, s, kSequenceReach, [base](const Entry& e) {
+            return (e.key - base) * 4 + (e.black ? 2 : 0) + (e.struck ? 1 : 0);
+        });
         const auto found = first.emplace(figure, static_cast<int>(s));
         const int r = found.first->second;
         // An unmoved match is an identical figure, which the references already follow.
