@@ -811,14 +811,13 @@ std::vector<int> figureReferences(const std::vector<Onset>& onsets,
             continue;
         }
         figure.clear();
-        auto add = [&figure](int32_t v) { appendValue(figure, v); };
-        add(last ? -1 : end - begin);
+        appendValue(figure, last ? -1 : end - begin);
         for (long at = s; at < stop; ++at) {
             const Onset& o = onsets[at];
-            add(o.tick - begin);
-            add(o.count * 2 + (at > s && o.afterRest ? 1 : 0));
+            appendValue(figure, o.tick - begin);
+            appendValue(figure, o.count * 2 + (at > s && o.afterRest ? 1 : 0));
             for (int i = 0; i < o.count; ++i) {
-                add(o.entry[i].key * 2 + (o.entry[i].struck ? 1 : 0));
+                appendValue(figure, o.entry[i].key * 2 + (o.entry[i].struck ? 1 : 0));
             }
         }
         const auto found = firstMeasure.emplace(figure, static_cast<int>(s));
@@ -929,6 +928,16 @@ std::vector<Assignment> chooseFingers(const Model& model, const HandSetup& setup
         const std::vector<int> sequence =
             sequenceCost > 0.0 ? sequenceReferences(onsets, *model.measureStarts, reference)
                                : std::vector<int>(onsets.size(), -1);
+        // The onset each one follows (an identical figure or measure first, then the octave of
+        // a scale before, then a sequence), or -1, and the cost of leaving its fingering while
+        // it is only preferred.
+        std::vector<int> follow(onsets.size());
+        std::vector<double> preferCost(onsets.size());
+        for (size_t s = 0; s < onsets.size(); ++s) {
+            follow[s] = reference[s] >= 0 ? reference[s] : octave[s] >= 0 ? octave[s] : sequence[s];
+            const bool moved = reference[s] < 0 && octave[s] < 0 && sequence[s] >= 0;
+            preferCost[s] = moved ? sequenceCost : penalty;
+        }
         std::vector<int> preferred(onsets.size(), -1);
         std::vector<double> cost(onsets.size(), penalty);
         std::vector<int> root(onsets.size());  // the first occurrence a repeat goes back to
@@ -945,14 +954,11 @@ std::vector<Assignment> chooseFingers(const Model& model, const HandSetup& setup
             const bool last = pass + 1 == kConsistencyPasses;
             bool same = true;
             for (size_t s = 0; s < onsets.size(); ++s) {
-                const bool moved = reference[s] < 0 && octave[s] < 0 && sequence[s] >= 0;
-                const int r = reference[s] >= 0 ? reference[s]
-                              : octave[s] >= 0  ? octave[s]
-                                                : sequence[s];
+                const int r = follow[s];
                 const int want = r < 0 ? -1 : preferred[r] >= 0 ? preferred[r] : states[r];
                 same = same && (want < 0 || want == states[s]);
                 preferred[s] = want;
-                cost[s] = last && reference[s] >= 0 ? kRepeatHeld : moved ? sequenceCost : penalty;
+                cost[s] = last && reference[s] >= 0 ? kRepeatHeld : preferCost[s];
             }
             if (same) {
                 break;

@@ -11,6 +11,7 @@
 #include "app/state.h"
 #include "fingering/fingering_corpus.h"
 #include "fingering/fitted_costs.h"
+#include "fingering/fitted_learning.h"
 #include "fingering/optimal_planner.h"
 #include "score/score_model.h"
 
@@ -35,8 +36,8 @@ CorpusPiece sequencePiece(const std::vector<int32_t>& first, const std::vector<i
     return piece;
 }
 
-// The planned fingers (1..5) of the piece's notes at the sequence cost `weight`, told the
-// measures or not.
+// The planned fingers (1..5) of the piece's placed notes, in order, at the sequence cost `weight`,
+// told the measures or not.
 std::vector<int> planned(const CorpusPiece& piece, float weight, bool measures = true) {
     setStartValues();
     createKeyStates();
@@ -47,12 +48,8 @@ std::vector<int> planned(const CorpusPiece& piece, float weight, bool measures =
     planHandsOptimalWith(printedFingers(placed), costs,
                          measures ? measureStarts(placed) : std::vector<int32_t>{});
     std::vector<int> fingers;
-    for (const PlacedNote& n : placed) {
-        int finger = 0;
-        for (int k = 0; k < kSlotCount; ++k) {
-            finger = rightNotes[n.tick].slot[k].key == n.key ? k + 1 : finger;
-        }
-        fingers.push_back(finger);
+    for (const PrintedFinger& f : fitted::plannedFingers(placed)) {
+        fingers.push_back(f.finger + 1);
     }
     return fingers;
 }
