@@ -842,18 +842,11 @@ int main(int argc, char** argv) {
                 fitted::Rules rules = bestRules;
                 rules[k] = trial;
                 const CrossValidated cv = crossValidate(bestSmoothing, bestWeights, rules);
-                const double s = share(cv.mutopia());
-                int gains = 0, losses = 0;
-                if (!better(cv, bestWeights, rules, &gains, &losses)) {
-                    continue;
+                if (judge(trialName("rule %d %.2f -> %.2f", k, bestRules[k], trial), cv,
+                          bestWeights, rules)) {
+                    bestRules = rules;
+                    moved = true;
                 }
-                std::printf("rule %d: %.2f -> %.2f, %.1f %% (groups %d up, %d down)\n", k,
-                            bestRules[k], trial, s, gains, losses);
-                std::fflush(stdout);
-                bestRules = rules;
-                bestShare = s;
-                best = cv;
-                moved = true;
             }
         }
         // The tables' weights alike, now that the rules and the other weights have moved: the
@@ -868,18 +861,11 @@ int main(int argc, char** argv) {
                 std::array<float, fitted::kWeightCount> weights = bestWeights;
                 weights[k] = trial;
                 const CrossValidated cv = crossValidate(bestSmoothing, weights, bestRules);
-                const double s = share(cv.mutopia());
-                int gains = 0, losses = 0;
-                if (!better(cv, weights, bestRules, &gains, &losses)) {
-                    continue;
+                if (judge(trialName("weight %d %.2f -> %.2f", k, bestWeights[k], trial), cv,
+                          weights, bestRules)) {
+                    bestWeights = weights;
+                    moved = true;
                 }
-                std::printf("weight %d: %.2f -> %.2f, %.1f %% (groups %d up, %d down)\n", k,
-                            bestWeights[k], trial, s, gains, losses);
-                std::fflush(stdout);
-                bestWeights = weights;
-                bestShare = s;
-                best = cv;
-                moved = true;
             }
         }
         if (secondWeight > 0.0f) {
