@@ -25,10 +25,12 @@ namespace {
 const std::string kFitExe = std::string(QUORVEL_BIN_DIR) + "/quorvel-fingering-fit";
 const std::string kTrain = std::string(QUORVEL_SOURCE_DIR) + "/data/fingering-train";
 
-// Runs the fit with `arguments` from the source folder, killed after a minute against a hang.
+// Runs the fit with `arguments` from the source folder, killed after three minutes against a
+// hang: a report takes about 7 s built for speed, but 35 s under the sanitizers on an idle
+// machine and more than a minute while another test shares it.
 ProgramRun runFit(const std::vector<std::string>& arguments) {
-    const ProgramRun run =
-        runProgramWith(kFitExe, arguments, std::chrono::seconds(60), "", false, QUORVEL_SOURCE_DIR);
+    const ProgramRun run = runProgramWith(kFitExe, arguments, std::chrono::seconds(180), "", false,
+                                          QUORVEL_SOURCE_DIR);
     EXPECT_TRUE(run.ended) << "quorvel-fingering-fit did not end";
     return run;
 }
