@@ -13,8 +13,6 @@
 // keeps over 95 % of resamples of the set's pieces: how much of a difference a dozen pieces can
 // tell apart.
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -62,46 +60,19 @@ void printTally(const char* model, const MatchTally& t) {
                 t.notes[0] + t.notes[1]);
 }
 
-// How far a figure over a dozen pieces can be trusted: the pieces are drawn again with
-// replacement kResamples times (a fixed generator, so runs agree) and the middle 95 % of the
-// resampled figures is printed, for the fitted planner and for its gain over the hand-set rules on
-// the same draw. Fingers within one piece go together (one editor, one style), so the piece, not
-// the finger, is what is drawn.
-constexpr int kResamples = 2000;
-
-double overall(const MatchTally& t) {
-    const size_t n = t.notes[0] + t.notes[1];
-    return n == 0 ? 0.0 : 100.0 * static_cast<double>(t.matched[0] + t.matched[1]) / n;
-}
-
-void printInterval(const Group& g, bool both) {
-    const size_t n = g.fittedPieces.size();
-    if (n < 2) {
+// Under a set's figures: the range its fitted figure, and its gain over the hand-set rules, keeps
+// over 95 % of redraws of the set's pieces.
+void printRange(const Group& g, bool both) {
+    if (g.fittedPieces.size() < 2) {
         return;
     }
-    std::vector<double> figure, gain;
-    uint64_t state = 88172645463325252ull;
-    for (int r = 0; r < kResamples; ++r) {
-        MatchTally f, h;
-        for (size_t i = 0; i < n; ++i) {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            const size_t at = static_cast<size_t>((state >> 33) % n);
-            f.add(g.fittedPieces[at]);
-            if (both) {
-                h.add(g.handSetPieces[at]);
-            }
-        }
-        figure.push_back(overall(f));
-        gain.push_back(overall(f) - overall(h));
-    }
-    std::sort(figure.begin(), figure.end());
-    std::sort(gain.begin(), gain.end());
-    const size_t low = kResamples / 40, high = kResamples - 1 - kResamples / 40;
-    std::printf("    95 %% of %d draws of the pieces: fitted %.1f to %.1f %%", kResamples,
-                figure[low], figure[high]);
+    const FigureRange figure = redrawnRange(g.fittedPieces);
+    std::printf("    95 %% of 2000 redraws of the pieces: fitted %.1f to %.1f %%", figure.low,
+                figure.high);
     if (both) {
-        std::printf(", its gain over the hand-set rules %+.1f to %+.1f points", gain[low],
-                    gain[high]);
+        const FigureRange gain = redrawnRange(g.fittedPieces, g.handSetPieces);
+        std::printf(", its gain over the hand-set rules %+.1f to %+.1f points", gain.low,
+                    gain.high);
     }
     std::printf("\n");
 }
@@ -188,7 +159,7 @@ int main(int argc, char** argv) {
                 printTally("hand-set", g.handSet);
             }
             if (fitted) {
-                printInterval(g, handSet);
+                printRange(g, handSet);
             }
             std::fflush(stdout);
         }

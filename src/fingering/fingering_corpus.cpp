@@ -221,6 +221,37 @@ std::vector<PrintedFinger> printedFingers(const std::vector<PlacedNote>& notes) 
     return printed;
 }
 
+double exactShare(const MatchTally& t) {
+    const size_t n = t.notes[0] + t.notes[1];
+    return n == 0 ? 0.0 : 100.0 * static_cast<double>(t.matched[0] + t.matched[1]) / n;
+}
+
+FigureRange redrawnRange(const std::vector<MatchTally>& pieces,
+                         const std::vector<MatchTally>& against, int draws) {
+    const size_t n = pieces.size();
+    const bool paired = against.size() == n;
+    if (n < 2 || draws < 1) {
+        return {};
+    }
+    std::vector<double> figures;
+    uint64_t state = 88172645463325252ull;
+    for (int r = 0; r < draws; ++r) {
+        MatchTally a, b;
+        for (size_t i = 0; i < n; ++i) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            const size_t at = static_cast<size_t>((state >> 33) % n);
+            a.add(pieces[at]);
+            if (paired) {
+                b.add(against[at]);
+            }
+        }
+        figures.push_back(exactShare(a) - (paired ? exactShare(b) : 0.0));
+    }
+    std::sort(figures.begin(), figures.end());
+    const size_t tail = static_cast<size_t>(draws) / 40;
+    return FigureRange{figures[tail], figures[figures.size() - 1 - tail]};
+}
+
 MatchTally countMatches(const std::vector<PlacedNote>& notes) {
     MatchTally tally;
     for (const PlacedNote& n : notes) {

@@ -76,3 +76,19 @@ struct MatchTally {
 };
 // After planning: a printed note matches when slot `finger` of its first tick holds its key.
 MatchTally countMatches(const std::vector<PlacedNote>& notes);
+
+// The exact match over both hands, in percent (0 without printed notes).
+double exactShare(const MatchTally& t);
+
+// How far a figure over a few dozen pieces can be trusted: the pieces are drawn again with
+// replacement `draws` times (a fixed generator, so every run agrees) and the middle 95 % of the
+// redrawn figures is returned: the exact match of `pieces`, or, given `against` (the same pieces
+// planned otherwise, in the same order), the points by which it beats that on the same draw.
+// Fingers of one piece go together (one editor, one style), so the piece, not the finger, is
+// drawn. Both 0 for fewer than two pieces.
+struct FigureRange {
+    double low = 0.0;
+    double high = 0.0;
+};
+FigureRange redrawnRange(const std::vector<MatchTally>& pieces,
+                         const std::vector<MatchTally>& against = {}, int draws = 2000);
