@@ -37,7 +37,9 @@
 // a time, judged alike (at their compiled-in values they change nothing). --set K=V (with --report,
 // as often as needed) also measures the compiled-in table with weight K (fitted_costs.h's Weight,
 // by number) set to V, and says by how many printed fingers each group gains or loses: a trial
-// without a refit. Rebuild to compile the new tables in.
+// without a refit. Rebuild to compile the new tables in. Both tables follow the project's output
+// rule: a symbolic link at either is written through to the file it names, and a folder, a device
+// or a place that cannot be written is refused in one line before the search begins, not after it.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -57,6 +59,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "export/output_file.h"
 #include "fingering/fingering_corpus.h"
 #include "fingering/fitted_costs.h"
 #include "fingering/fitted_learning.h"
@@ -528,6 +531,27 @@ int main(int argc, char** argv) {
     }
     if (splitPath.empty()) {
         splitPath = data + "/split.tsv";
+    }
+    // Both tables are written at the end, after the search, by the project's output rule (a
+    // symbolic link written through, a folder or a device refused): where they cannot be, say so
+    // now. The second goes beside the name given for the first.
+    std::string secondOut =
+        (std::filesystem::path(out).parent_path() / "fitted_second.inc").string();
+    for (std::string* table : {&out, &secondOut}) {
+        OutputTarget target;
+        std::string error;
+        if (report) {
+            continue;  // a report writes nothing
+        }
+        if (!checkOutput(*table, {}, &target, &error)) {
+            std::fprintf(stderr, "cannot write %s: %s\n", table->c_str(), error.c_str());
+            return 1;
+        }
+        if (!fitted::tableWritable(target.path, &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        *table = target.path;
     }
     setStartValues();
     createKeyStates();
@@ -1036,8 +1060,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The second-order table beside it, with the same provenance.
-    const std::string secondOut =
-        (std::filesystem::path(out).parent_path() / "fitted_second.inc").string();
     std::vector<std::string> secondHeader = {
         "Second-order costs of the whole-piece planner (see src/fingering/fitted_second.h): the",
         "finger of a line's note given the fingers of the two notes before it, -ln P in nats.",

@@ -280,6 +280,17 @@ std::FILE* beginTable(const std::string& path, const std::vector<std::string>& h
     return f;
 }
 
+bool tableWritable(const std::string& path, std::string* error) {
+    std::FILE* f = beginTable(path, {}, error);
+    if (f == nullptr) {
+        return false;
+    }
+    std::fclose(f);
+    std::error_code ec;
+    std::filesystem::remove(path + ".tmp", ec);
+    return true;
+}
+
 bool finishTable(std::FILE* f, const std::string& path, std::string* error) {
     namespace fs = std::filesystem;
     std::error_code ec;

@@ -228,6 +228,10 @@ Costs fitCosts(const Counts& counts, double smoothing,
 std::FILE* beginTable(const std::string& path, const std::vector<std::string>& header,
                       std::string* error);
 bool finishTable(std::FILE* f, const std::string& path, std::string* error);
+// Whether beginTable could write `path` now (its temporary made and removed again), false with
+// the same *error where it could not: a refit runs for minutes to hours, and a folder it cannot
+// write to is said before it starts, not after.
+bool tableWritable(const std::string& path, std::string* error);
 
 // Writes `costs` as the compiled-in table: `header` lines as comments, then the numbers. Writes
 // a temporary file beside `path` and renames it. False with a reason when it cannot.

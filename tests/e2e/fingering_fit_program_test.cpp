@@ -125,4 +125,43 @@ TEST(FingeringFitProgram, CrossValidationJudgesEveryTrainingFingerOnceAndNoValid
     fs::remove_all(data);
 }
 
+// A refit's tables are written after minutes to hours of search: an output it cannot write is
+// refused before the search, in one line, and a link at the output is left as it was. (Without
+// the early check the refit would run past the three minutes runFit allows it.)
+TEST(FingeringFitProgram, AnOutputItCannotWriteIsRefusedBeforeTheSearch) {
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() / ("quorvel_fit_out_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::vector<std::string> refit = {"--continue", "--rule-rounds", "0", "--out"};
+
+    std::vector<std::string> missing = refit;
+    missing.push_back((dir / "no-such-folder" / "fitted_costs.inc").string());
+    const ProgramRun nowhere = runFit(missing);
+    EXPECT_EQ(nowhere.status, 1) << nowhere.out;
+    EXPECT_NE(nowhere.err.find("cannot write"), std::string::npos) << nowhere.err;
+    EXPECT_EQ(std::count(nowhere.err.begin(), nowhere.err.end(), '\n'), 1) << nowhere.err;
+    EXPECT_EQ(nowhere.out.find("counted"), std::string::npos) << "the search began";
+
+    // A link where the second table goes that names a folder: refused before any work, the first
+    // table not begun and the folder as it was.
+    const fs::path folder = dir / "a-folder";
+    fs::create_directories(folder);
+    fs::create_directory_symlink(folder, dir / "fitted_second.inc");
+    std::vector<std::string> linked = refit;
+    linked.push_back((dir / "fitted_costs.inc").string());
+    const ProgramRun link = runFit(linked);
+    EXPECT_EQ(link.status, 1) << link.out;
+    EXPECT_NE(link.err.find("fitted_second.inc"), std::string::npos) << link.err;
+    EXPECT_EQ(std::count(link.err.begin(), link.err.end(), '\n'), 1) << link.err;
+    EXPECT_EQ(link.out.find("counted"), std::string::npos) << "the search began";
+    EXPECT_FALSE(fs::exists(dir / "fitted_costs.inc"));
+    EXPECT_TRUE(fs::is_empty(folder));
+    for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+        EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
+        EXPECT_EQ(e.path().string().find(".part"), std::string::npos) << e.path();
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace
