@@ -29,9 +29,7 @@ namespace {
 struct Group {
     size_t pieces = 0;
     size_t notes = 0;
-    MatchTally fitted;
-    MatchTally handSet;
-    // Each piece's own tallies, for the interval by piece.
+    // Each piece's own tallies: added up for the set's figures, redrawn for their range.
     std::vector<MatchTally> fittedPieces;
     std::vector<MatchTally> handSetPieces;
 };
@@ -67,8 +65,8 @@ void printRange(const Group& g, bool both) {
         return;
     }
     const FigureRange figure = redrawnRange(g.fittedPieces);
-    std::printf("    95 %% of 2000 redraws of the pieces: fitted %.1f to %.1f %%", figure.low,
-                figure.high);
+    std::printf("    95 %% of %d redraws of the pieces: fitted %.1f to %.1f %%", kRedraws,
+                figure.low, figure.high);
     if (both) {
         const FigureRange gain = redrawnRange(g.fittedPieces, g.handSetPieces);
         std::printf(", its gain over the hand-set rules %+.1f to %+.1f points", gain.low,
@@ -127,12 +125,10 @@ int main(int argc, char** argv) {
         MatchTally f, h;
         if (fitted) {
             f = planAndCount(piece, OptimalCosts::Fitted);
-            g.fitted.add(f);
             g.fittedPieces.push_back(f);
         }
         if (handSet) {
             h = planAndCount(piece, OptimalCosts::HandSet);
-            g.handSet.add(h);
             g.handSetPieces.push_back(h);
         }
         if (perPiece && e.role == "validation") {
@@ -153,10 +149,10 @@ int main(int argc, char** argv) {
             const Group& g = it->second;
             std::printf("%s pieces, %s: %zu pieces, %zu notes\n", role, source, g.pieces, g.notes);
             if (fitted) {
-                printTally("fitted", g.fitted);
+                printTally("fitted", sumTallies(g.fittedPieces));
             }
             if (handSet) {
-                printTally("hand-set", g.handSet);
+                printTally("hand-set", sumTallies(g.handSetPieces));
             }
             if (fitted) {
                 printRange(g, handSet);

@@ -538,11 +538,11 @@ int main(int argc, char** argv) {
     std::string secondOut =
         (std::filesystem::path(out).parent_path() / "fitted_second.inc").string();
     for (std::string* table : {&out, &secondOut}) {
+        if (report) {
+            break;  // a report writes nothing
+        }
         OutputTarget target;
         std::string error;
-        if (report) {
-            continue;  // a report writes nothing
-        }
         if (!checkOutput(*table, {}, &target, &error)) {
             std::fprintf(stderr, "cannot write %s: %s\n", table->c_str(), error.c_str());
             return 1;
@@ -695,8 +695,8 @@ int main(int argc, char** argv) {
         const CrossValidated was = crossValidate(reportSmoothing, compiled.weight, compiled.rule);
         print("compiled-in weights and rules, cross-validated", was);
         const FigureRange range = redrawnRange(was.pieces);
-        std::printf("95 %% of 2000 redraws of the Mutopia training pieces: %.1f to %.1f %%\n",
-                    range.low, range.high);
+        std::printf("95 %% of %d redraws of the Mutopia training pieces: %.1f to %.1f %%\n",
+                    kRedraws, range.low, range.high);
         std::fflush(stdout);
         if (!trials.empty()) {
             std::array<float, fitted::kWeightCount> weights = compiled.weight;

@@ -226,6 +226,14 @@ double exactShare(const MatchTally& t) {
     return n == 0 ? 0.0 : 100.0 * static_cast<double>(t.matched[0] + t.matched[1]) / n;
 }
 
+MatchTally sumTallies(const std::vector<MatchTally>& pieces) {
+    MatchTally all;
+    for (const MatchTally& t : pieces) {
+        all.add(t);
+    }
+    return all;
+}
+
 FigureRange redrawnRange(const std::vector<MatchTally>& pieces,
                          const std::vector<MatchTally>& against, int draws) {
     const size_t n = pieces.size();

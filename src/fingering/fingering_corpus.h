@@ -90,5 +90,9 @@ struct FigureRange {
     double low = 0.0;
     double high = 0.0;
 };
+constexpr int kRedraws = 2000;  // what the benchmark and the fit draw, and say they draw
 FigureRange redrawnRange(const std::vector<MatchTally>& pieces,
-                         const std::vector<MatchTally>& against = {}, int draws = 2000);
+                         const std::vector<MatchTally>& against = {}, int draws = kRedraws);
+
+// The tallies of several pieces added up.
+MatchTally sumTallies(const std::vector<MatchTally>& pieces);
