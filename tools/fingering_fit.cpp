@@ -3,6 +3,7 @@
 //   quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] [--exercises DIR] [--explain]
 //                         [--report | --continue | --keep-weights] [--smoothing S]
 //                         [--rule-rounds N] [--no-learning] [--set K=V ...]
+//                         [--groups piece|composer]
 //
 // Counts the editors' fingerings of the pieces the split marks "train" (DIR/pieces, default
 // data/fingering-train), smooths them into negative log-probabilities (fitted_costs.h), then
@@ -37,7 +38,12 @@
 // a time, judged alike (at their compiled-in values they change nothing). --set K=V (with --report,
 // as often as needed) also measures the compiled-in table with weight K (fitted_costs.h's Weight,
 // by number) set to V, and says by how many printed fingers each group gains or loses: a trial
-// without a refit. Rebuild to compile the new tables in. Both tables follow the project's output
+// without a refit; with --continue or --keep-weights, the fit starts from the compiled-in weights
+// with K set to V instead, and the table's comment says so. --groups composer deals the Mutopia
+// training pieces into the groups by composer instead of in turn (a composer's pieces, which
+// share an edition and its editor's habits, all in one group): a stricter figure, nearer to what
+// a piece of another style will see, for every choice and report alike. Rebuild to compile the
+// new tables in. Both tables follow the project's output
 // rule: a symbolic link at either is written through to the file it names, and a folder, a device
 // or a place that cannot be written is refused in one line before the search begins, not after it.
 
@@ -90,6 +96,7 @@ constexpr float kLeastLeapTravel = 0.1f;
 struct Piece {
     CorpusPiece piece;
     bool mutopia;
+    std::string composer;   // Mutopia's name of the composer, from the file name; empty otherwise
     fitted::Counts counts;  // what this piece alone contributes
     fitted::SecondCounts second;
     size_t notes = 0;
@@ -131,6 +138,11 @@ bool load(const std::string& data, const std::string& splitPath, std::vector<Pie
             return false;
         }
         p.mutopia = e.piece.rfind("mutopia-", 0) == 0;
+        if (p.mutopia) {
+            // mutopia-<composer>-<piece>.tsv: the collection names its composers so.
+            const size_t from = std::string("mutopia-").size();
+            p.composer = e.piece.substr(from, e.piece.find('-', from) - from);
+        }
         const std::vector<PlacedNote> notes = fillGrids(p.piece);
         const std::vector<PrintedFinger> labels = printedFingers(notes);
         countFingerings(labels, &p.counts);
@@ -463,6 +475,43 @@ int exercisesShort(const std::vector<Exercise>& exercises, const fitted::Costs& 
     return shortfalls + (matched * 100 < notes * 85 ? 1 : 0);
 }
 
+// The Mutopia training pieces' groups by composer: composers taken from the most printed fingers
+// down, each into the group with the fewest so far, so that the groups stay near in size while no
+// composer's pieces are split. Exercises and other pieces keep -1 (the caller deals them).
+std::vector<int> composerGroups(const std::vector<Piece>& train) {
+    std::vector<std::pair<std::string, size_t>> composers;
+    for (const Piece& p : train) {
+        if (!p.mutopia) {
+            continue;
+        }
+        auto it = std::find_if(composers.begin(), composers.end(),
+                               [&](const auto& c) { return c.first == p.composer; });
+        if (it == composers.end()) {
+            composers.push_back({p.composer, 0});
+            it = composers.end() - 1;
+        }
+        it->second += p.fingered;
+    }
+    // Ties by name, so that every run deals the same groups.
+    std::sort(composers.begin(), composers.end(), [](const auto& a, const auto& b) {
+        return a.second != b.second ? a.second > b.second : a.first < b.first;
+    });
+    std::array<size_t, kFolds> size{};
+    std::vector<std::pair<std::string, int>> groupOf;
+    for (const auto& [name, fingered] : composers) {
+        const int g = static_cast<int>(std::min_element(size.begin(), size.end()) - size.begin());
+        size[g] += fingered;
+        groupOf.push_back({name, g});
+    }
+    std::vector<int> fold(train.size(), -1);
+    for (size_t i = 0; i < train.size(); ++i) {
+        for (const auto& [name, g] : groupOf) {
+            fold[i] = train[i].mutopia && name == train[i].composer ? g : fold[i];
+        }
+    }
+    return fold;
+}
+
 std::string today() {
     const std::time_t now = std::time(nullptr);
     char text[32];
@@ -488,6 +537,8 @@ int main(int argc, char** argv) {
     double reportSmoothing = 5.0;
     int ruleRounds = kRuleRounds;
     std::vector<std::pair<int, float>> trials;
+    // --groups composer: the cross-validation's groups by composer, not dealt in turn.
+    bool byComposer = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if ((a == "--data" || a == "--split" || a == "--out" || a == "--exercises") &&
@@ -509,7 +560,8 @@ int main(int argc, char** argv) {
         } else if (a == "--rule-rounds" && i + 1 < argc) {
             ruleRounds = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--set" && i + 1 < argc) {
-            // --set K=V (with --report): weight K set to V, measured beside the compiled-in ones.
+            // --set K=V: weight K set to V, measured beside the compiled-in ones (--report) or
+            // started from (--continue, --keep-weights).
             const std::string kv = argv[++i];
             const size_t eq = kv.find('=');
             const int k = eq == std::string::npos ? -1 : std::atoi(kv.substr(0, eq).c_str());
@@ -519,15 +571,25 @@ int main(int argc, char** argv) {
                 return 2;
             }
             trials.push_back({k, static_cast<float>(std::atof(kv.substr(eq + 1).c_str()))});
+        } else if (a == "--groups" && i + 1 < argc &&
+                   (std::string(argv[i + 1]) == "piece" ||
+                    std::string(argv[i + 1]) == "composer")) {
+            byComposer = std::string(argv[++i]) == "composer";
         } else if (a == "--smoothing" && i + 1 < argc) {
             reportSmoothing = std::atof(argv[++i]);
         } else {
             std::fprintf(stderr,
                          "usage: quorvel-fingering-fit [--data DIR] [--split FILE] [--out FILE] "
                          "[--exercises DIR] [--explain] [--report | --continue | --keep-weights] "
-                         "[--smoothing S] [--rule-rounds N] [--no-learning] [--set K=V]\n");
+                         "[--smoothing S] [--rule-rounds N] [--no-learning] [--set K=V] "
+                         "[--groups piece|composer]\n");
             return 2;
         }
+    }
+    if (!trials.empty() && !report && !continued) {
+        // A full fit searches the weights from its grid: a start it would not use is an error.
+        std::fprintf(stderr, "--set needs --report, --continue or --keep-weights\n");
+        return 2;
     }
     if (splitPath.empty()) {
         splitPath = data + "/split.tsv";
@@ -572,11 +634,12 @@ int main(int argc, char** argv) {
     double secondSmoothing = compiledSecond.smoothing > 0.0f ? compiledSecond.smoothing : 5.0;
     // Too big for the stack: the tables of the group being planned and of all the pieces.
     auto secondTable = std::make_unique<fitted::SecondOrder>();
-    std::vector<int> fold(train.size(), -1);
+    std::vector<int> fold = byComposer ? composerGroups(train) : std::vector<int>(train.size(), -1);
     size_t notes = 0, fingered = 0, mutopia = 0, exercisePieces = 0, mutopiaFingered = 0;
     for (size_t i = 0; i < train.size(); ++i) {
         if (train[i].mutopia) {
-            fold[i] = static_cast<int>(mutopia++ % kFolds);
+            fold[i] = byComposer ? fold[i] : static_cast<int>(mutopia % kFolds);
+            ++mutopia;
             mutopiaFingered += train[i].fingered;
         } else {
             fold[i] = static_cast<int>(exercisePieces++ % kFolds);
@@ -620,6 +683,23 @@ int main(int argc, char** argv) {
     }
     std::printf("counted %zu training pieces (%zu Mutopia): %zu notes, %zu fingered\n",
                 train.size(), mutopia, notes, fingered);
+    if (byComposer) {
+        // Which composers each group holds, so that a group's gain or loss can be read.
+        std::printf("groups by composer:");
+        for (int f = 0; f < kFolds; ++f) {
+            std::string names;
+            for (size_t i = 0; i < train.size(); ++i) {
+                const std::string& c = train[i].composer;
+                if (fold[i] == f && train[i].mutopia &&
+                    names.find(" " + c + " ") == std::string::npos) {
+                    names += " " + c + " ";
+                }
+            }
+            std::printf(" %d:%s;", f, names.c_str());
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
     CrossValidated handSet;
     for (size_t i = 0; i < train.size(); ++i) {
         const std::vector<PlacedNote> placed = fillGrids(train[i].piece);
@@ -776,6 +856,9 @@ int main(int argc, char** argv) {
         const fitted::Costs& compiled = fitted::embeddedCosts();
         bestSmoothing = reportSmoothing;
         bestWeights = compiled.weight;
+        for (const auto& [k, v] : trials) {
+            bestWeights[k] = v;  // --set: the start moved, as the table's comment will say
+        }
         bestRules = compiled.rule;
         best = crossValidate(bestSmoothing, bestWeights, bestRules);
         bestShare = exactShare(best.mutopia());
@@ -1000,13 +1083,21 @@ int main(int argc, char** argv) {
     header.push_back(line);
     header.push_back("from " + data + "/pieces (sources and licences in its SOURCES.tsv).");
     const MatchTally m = best.mutopia();
-    std::snprintf(
-        line, sizeof line,
-        "Smoothing %.1f, weights and rule sizes chosen by cross-validation by piece in %d "
-        "groups over the %zu Mutopia training pieces",
-        bestSmoothing, kFolds, mutopia);
+    std::snprintf(line, sizeof line,
+                  "Smoothing %.1f, weights and rule sizes chosen by cross-validation by %s in %d "
+                  "groups over the %zu Mutopia training pieces",
+                  bestSmoothing, byComposer ? "composer" : "piece", kFolds, mutopia);
     header.push_back(line);
-    if (continued) {
+    for (const auto& [k, v] : trials) {
+        std::snprintf(line, sizeof line, "(weight %d set to %.4g to start from, --set %d=%.4g)", k,
+                      v, k, v);
+        header.push_back(line);
+    }
+    if (keepWeights) {
+        header.push_back(
+            "(the weights and learning of the table before kept, not searched again, "
+            "--keep-weights)");
+    } else if (continued) {
         header.push_back(
             "(the search continued from the weights and rules of the table before, --continue)");
     }

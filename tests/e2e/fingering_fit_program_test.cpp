@@ -125,6 +125,59 @@ TEST(FingeringFitProgram, CrossValidationJudgesEveryTrainingFingerOnceAndNoValid
     fs::remove_all(data);
 }
 
+// By composer: every composer of the training pieces in exactly one group (an edition's habits
+// never on both sides of a group's line), every printed finger still judged once, and the groups'
+// tallies adding up to the whole. A start that a full fit would not use is refused.
+TEST(FingeringFitProgram, GroupsByComposerKeepEachComposerWholeAndJudgeEveryFingerOnce) {
+    const ProgramRun run = runFit({"--report", "--groups", "composer"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const size_t at = run.out.find("groups by composer:");
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const std::string line = run.out.substr(at, run.out.find('\n', at) - at);
+
+    std::vector<SplitEntry> split;
+    std::string error;
+    ASSERT_TRUE(readSplit(kTrain + "/split.tsv", &split, &error)) << error;
+    std::vector<std::string> composers;
+    for (const SplitEntry& e : split) {
+        if (e.role == "train" && e.piece.rfind("mutopia-", 0) == 0) {
+            const std::string c = e.piece.substr(8, e.piece.find('-', 8) - 8);
+            if (std::find(composers.begin(), composers.end(), c) == composers.end()) {
+                composers.push_back(c);
+            }
+        }
+    }
+    ASSERT_GE(composers.size(), 6u);
+    int groupsUsed = 0;
+    for (int g = 0; g < 6; ++g) {
+        const size_t from = line.find(" " + std::to_string(g) + ":");
+        ASSERT_NE(from, std::string::npos) << line;
+        groupsUsed +=
+            line.substr(from, line.find(';', from) - from).find_first_not_of(" 0123456789:") !=
+            std::string::npos;
+    }
+    EXPECT_EQ(groupsUsed, 6) << "a group left empty: " << line;
+    for (const std::string& c : composers) {
+        size_t times = 0;
+        for (size_t p = line.find(" " + c + " "); p != std::string::npos;
+             p = line.find(" " + c + " ", p + 1)) {
+            ++times;
+        }
+        EXPECT_EQ(times, 1u) << c << " in " << line;
+    }
+    size_t mutopia = 0, exercises = 0;
+    countTrainingFingers(&mutopia, &exercises);
+    const Figures fitted = figuresAfter(run.out, "compiled-in weights and rules, cross-validated");
+    ASSERT_TRUE(fitted.found) << run.out;
+    EXPECT_EQ(fitted.mutopiaFingers, mutopia);
+    EXPECT_EQ(fitted.exerciseFingers, exercises);
+
+    const ProgramRun full = runFit({"--set", "3=0.8"});
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+    EXPECT_EQ(full.out.find("counted"), std::string::npos) << "the search began";
+}
+
 // A refit's tables are written after minutes to hours of search: an output it cannot write is
 // refused before the search, in one line, and a link at the output is left as it was. (Without
 // the early check the refit would run past the three minutes runFit allows it.)
