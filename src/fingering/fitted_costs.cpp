@@ -1,8 +1,13 @@
 #include "fingering/fitted_costs.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <unordered_map>
@@ -261,51 +266,68 @@ Costs fitCosts(const Counts& counts, double smoothing,
     return costs;
 }
 
-std::FILE* beginTable(const std::string& path, const std::vector<std::string>& header,
-                      std::string* error) {
+bool beginTable(const std::string& path, const std::vector<std::string>& header, TableFile* table,
+                std::string* error) {
     std::error_code ec;
     if (std::filesystem::is_symlink(path, ec)) {
         *error = path + ": is a symbolic link; not replaced";
-        return nullptr;
+        return false;
     }
-    const std::string temporary = path + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    // A name of its own, made new: a fixed name beside the table would truncate a file of the
+    // user's that happened to have it.
+    std::string name = path + ".XXXXXX";
+    const int fd = mkstemp(name.data());
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "w");
     if (f == nullptr) {
-        *error = "cannot write " + temporary;
-        return nullptr;
+        if (fd >= 0) {
+            close(fd);
+            unlink(name.c_str());
+        }
+        *error = "cannot write " + path + ".XXXXXX: " + std::strerror(errno);
+        return false;
     }
     for (const std::string& line : header) {
         std::fprintf(f, "//%s%s\n", line.empty() ? "" : " ", line.c_str());
     }
-    return f;
-}
-
-bool tableWritable(const std::string& path, std::string* error) {
-    std::FILE* f = beginTable(path, {}, error);
-    if (f == nullptr) {
-        return false;
-    }
-    std::fclose(f);
-    std::error_code ec;
-    std::filesystem::remove(path + ".tmp", ec);
+    table->file = f;
+    table->temporary = name;
     return true;
 }
 
-bool finishTable(std::FILE* f, const std::string& path, std::string* error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const std::string temporary = path + ".tmp";
-    const bool written = std::fflush(f) == 0 && !std::ferror(f);
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        fs::remove(temporary, ec);
-        *error = "cannot write " + temporary;
+bool tableWritable(const std::string& path, std::string* error) {
+    TableFile table;
+    if (!beginTable(path, {}, &table, error)) {
         return false;
     }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        *error = "cannot replace " + path + ": " + ec.message();
+    std::fclose(table.file);
+    unlink(table.temporary.c_str());
+    return true;
+}
+
+bool finishTable(TableFile* table, const std::string& path, std::string* error) {
+    const bool written = std::fflush(table->file) == 0 && !std::ferror(table->file);
+    // mkstemp made it for its owner alone: the table gets the mode of the file it replaces, or
+    // that of a new file (as the umask gives it).
+    struct stat old {};
+    mode_t mode = 0;
+    if (stat(path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        mode = umask(0);
+        umask(mode);
+        mode = 0666 & ~mode;
+    }
+    const bool moded = fchmod(fileno(table->file), mode) == 0;
+    const bool closed = std::fclose(table->file) == 0;
+    table->file = nullptr;
+    if (!written || !moded || !closed) {
+        unlink(table->temporary.c_str());
+        *error = "cannot write " + table->temporary;
+        return false;
+    }
+    if (std::rename(table->temporary.c_str(), path.c_str()) != 0) {
+        *error = "cannot replace " + path + ": " + std::strerror(errno);
+        unlink(table->temporary.c_str());
         return false;
     }
     return true;
@@ -313,10 +335,11 @@ bool finishTable(std::FILE* f, const std::string& path, std::string* error) {
 
 bool writeCosts(const std::string& path, const std::vector<std::string>& header, const Costs& costs,
                 std::string* error) {
-    std::FILE* f = beginTable(path, header, error);
-    if (f == nullptr) {
+    TableFile table;
+    if (!beginTable(path, header, &table, error)) {
         return false;
     }
+    std::FILE* f = table.file;
     std::fprintf(
         f,
         "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place, "
@@ -360,7 +383,7 @@ bool writeCosts(const std::string& path, const std::vector<std::string>& header,
         "left\n{");
     writeRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
     std::fprintf(f, "},\n");
-    return finishTable(f, path, error);
+    return finishTable(&table, path, error);
 }
 
 }  // namespace fitted

@@ -223,11 +223,17 @@ Costs fitCosts(const Counts& counts, double smoothing,
 // Every table file is written the same way: to a temporary beside `path`, its header lines as
 // comments first, then put in place of `path` whole, so a failed refit never leaves half a
 // table to be compiled in; a symbolic link at `path` is refused rather than replaced by a file.
-// beginTable returns nullptr with *error set when it cannot; finishTable closes what beginTable
-// opened and is false with *error set (the temporary removed) when it cannot.
-std::FILE* beginTable(const std::string& path, const std::vector<std::string>& header,
-                      std::string* error);
-bool finishTable(std::FILE* f, const std::string& path, std::string* error);
+// The temporary has a name of its own (path + ".XXXXXX", made new, never opened over a file that
+// was there), and the table put in place keeps the mode of the file it replaces.
+// beginTable is false with *error set when it cannot; finishTable closes what beginTable opened
+// and is false with *error set (the temporary removed) when it cannot.
+struct TableFile {
+    std::FILE* file = nullptr;
+    std::string temporary;  // its name, for finishTable
+};
+bool beginTable(const std::string& path, const std::vector<std::string>& header, TableFile* table,
+                std::string* error);
+bool finishTable(TableFile* table, const std::string& path, std::string* error);
 // Whether beginTable could write `path` now (its temporary made and removed again), false with
 // the same *error where it could not: a refit runs for minutes to hours, and a folder it cannot
 // write to is said before it starts, not after.

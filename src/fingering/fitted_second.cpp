@@ -112,10 +112,11 @@ SecondOrder fitSecondOrder(const SecondCounts& counts, double smoothing, float w
 
 bool writeSecondOrder(const std::string& path, const std::vector<std::string>& header,
                       const SecondOrder& table, std::string* error) {
-    std::FILE* f = beginTable(path, header, error);
-    if (f == nullptr) {
+    TableFile file;
+    if (!beginTable(path, header, &file, error)) {
         return false;
     }
+    std::FILE* f = file.file;
     if (table.weight <= 0.0f) {
         // Left out: its numbers would only take room. The smoothing stays for the next refit.
         std::fprintf(
@@ -134,7 +135,7 @@ bool writeSecondOrder(const std::string& path, const std::vector<std::string>& h
         }
         std::fprintf(f, "},\n");
     }
-    return finishTable(f, path, error);
+    return finishTable(&file, path, error);
 }
 
 }  // namespace fitted

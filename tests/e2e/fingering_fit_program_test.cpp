@@ -210,9 +210,10 @@ TEST(FingeringFitProgram, AnOutputItCannotWriteIsRefusedBeforeTheSearch) {
     EXPECT_EQ(link.out.find("counted"), std::string::npos) << "the search began";
     EXPECT_FALSE(fs::exists(dir / "fitted_costs.inc"));
     EXPECT_TRUE(fs::is_empty(folder));
+    // Nothing beside them: no temporary of either table, whatever its name.
     for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
-        EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
-        EXPECT_EQ(e.path().string().find(".part"), std::string::npos) << e.path();
+        const std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "a-folder" || name == "fitted_second.inc") << e.path();
     }
     fs::remove_all(dir);
 }
