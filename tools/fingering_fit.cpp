@@ -599,13 +599,21 @@ int main(int argc, char** argv) {
     // now. The second goes beside the name given for the first.
     std::string secondOut =
         (std::filesystem::path(out).parent_path() / "fitted_second.inc").string();
+    // What the fit reads may not be what it writes: the split, the pieces and the exercises.
+    std::vector<std::string> inputs = {splitPath};
+    for (const std::string& folder : {data + "/pieces", exerciseFolder}) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            inputs.push_back(entry.path().string());
+        }
+    }
     for (std::string* table : {&out, &secondOut}) {
         if (report) {
             break;  // a report writes nothing
         }
         OutputTarget target;
         std::string error;
-        if (!checkOutput(*table, {}, &target, &error)) {
+        if (!checkOutput(*table, inputs, &target, &error)) {
             std::fprintf(stderr, "cannot write %s: %s\n", table->c_str(), error.c_str());
             return 1;
         }

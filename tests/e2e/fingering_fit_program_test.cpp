@@ -210,6 +210,21 @@ TEST(FingeringFitProgram, AnOutputItCannotWriteIsRefusedBeforeTheSearch) {
     EXPECT_EQ(link.out.find("counted"), std::string::npos) << "the search began";
     EXPECT_FALSE(fs::exists(dir / "fitted_costs.inc"));
     EXPECT_TRUE(fs::is_empty(folder));
+    // The split the fit would read, named as its output (a typing slip away from --split): refused
+    // before the search, the split as it was.
+    const fs::path data = dir / "data";
+    fs::create_directories(data);
+    fs::create_directory_symlink(kTrain + "/pieces", data / "pieces");
+    fs::copy_file(kTrain + "/split.tsv", data / "split.tsv");
+    const std::uintmax_t splitSize = fs::file_size(data / "split.tsv");
+    const ProgramRun own = runFit({"--continue", "--rule-rounds", "0", "--data", data.string(),
+                                   "--out", (data / "split.tsv").string()});
+    EXPECT_EQ(own.status, 1) << own.out;
+    EXPECT_EQ(std::count(own.err.begin(), own.err.end(), '\n'), 1) << own.err;
+    EXPECT_EQ(own.out.find("counted"), std::string::npos) << "the search began";
+    EXPECT_EQ(fs::file_size(data / "split.tsv"), splitSize);
+    fs::remove_all(data);
+
     // Nothing beside them: no temporary of either table, whatever its name.
     for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
