@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <pugixml.hpp>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,11 +15,30 @@
 #include "timeline/score_tree.h"
 
 namespace {
-// The text of the first <work-title> of a document, found without an XML reader.
+// The text of the first <work-title> of a document, trimmed, found without an XML reader.
 std::string workTitleInText(const std::string& xml) {
-    std::smatch match;
-    static const std::regex title("<work-title>\\s*([^<]*?)\\s*</work-title>");
-    return std::regex_search(xml, match, title) ? match[1].str() : "";
+    const size_t open = xml.find("<work-title>");
+    const size_t close = xml.find("</work-title>", open);
+    if (open == std::string::npos || close == std::string::npos) {
+        return "";
+    }
+    const std::string inside = xml.substr(open + 12, close - open - 12);
+    const size_t first = inside.find_first_not_of(" \t\r\n");
+    return first == std::string::npos
+               ? ""
+               : inside.substr(first, inside.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// `xml` with its first span from `open` through the `close` after it replaced by `to`.
+std::string spanReplaced(std::string xml, const std::string& open, const std::string& close,
+                         const std::string& to) {
+    const size_t from = xml.find(open);
+    const size_t end = from == std::string::npos ? from : xml.find(close, from);
+    EXPECT_NE(end, std::string::npos) << open << " ... " << close;
+    if (end != std::string::npos) {
+        xml.replace(from, end + close.size() - from, to);
+    }
+    return xml;
 }
 
 Piece preparedText(const std::string& xml) {
@@ -86,7 +104,7 @@ TEST(PreparedTitles, MovementTitleStandsInAndTheComposerIsTheComposerCreator) {
     EXPECT_EQ(plain.composer, "");
 
     // No work title: the movement title, trimmed.
-    const std::string noWork = std::regex_replace(text, std::regex("<work>[\\s\\S]*?</work>"), "");
+    const std::string noWork = spanReplaced(text, "<work>", "</work>", "");
     const std::string movement = replaced(noWork, "<part-list>",
                                           "<movement-title>\n  Second movement </movement-title>"
                                           "<part-list>");
@@ -97,17 +115,16 @@ TEST(PreparedTitles, MovementTitleStandsInAndTheComposerIsTheComposerCreator) {
     const std::string both =
         replaced(text, "<part-list>", "<movement-title>Other</movement-title><part-list>");
     EXPECT_EQ(preparedText(both).title, "Pickup");
-    const std::string emptyWork = std::regex_replace(
-        both, std::regex("<work-title>[^<]*</work-title>"), "<work-title> </work-title>");
+    const std::string emptyWork =
+        spanReplaced(both, "<work-title>", "</work-title>", "<work-title> </work-title>");
     EXPECT_EQ(preparedText(emptyWork).title, "Other");
 
     // The composer is the first creator of that type, not the lyricist before it.
     const std::string creators =
-        std::regex_replace(text, std::regex("<identification>"),
-                           "<identification><creator type=\"lyricist\">Words</creator>"
-                           "<creator type=\"composer\"> A. Composer </creator>"
-                           "<creator type=\"composer\">Another</creator>",
-                           std::regex_constants::format_first_only);
+        replaced(text, "<identification>",
+                 "<identification><creator type=\"lyricist\">Words</creator>"
+                 "<creator type=\"composer\"> A. Composer </creator>"
+                 "<creator type=\"composer\">Another</creator>");
     ASSERT_NE(creators, text) << "the export has an identification to add creators to";
     EXPECT_EQ(preparedText(creators).composer, "A. Composer");
 }
