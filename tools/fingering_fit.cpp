@@ -58,6 +58,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -497,16 +498,16 @@ std::vector<int> composerGroups(const std::vector<Piece>& train) {
         return a.second != b.second ? a.second > b.second : a.first < b.first;
     });
     std::array<size_t, kFolds> size{};
-    std::vector<std::pair<std::string, int>> groupOf;
+    std::map<std::string, int> groupOf;
     for (const auto& [name, fingered] : composers) {
         const int g = static_cast<int>(std::min_element(size.begin(), size.end()) - size.begin());
         size[g] += fingered;
-        groupOf.push_back({name, g});
+        groupOf[name] = g;
     }
     std::vector<int> fold(train.size(), -1);
     for (size_t i = 0; i < train.size(); ++i) {
-        for (const auto& [name, g] : groupOf) {
-            fold[i] = train[i].mutopia && name == train[i].composer ? g : fold[i];
+        if (train[i].mutopia) {
+            fold[i] = groupOf.at(train[i].composer);
         }
     }
     return fold;
@@ -646,7 +647,9 @@ int main(int argc, char** argv) {
     size_t notes = 0, fingered = 0, mutopia = 0, exercisePieces = 0, mutopiaFingered = 0;
     for (size_t i = 0; i < train.size(); ++i) {
         if (train[i].mutopia) {
-            fold[i] = byComposer ? fold[i] : static_cast<int>(mutopia % kFolds);
+            if (!byComposer) {
+                fold[i] = static_cast<int>(mutopia % kFolds);
+            }
             ++mutopia;
             mutopiaFingered += train[i].fingered;
         } else {
