@@ -1,25 +1,35 @@
 #!/usr/bin/env python3
-"""Gives the other hand the notes a staff's hand cannot reach in the Mutopia note lists of
-data/fingering-train, whose hands were first decided by staff (upper staff = right hand).
+"""Repairs two faults of the Mutopia note lists of data/fingering-train that their making left:
+the hand of notes written in the other hand's staff, and chords whose printed fingers were read
+in the wrong order.
 
-    tools/fingering_hands.py [--check] [DIR]      (default: data/fingering-train)
+    tools/fingering_lists.py [--check] [DIR]      (default: data/fingering-train)
 
-Why: engravers write a hand's notes in the other staff where they run low or high (the
-Moonlight sonata's triplets descend into the bass staff while the left hand holds its octaves),
-and the editor's fingers on them are that hand's. Compared with the staff's hand, they count as
-misses of notes no hand of the staff's could play, in training and in the figures alike.
+Both repairs look only at keys, written lengths and the printed fingers, never at a planner.
 
-The rule looks only at the keys and their written lengths, never at a planner: in each measure
-and staff, the staff's inner voices (every voice but its first), together and then one by one,
-go to the other hand when
+Hands. The lists' hands were decided by staff (upper staff = right hand), but engravers write a
+hand's notes in the other staff where they run low or high (the Moonlight sonata's triplets
+descend into the bass staff while the left hand holds its octaves), and the editor's fingers on
+them are that hand's: compared with the staff's hand, they count as misses of notes no hand of
+the staff's could play, in training and in the figures alike. In each measure and staff, the
+staff's inner voices (every voice but its first), together and then one by one, go to the other
+hand when
   1. while they sound, the staff's hand would hold keys more than 15 semitones apart (wider
      than thumb to little finger, the widest the planner's hand spans),
   2. without them it would not,
   3. the other hand, taking them, would not either, and
   4. they lie wholly on the other hand's side of the keys the staff's hand keeps.
-A piece whose notes moved gets a line in SOURCES.tsv's notes saying how many. Files are
-replaced only by a complete new one (written beside it, then renamed over it, mode kept).
---check changes nothing and exits 1 if any note would move.
+
+Chords. Digits written after a whole chord were given to its notes in stacking order, which
+some engravers write the other way round: a right hand's third fingered 4 below and 2 above, a
+left hand's 3 below and 5 above, which no hand can strike. A chord of one voice (its notes
+struck together in one staff and voice, every one of them fingered) whose fingers run wholly
+against the hand's order (the right hand's rise with the keys, the left hand's fall) gets them
+in the reverse order; a chord whose fingers are merely out of order is left as printed.
+
+A piece that was repaired gets a line in SOURCES.tsv's notes saying how much. Files are replaced
+only by a complete new one (written beside it, then renamed over it, mode kept). --check
+changes nothing and exits 1 if anything would be repaired.
 """
 
 import bisect
@@ -31,7 +41,13 @@ from fractions import Fraction
 
 REACH = 15  # semitones: the widest a hand holds, thumb to little finger
 FIELDS = ["onset_q", "duration_q", "key", "hand", "staff", "voice", "finger", "measure"]
-MARK = "inner-voice notes moved to the other hand by reach"
+# What SOURCES.tsv's notes of a repaired piece say, after the count.
+MARK_HANDS = "moved to the other hand by reach"
+MARK_CHORDS = "put in the hand's order"
+
+
+def counted(count, thing):
+    return f"{count} {thing}" + ("" if count == 1 else "s")
 
 
 def reachable(notes):
@@ -95,6 +111,25 @@ def rehand(rows):
     return moved
 
 
+def reorder_chords(rows):
+    """Applies the chord repair to a piece's rows in place; returns how many chords changed."""
+    chords = {}
+    for n in rows:
+        chords.setdefault((n["hand"], n["staff"], n["voice"], n["on"]), []).append(n)
+    changed = 0
+    for (hand, *_), notes in chords.items():
+        if len(notes) < 2 or any(not n["finger"] for n in notes):
+            continue
+        notes.sort(key=lambda n: n["key"])
+        fingers = [int(n["finger"]) for n in notes]
+        against = sorted(fingers, reverse=(hand == "R"))
+        if fingers == against and len(set(fingers)) == len(fingers):
+            for n, finger in zip(notes, reversed(fingers)):
+                n["finger"] = str(finger)
+            changed += 1
+    return changed
+
+
 def read_rows(path):
     with open(path, newline="", encoding="utf-8") as f:
         rows = list(csv.DictReader(f, delimiter="\t"))
@@ -132,7 +167,7 @@ def main(argv):
     check = "--check" in argv
     rest = [a for a in argv if a != "--check"]
     if len(rest) > 1 or any(a.startswith("-") for a in rest):
-        print("usage: tools/fingering_hands.py [--check] [DIR]", file=sys.stderr)
+        print("usage: tools/fingering_lists.py [--check] [DIR]", file=sys.stderr)
         return 2
     folder = rest[0] if rest else os.path.join(os.path.dirname(__file__), "..",
                                                "data", "fingering-train")
@@ -149,14 +184,18 @@ def main(argv):
             rows = read_rows(path)
         except (ValueError, KeyError, TypeError) as error:
             raise ValueError(f"{path}: not a note list ({error})") from error
-        moved = rehand(rows)
-        if not moved:
+        # hands first: the chord repair reads the fingers in the order of the hand playing them
+        repairs = [(rehand(rows), "inner-voice note", MARK_HANDS),
+                   (reorder_chords(rows), "fingered chord", MARK_CHORDS)]
+        done = [f"{counted(count, what)} {mark}" for count, what, mark in repairs if count]
+        if not done:
             continue
         changed += 1
-        print(f"{cells[0]}: {moved} notes {'would move' if check else 'moved'}", flush=True)
+        print(f"{cells[0]}: " + ", ".join(done) + (" (--check: not written)" if check else ""),
+              flush=True)
         if not check:
             replace_file(path, piece_text(rows))
-            cells[6] += f"; {moved} {MARK}"
+            cells[6] += "".join("; " + repair for repair in done)
             sources[i] = "\t".join(cells)
     if changed and not check:
         replace_file(sources_path, "\n".join(sources))
@@ -168,5 +207,5 @@ if __name__ == "__main__":
         sys.exit(main(sys.argv[1:]))
     except (OSError, ValueError, csv.Error) as error:
         # one line for a folder that is not a note-list folder or a list that is not a list
-        print(f"fingering_hands: {error}", file=sys.stderr)
+        print(f"fingering_lists: {error}", file=sys.stderr)
         sys.exit(1)
