@@ -32,6 +32,7 @@ const char* const kChangeText[kChangeKindCount] = {
     "notes outside the keyboard (A0..C8) dropped",
     "tied notes merged into held notes",
     "a key struck again while it sounds in the same hand is let go first",
+    "notes out of their staff's hand's reach played by the other hand",
     "notes beyond five in one hand moved to the other hand",
     "notes beyond five in one hand dropped as doublings of another",
     "notes beyond five in one hand dropped (no free finger and no doubling)",
@@ -138,6 +139,7 @@ bool prepareParsed(const pugi::xml_document& document, const PrepareOptions& opt
     std::vector<Note> notes =
         placeNotes(parts, played, music, measures, unit, &changes, &marks, &fermatas);
     dropOutsideKeyboard(&notes, measures, &changes);
+    reachAcrossStaves(&notes, measures, &changes);
     if (notes.empty()) {
         const PartInfo& lead = parts[played[0].part];
         result->error = "no piano music: no note of " +

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numeric>
 #include <set>
 #include <unordered_map>
@@ -184,6 +185,7 @@ std::vector<Note> placeNotes(const std::vector<PartInfo>& parts, const std::vect
                 hand = staff == (swapped ? 2 : 1) ? 0 : 1;
             }
             notes.push_back({r.sourceIndex, hand, begin, end, r.key, r.finger, true});
+            notes.back().byStaff = single < 0 && r.staff >= 1 && r.staff <= 2;
             notes.back().staff = r.staff;
             notes.back().voice = &r.voice;
             notes.back().marks = r.marks >= 0 ? marksBase + r.marks : -1;
@@ -206,6 +208,164 @@ void dropOutsideKeyboard(std::vector<Note>* notes, const Measures& measures, Cha
         }
     }
     notes->swap(kept);
+}
+
+// Engravers write a hand's notes in the other staff where they run low or high (the Moonlight
+// sonata's triplets descend into the bass staff while the left hand holds its octaves). In each
+// measure and staff, the notes of the staff's other voices (every voice but the one with most of
+// the staff's notes), all together and then voice by voice, go to the other hand when
+//   1. while they sound, the staff's hand would hold keys more than kReach apart,
+//   2. without them it would not,
+//   3. the other hand, taking them, would not either, and
+//   4. they lie wholly on the other hand's side of the keys the staff's hand keeps.
+// A left hand's arpeggio over its held bass stays where the right hand plays above it. The same
+// rule put the fingered note lists' notes in their hands (tools/fingering_lists.py).
+namespace {
+
+constexpr int32_t kReach = 15;  // semitones: the widest a hand holds, thumb to little finger
+
+struct ReachWindow {
+    const std::vector<Note>& notes;
+    std::vector<size_t> byOnset;  // every note, in onset order
+    std::vector<int64_t> onsets;  // their onsets
+    int64_t longest = 0;          // the longest note's length
+
+    // The notes sounding at some moment between `start` and `end`.
+    std::vector<size_t> around(int64_t start, int64_t end) const {
+        const auto first = std::lower_bound(onsets.begin(), onsets.end(), start - longest);
+        const auto last = std::lower_bound(onsets.begin(), onsets.end(), end);
+        std::vector<size_t> found;
+        for (auto at = first; at != last; ++at) {
+            const size_t k = byOnset[static_cast<size_t>(at - onsets.begin())];
+            if (notes[k].alive && notes[k].end > start) {
+                found.push_back(k);
+            }
+        }
+        return found;
+    }
+    // Whether at every onset among `which` the keys they sound lie within kReach.
+    bool reachable(const std::vector<size_t>& which) const {
+        for (size_t at : which) {
+            const int64_t t = notes[at].onset;
+            int32_t low = kKeys;
+            int32_t high = -1;
+            for (size_t k : which) {
+                if (notes[k].onset <= t && t < notes[k].end) {
+                    low = std::min(low, notes[k].key);
+                    high = std::max(high, notes[k].key);
+                }
+            }
+            if (high - low > kReach) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// Moves `voices` (notes of one staff, all in one hand) to the other hand under the four
+// conditions; true when it did.
+bool moveIfOutOfReach(const ReachWindow& window, std::vector<Note>* notes,
+                      const std::vector<size_t>& voices) {
+    const int hand = (*notes)[voices.front()].hand;
+    int64_t start = std::numeric_limits<int64_t>::max();
+    int64_t end = std::numeric_limits<int64_t>::min();
+    int32_t low = kKeys;
+    int32_t high = -1;
+    for (size_t k : voices) {
+        start = std::min(start, (*notes)[k].onset);
+        end = std::max(end, (*notes)[k].end);
+        low = std::min(low, (*notes)[k].key);
+        high = std::max(high, (*notes)[k].key);
+    }
+    std::vector<size_t> mine, kept, theirs = voices;
+    for (size_t k : window.around(start, end)) {
+        const bool moving = std::find(voices.begin(), voices.end(), k) != voices.end();
+        if ((*notes)[k].hand == hand) {
+            mine.push_back(k);
+            if (!moving) {
+                kept.push_back(k);
+            }
+        } else {
+            theirs.push_back(k);
+        }
+    }
+    if (window.reachable(mine) || !window.reachable(kept) || !window.reachable(theirs)) {
+        return false;
+    }
+    for (size_t k : kept) {
+        if (hand == 1 ? low < (*notes)[k].key : high > (*notes)[k].key) {
+            return false;
+        }
+    }
+    for (size_t k : voices) {
+        (*notes)[k].hand = 1 - hand;
+    }
+    return true;
+}
+
+}  // namespace
+
+void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Changes* changes) {
+    // Each staff's own voice: the one most of its notes are written in.
+    std::map<std::pair<int, std::string>, size_t> perVoice;
+    for (const Note& n : *notes) {
+        if (n.byStaff) {
+            ++perVoice[{n.staff, n.voice ? *n.voice : std::string()}];
+        }
+    }
+    std::map<int, std::string> ownVoice;
+    std::map<int, size_t> ownCount;
+    for (const auto& [staffVoice, count] : perVoice) {
+        if (count > ownCount[staffVoice.first]) {
+            ownCount[staffVoice.first] = count;
+            ownVoice[staffVoice.first] = staffVoice.second;
+        }
+    }
+    // The other voices' notes, by measure and staff.
+    const std::vector<int64_t>& starts = measures.starts;
+    std::map<std::pair<size_t, int>, std::vector<size_t>> others;
+    for (size_t k = 0; k < notes->size(); ++k) {
+        const Note& n = (*notes)[k];
+        if (n.byStaff && (n.voice ? *n.voice : std::string()) != ownVoice[n.staff]) {
+            const auto at = std::upper_bound(starts.begin(), starts.end() - 1, n.onset);
+            const size_t measure =
+                static_cast<size_t>(std::max<ptrdiff_t>(0, at - starts.begin() - 1));
+            others[{measure, n.staff}].push_back(k);
+        }
+    }
+    if (others.empty() || measures.numbers.empty()) {
+        return;
+    }
+    ReachWindow window{*notes, std::vector<size_t>(notes->size()), {}, 0};
+    std::iota(window.byOnset.begin(), window.byOnset.end(), size_t{0});
+    std::stable_sort(window.byOnset.begin(), window.byOnset.end(),
+                     [notes](size_t a, size_t b) { return (*notes)[a].onset < (*notes)[b].onset; });
+    for (size_t k : window.byOnset) {
+        window.onsets.push_back((*notes)[k].onset);
+        window.longest = std::max(window.longest, (*notes)[k].end - (*notes)[k].onset);
+    }
+    for (const auto& [place, group] : others) {
+        // All the other voices together, then (when there are several) each alone.
+        std::vector<std::vector<size_t>> candidates = {group};
+        std::map<std::string, std::vector<size_t>> byVoice;
+        for (size_t k : group) {
+            byVoice[(*notes)[k].voice ? *(*notes)[k].voice : std::string()].push_back(k);
+        }
+        if (byVoice.size() > 1) {
+            for (const auto& [voice, members] : byVoice) {
+                candidates.push_back(members);
+            }
+        }
+        const int hand = (*notes)[group.front()].hand;
+        for (const std::vector<size_t>& candidate : candidates) {
+            if ((*notes)[candidate.front()].hand == hand &&
+                moveIfOutOfReach(window, notes, candidate)) {
+                changes->add(kOutOfReach, measures.numbers[place.first],
+                             static_cast<int64_t>(candidate.size()));
+            }
+        }
+    }
 }
 
 // ---- tempo and dynamics ---------------------------------------------------------------------

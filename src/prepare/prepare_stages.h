@@ -60,6 +60,7 @@ enum ChangeKind {
     kOutsideKeyboard,
     kTied,
     kUnison,
+    kOutOfReach,
     kMovedHand,
     kDroppedDoubling,
     kDroppedCrowded,
@@ -205,6 +206,8 @@ struct Note {
     int staff = 0;
     const std::string* voice = nullptr;
     int marks = -1;
+    // The hand came from the note's staff (a piano part of two staves), not from its part.
+    bool byStaff = false;
 };
 
 struct Tempo {
@@ -262,6 +265,9 @@ std::vector<Note> placeNotes(const std::vector<PartInfo>& parts, const std::vect
                              std::vector<std::pair<int64_t, int64_t>>* fermatas);
 // Drops the notes outside the keyboard.
 void dropOutsideKeyboard(std::vector<Note>* notes, const Measures& measures, Changes* changes);
+// A staff's other voices that its hand cannot reach, in a measure where the other hand can, are
+// played by the other hand.
+void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Changes* changes);
 // Tempo from every part, the played parts first.
 std::vector<Tempo> collectTempo(const std::vector<PartInfo>& parts,
                                 const std::vector<Played>& played,

@@ -246,6 +246,62 @@ TEST(PrepareHands, UnisonsAreStruckOnceBeforeTheHandsAreCounted) {
               "notes beyond five in one hand moved to the other hand: 2 (measure 1)");
 }
 
+TEST(PrepareHands, NotesOutOfTheirStaffsReachArePlayedByTheOtherHand) {
+    // Three measures of 4/4 in triplet eighths (3 divisions a quarter). The left hand's own voice
+    // (5) plays C2 G2 C2 G2 in the first two. Measure 1: the right hand's triplets in the treble
+    // staff. Measure 2: they begin in the bass staff (voice 1, as notation programs write a
+    // voice moved across), out of the reach of a hand holding C2 and G2, and the right hand is
+    // free: they are the right hand's. Measure 3: a left-hand arpeggio in another voice over the
+    // held bass C2, two octaves from the right hand's chord: it stays in the left hand.
+    std::string measures;
+    std::vector<std::string> pitches;
+    std::vector<Want> wants;
+    auto add = [&](const std::string& name, int onset, int length, int staff, int voice, int hand,
+                   bool chord = false) {
+        const std::string step = name.substr(0, 1);
+        std::string xml = note(step, std::stoi(name.substr(1)), length, staff, chord);
+        xml.replace(xml.find("<voice>1</voice>"), 16,
+                    "<voice>" + std::to_string(voice) + "</voice>");
+        measures += xml;
+        pitches.push_back(name);
+        wants.push_back({nullptr, onset, length, hand});
+    };
+    const char* const triplet[] = {"E4", "G4", "C5", "E3", "G3", "C4"};
+    const char* const bass[] = {"C2", "G2", "C2", "G2"};
+    for (int m = 0; m < 2; ++m) {
+        measures += "<measure number=\"" + std::to_string(m + 1) + "\">" +
+                    (m == 0 ? pianoAttributes(3) : "");
+        for (int i = 0; i < 12; ++i) {
+            const bool across = m == 1 && i < 6;
+            add(triplet[(i % 3) + (across ? 3 : 0)], 12 * m + i, 1, across ? 2 : 1, 1, R);
+        }
+        measures += "<backup><duration>12</duration></backup>";
+        for (int i = 0; i < 4; ++i) {
+            add(bass[i], 12 * m + 3 * i, 3, 2, 5, L);
+        }
+        measures += "</measure>";
+    }
+    measures += "<measure number=\"3\">";
+    add("C6", 24, 12, 1, 1, R);
+    add("E6", 24, 12, 1, 1, R, true);
+    measures += "<backup><duration>12</duration></backup>";
+    add("C2", 24, 12, 2, 5, L);
+    measures += "<backup><duration>12</duration></backup>";
+    const char* const arpeggio[] = {"C3", "E3", "G3", "C3"};
+    for (int i = 0; i < 4; ++i) {
+        add(arpeggio[i], 24 + 3 * i, 3, 2, 6, L);
+    }
+    measures += "</measure>";
+    for (size_t i = 0; i < wants.size(); ++i) {
+        wants[i].pitch = pitches[i].c_str();
+    }
+    PrepareResult r;
+    ASSERT_TRUE(prepareScoreText(scoreXml(measures, pianoPartList()), {}, &r)) << r.error;
+    expectMusic(r, 3, wants);
+    EXPECT_EQ(changeLine(r, "notes out of"),
+              "notes out of their staff's hand's reach played by the other hand: 6 (measure 2)");
+}
+
 TEST(PrepareHands, PitchesOutsideTheKeyboardAreDropped) {
     const PrepareResult r = prepareData("outside_keyboard.xml");
     expectMusic(r, 1, {{"A0", 1, 1, R}, {"C8", 2, 1, R}});
@@ -377,8 +433,10 @@ GeneratedScore generateScore(unsigned seed) {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const int kDivisionChoices[] = {1, 2, 3, 4, 6, 8, 12, 24};
-    // Disjoint key ranges per staff and voice, so no key sounds twice in one hand.
-    const int32_t kLow[2][2] = {{51, 40}, {20, 31}};
+    // Disjoint key ranges per staff and voice, so no key sounds twice in one hand, and each
+    // staff's two voices within a hand's reach (15 semitones), so every note keeps its staff's
+    // hand.
+    const int32_t kLow[2][2] = {{51, 46}, {20, 31}};
     struct Expected {
         int32_t key;
         int onset;
