@@ -4,7 +4,7 @@ write in their own way (scales, chords, two voices in a staff, clef changes, tie
 tuplets, a pickup measure, changing divisions, the hands as two parts), then has musescore3
 import each one and export it as compressed MusicXML (.mxl), plain MusicXML and MIDI.
 
-    tools/real_material.py [OUTPUT_DIR]     (default: tests/data/real)
+    tools/real_material.py [OUTPUT_DIR [PIECE ...]]     (default: tests/data/real, every piece)
 
 The sources go to OUTPUT_DIR/source/, the exports beside them. The tests compare the notes the
 program reads from each export with the notes of the MIDI export of the same piece.
@@ -29,11 +29,12 @@ class Note:
     """A note, chord or rest of one voice: pitches ([] = rest), length in sixteenths times the
     tuplet ratio, and how it is tied."""
 
-    def __init__(self, pitches, sixteenths, tie="", tuplet=None):
+    def __init__(self, pitches, sixteenths, tie="", tuplet=None, staff=None):
         self.pitches = pitches.split() if isinstance(pitches, str) else pitches
         self.sixteenths = sixteenths  # as written (the type), before any tuplet
         self.tie = tie  # "", "start", "stop" or "both"
         self.tuplet = tuplet  # None or (actual, normal, "start"/"stop"/"")
+        self.staff = staff  # the staff it is printed on when not its voice's (a cross-staff note)
 
 
 def note_xml(n, divisions, voice, staff):
@@ -70,7 +71,7 @@ def note_xml(n, divisions, voice, staff):
         if n.tuplet:
             x += ("<time-modification><actual-notes>%d</actual-notes>"
                   "<normal-notes>%d</normal-notes></time-modification>" % n.tuplet[:2])
-        x += "<staff>%d</staff>" % staff
+        x += "<staff>%d</staff>" % (n.staff or staff)
         notations = ""
         if n.tie in ("stop", "both"):
             notations += '<tied type="stop"/>'
@@ -239,14 +240,30 @@ def pieces():
     yield "twoparts", score_xml("Hands as two parts", [
         ("P1", "Piano (right)", right), ("P2", "Piano (left)", left)])
 
+    # The right hand's broken chords run down into the bass staff (printed there, still the right
+    # hand's voice) while the left hand holds its octave two octaves below.
+    def broken(chord, staff=None):
+        return [N(p, 2, staff=staff) for p in (chord.split() * 2)[:4]]
+    yield "crossstaff", piano("Across the staves", [
+        {(1, 1): broken("E4 G4 C5") + broken("F4 A4 C5"),
+         (2, 5): [N("C2 C3", 16)]},
+        {(1, 1): broken("E3 G3 C4", 2) + broken("D3 F3 B3", 2),
+         (2, 5): [N("C2 C3", 8), N("G1 G2", 8)]},
+        {(1, 1): broken("C4 E4 G4") + [N("C5", 8)],
+         (2, 5): [N("C2 C3", 16)]},
+    ], divisions=2, tempo=84)
+
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "real")
+    only = set(sys.argv[2:])  # names of pieces to write again; all when none
     source_dir = os.path.join(out, "source")
     os.makedirs(source_dir, exist_ok=True)
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     for name, xml in pieces():
+        if only and name not in only:
+            continue
         source = os.path.join(source_dir, name + ".musicxml")
         with open(source, "w", encoding="utf-8") as f:
             f.write(xml)

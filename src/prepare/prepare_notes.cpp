@@ -212,8 +212,8 @@ void dropOutsideKeyboard(std::vector<Note>* notes, const Measures& measures, Cha
 
 // Engravers write a hand's notes in the other staff where they run low or high (the Moonlight
 // sonata's triplets descend into the bass staff while the left hand holds its octaves). In each
-// measure and staff, the notes of the staff's other voices (every voice but the one with most of
-// the staff's notes), all together and then voice by voice, go to the other hand when
+// measure and staff, the notes of the staff's other voices (every voice but its own, see below),
+// all together and then voice by voice, go to the other hand when
 //   1. while they sound, the staff's hand would hold keys more than kReach apart,
 //   2. without them it would not,
 //   3. the other hand, taking them, would not either, and
@@ -307,20 +307,32 @@ bool moveIfOutOfReach(const ReachWindow& window, std::vector<Note>* notes,
 }  // namespace
 
 void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Changes* changes) {
-    // Each staff's own voice: the one most of its notes are written in.
-    std::map<std::pair<int, std::string>, size_t> perVoice;
+    // Each staff's own voice: of the voices written mostly in it, the one with most notes there.
+    // A voice printed for a while in the other staff (a notation program writes a hand's notes
+    // moved across with the hand's voice) stays the own voice of the staff it is mostly in.
+    std::map<std::pair<std::string, int>, size_t> perVoice;  // (voice, staff): notes
     for (const Note& n : *notes) {
         if (n.byStaff) {
-            ++perVoice[{n.staff, n.voice ? *n.voice : std::string()}];
+            ++perVoice[{n.voice ? *n.voice : std::string(), n.staff}];
+        }
+    }
+    std::map<std::string, std::pair<size_t, int>> home;  // voice: (notes, staff) where most are
+    for (const auto& [voiceStaff, count] : perVoice) {
+        auto& best = home[voiceStaff.first];
+        if (count > best.first) {
+            best = {count, voiceStaff.second};
+        }
+    }
+    std::map<int, std::pair<size_t, std::string>> own;  // staff: (notes, voice)
+    for (const auto& [voiceStaff, count] : perVoice) {
+        auto& best = own[voiceStaff.second];
+        if (home[voiceStaff.first].second == voiceStaff.second && count > best.first) {
+            best = {count, voiceStaff.first};
         }
     }
     std::map<int, std::string> ownVoice;
-    std::map<int, size_t> ownCount;
-    for (const auto& [staffVoice, count] : perVoice) {
-        if (count > ownCount[staffVoice.first]) {
-            ownCount[staffVoice.first] = count;
-            ownVoice[staffVoice.first] = staffVoice.second;
-        }
+    for (const auto& [staff, best] : own) {
+        ownVoice[staff] = best.second;
     }
     // The other voices' notes, by measure and staff.
     const std::vector<int64_t>& starts = measures.starts;

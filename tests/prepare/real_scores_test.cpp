@@ -64,7 +64,7 @@ TEST(RealScores, EveryExportPlaysTheNotesOfItsMidiExport) {
     constexpr double kTolerance = 0.02;
     int compared = 0;
     for (const char* piece : {"scales", "chords", "twovoices", "clefchange", "ties", "tuplets",
-                              "pickup", "divisions", "twoparts"}) {
+                              "pickup", "divisions", "twoparts", "crossstaff"}) {
         Midi midi = readMidi(dir + piece + ".mid");
         ASSERT_EQ(midi.error, "") << piece;
         ASSERT_FALSE(midi.notes.empty()) << piece;
@@ -98,5 +98,5 @@ TEST(RealScores, EveryExportPlaysTheNotesOfItsMidiExport) {
             ++compared;
         }
     }
-    EXPECT_EQ(compared, 18);
+    EXPECT_EQ(compared, 20);
 }
