@@ -12,8 +12,8 @@ hand's notes in the other staff where they run low or high (the Moonlight sonata
 descend into the bass staff while the left hand holds its octaves), and the editor's fingers on
 them are that hand's: compared with the staff's hand, they count as misses of notes no hand of
 the staff's could play, in training and in the figures alike. In each measure and staff, the
-staff's inner voices (every voice but its first), together and then one by one, go to the other
-hand when
+staff's other voices (every voice but the one most of the staff's notes are in), together and
+then one by one, go to the other hand when
   1. while they sound, the staff's hand would hold keys more than 15 semitones apart (wider
      than thumb to little finger, the widest the planner's hand spans),
   2. without them it would not,
@@ -91,9 +91,18 @@ def move_if_out_of_reach(rows, onsets, longest, voices):
 
 def rehand(rows):
     """Applies the rule to a piece's rows in place; returns how many notes moved."""
+    # A staff's own voice: the one most of its notes are written in (the lists number the voices
+    # of each staff apart, so every voice is written in one staff only).
+    counts = {}
+    for n in rows:
+        counts[(n["staff"], n["voice"])] = counts.get((n["staff"], n["voice"]), 0) + 1
+    own = {}
+    for (staff, voice), count in sorted(counts.items(), key=lambda c: (c[0][0], int(c[0][1]))):
+        if count > counts.get((staff, own.get(staff)), 0):
+            own[staff] = voice
     inner = {}
     for n in rows:
-        if n["voice"] != "1":
+        if n["voice"] != own[n["staff"]]:
             inner.setdefault((int(n["measure"]), n["staff"]), []).append(n)
     ordered = sorted(rows, key=lambda n: n["on"])
     onsets = [n["on"] for n in ordered]

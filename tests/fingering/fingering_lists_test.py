@@ -139,18 +139,20 @@ class WrittenPieces(unittest.TestCase):
             return "".join(n["hand"] for n in rows(path))
 
     def test_an_inner_voice_out_of_reach_goes_to_the_free_hand(self):
-        # The left hand holds a bass C; its staff's second voice climbs to middle C and E, where
-        # the right hand holds only a G above: the triplet is the right hand's.
-        bass = [(0, 4, 36, 2, 1)]
+        # The left hand plays its bass; its staff's second voice climbs to middle C and E, where
+        # the right hand holds only a G after it: the triplet is the right hand's.
+        bass = [(0, 1, 36, 2, 1), (1, 1, 31, 2, 1), (2, 1, 36, 2, 1), (3, 1, 31, 2, 1)]
         triplet = [(0, "1/3", 55, 2, 2), ("1/3", "1/3", 60, 2, 2), ("2/3", "1/3", 64, 2, 2)]
-        self.assertEqual(self.hands(bass + triplet + [(1, 1, 67, 1, 1)]), "LRRRR")
+        self.assertEqual(self.hands(bass + triplet + [(1, 1, 67, 1, 1)]), "LLLLRRRR")
 
     def test_notes_stay_with_their_staff_where_the_other_hand_cannot_take_them(self):
-        bass = [(0, 4, 36, 2, 1)]
+        bass = [(0, 1, 36, 2, 1), (1, 1, 31, 2, 1), (2, 1, 36, 2, 1), (3, 1, 31, 2, 1)]
         arpeggio = [(0, "1/2", 48, 2, 2), ("1/2", "1/2", 55, 2, 2), (1, "1/2", 60, 2, 2)]
-        # The right hand plays two octaves higher: the left hand's pedalled arpeggio stays.
+        # The right hand plays two octaves higher: the left hand's arpeggio stays.
         self.assertEqual(self.hands(bass + arpeggio + [(0, 2, 84, 1, 1), (0, 2, 91, 1, 1)]),
-                         "LLLLRR")
+                         "LLLLLLLRR")
+        # With the right hand free, the same arpeggio is the right hand's.
+        self.assertEqual(self.hands(bass + arpeggio), "LLLLRRR")
         # Within the hand's reach nothing moves, whatever the other hand does.
         self.assertEqual(self.hands([(0, 2, 48, 2, 1), (0, 1, 55, 2, 2), (1, 1, 60, 2, 2)]),
                          "LLL")
