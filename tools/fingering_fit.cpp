@@ -52,6 +52,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -78,6 +79,23 @@
 #include "score/score_model.h"
 
 namespace {
+
+// Whether `temporary` (an output's temporary, beside it) can be made now; it is made and removed
+// again. A refit runs for minutes to hours, and a folder it cannot write to is said before the
+// search, not after. A file already there under that name is left alone.
+bool canCreate(const std::string& temporary, std::string* error) {
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            return true;
+        }
+        *error = systemReason(errno);
+        return false;
+    }
+    close(fd);
+    unlink(temporary.c_str());
+    return true;
+}
 
 // Whether the checks against the method books say what they find off (--explain).
 bool explain = false;
@@ -608,21 +626,18 @@ int main(int argc, char** argv) {
             inputs.push_back(entry.path().string());
         }
     }
-    for (std::string* table : {&out, &secondOut}) {
+    OutputTarget outTarget;
+    OutputTarget secondTarget;
+    for (auto [name, target] :
+         {std::pair{&out, &outTarget}, std::pair{&secondOut, &secondTarget}}) {
         if (report) {
             break;  // a report writes nothing
         }
-        OutputTarget target;
         std::string error;
-        if (!checkOutput(*table, inputs, &target, &error)) {
-            std::fprintf(stderr, "cannot write %s: %s\n", table->c_str(), error.c_str());
+        if (!checkOutput(*name, inputs, target, &error) || !canCreate(target->temporary, &error)) {
+            std::fprintf(stderr, "cannot write %s: %s\n", name->c_str(), error.c_str());
             return 1;
         }
-        if (!fitted::tableWritable(target.path, &error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return 1;
-        }
-        *table = target.path;
     }
     setStartValues();
     createKeyStates();
@@ -1157,8 +1172,8 @@ int main(int argc, char** argv) {
     header.push_back(line);
     header.push_back("Validation pieces were not read. Costs are -ln P, in nats.");
     std::string error;
-    if (!fitted::writeCosts(out, header, chosen, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!writeOutput(outTarget, fitted::costsText(header, chosen), &error)) {
+        std::fprintf(stderr, "cannot write %s: %s\n", out.c_str(), error.c_str());
         return 1;
     }
     // The second-order table beside it, with the same provenance.
@@ -1173,8 +1188,8 @@ int main(int argc, char** argv) {
                   "the table out).",
                   secondWeight, secondSmoothing);
     secondHeader.push_back(line);
-    if (!fitted::writeSecondOrder(secondOut, secondHeader, secondChosen, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!writeOutput(secondTarget, fitted::secondOrderText(secondHeader, secondChosen), &error)) {
+        std::fprintf(stderr, "cannot write %s: %s\n", secondOut.c_str(), error.c_str());
         return 1;
     }
     std::printf(

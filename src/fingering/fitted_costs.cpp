@@ -110,9 +110,23 @@ void smooth(const std::vector<double>& counts, int contexts, int width,
     }
 }
 
-void writeRow(std::FILE* f, const float* values, int count, const char* format = "%.2f,%s") {
+// printf into the text being made.
+template <typename... Values>
+void appendf(std::string* text, const char* format, Values... values) {
+    char line[256];
+    const int n = std::snprintf(line, sizeof line, format, values...);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof line) {
+        text->append(line, static_cast<size_t>(n));
+        return;
+    }
+    std::string longer(static_cast<size_t>(std::max(n, 0)) + 1, '\0');
+    std::snprintf(longer.data(), longer.size(), format, values...);
+    text->append(longer.data(), longer.size() - 1);
+}
+
+void appendRow(std::string* text, const float* values, int count, const char* format = "%.2f,%s") {
     for (int i = 0; i < count; ++i) {
-        std::fprintf(f, format, values[i], i + 1 == count ? "\n" : " ");
+        appendf(text, format, static_cast<double>(values[i]), i + 1 == count ? "\n" : " ");
     }
 }
 
@@ -266,124 +280,60 @@ Costs fitCosts(const Counts& counts, double smoothing,
     return costs;
 }
 
-bool beginTable(const std::string& path, const std::vector<std::string>& header, TableFile* table,
-                std::string* error) {
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        *error = path + ": is a symbolic link; not replaced";
-        return false;
-    }
-    // A name of its own, made new: a fixed name beside the table would truncate a file of the
-    // user's that happened to have it.
-    std::string name = path + ".XXXXXX";
-    const int fd = mkstemp(name.data());
-    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "w");
-    if (f == nullptr) {
-        if (fd >= 0) {
-            close(fd);
-            unlink(name.c_str());
-        }
-        *error = "cannot write " + path + ".XXXXXX: " + std::strerror(errno);
-        return false;
-    }
+std::string tableHeader(const std::vector<std::string>& header) {
+    std::string text;
     for (const std::string& line : header) {
-        std::fprintf(f, "//%s%s\n", line.empty() ? "" : " ", line.c_str());
+        text += "//" + std::string(line.empty() ? "" : " ") + line + "\n";
     }
-    table->file = f;
-    table->temporary = name;
-    return true;
+    return text;
 }
 
-bool tableWritable(const std::string& path, std::string* error) {
-    TableFile table;
-    if (!beginTable(path, {}, &table, error)) {
-        return false;
-    }
-    std::fclose(table.file);
-    unlink(table.temporary.c_str());
-    return true;
-}
-
-bool finishTable(TableFile* table, const std::string& path, std::string* error) {
-    const bool written = std::fflush(table->file) == 0 && !std::ferror(table->file);
-    // mkstemp made it for its owner alone: the table gets the mode of the file it replaces, or
-    // that of a new file (as the umask gives it).
-    struct stat old {};
-    mode_t mode = 0;
-    if (stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode = umask(0);
-        umask(mode);
-        mode = 0666 & ~mode;
-    }
-    const bool moded = fchmod(fileno(table->file), mode) == 0;
-    const bool closed = std::fclose(table->file) == 0;
-    table->file = nullptr;
-    if (!written || !moded || !closed) {
-        unlink(table->temporary.c_str());
-        *error = "cannot write " + table->temporary;
-        return false;
-    }
-    if (std::rename(table->temporary.c_str(), path.c_str()) != 0) {
-        *error = "cannot replace " + path + ": " + std::strerror(errno);
-        unlink(table->temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-bool writeCosts(const std::string& path, const std::vector<std::string>& header, const Costs& costs,
-                std::string* error) {
-    TableFile table;
-    if (!beginTable(path, header, &table, error)) {
-        return false;
-    }
-    std::FILE* f = table.file;
-    std::fprintf(
+std::string costsText(const std::vector<std::string>& header, const Costs& costs) {
+    std::string text = tableHeader(header);
+    std::string* f = &text;
+    appendf(
         f,
         "// weights: transition, chord, line ends, hand-set blend, consistency, figure, place, "
         "learning passes, learning step, pooling right, left, learning runs, resampled, learning "
         "pull, sequence\n{");
     // The weights and rules keep four digits, as the search chose them (a learning step of 0.005,
     // a rule of 3.375): the figures in the header were measured with them.
-    writeRow(f, costs.weight.data(), kWeightCount, "%.4g,%s");
-    std::fprintf(f,
-                 "},\n// transition[hand][interval %+d..%+d][colours][gap][finger before]"
-                 "[finger]\n{\n",
-                 -kMaxInterval, kMaxInterval);
+    appendRow(f, costs.weight.data(), kWeightCount, "%.4g,%s");
+    appendf(f,
+            "},\n// transition[hand][interval %+d..%+d][colours][gap][finger before]"
+            "[finger]\n{\n",
+            -kMaxInterval, kMaxInterval);
     for (int i = 0; i < kTransitionSize; i += kFingers) {
-        writeRow(f, costs.transition.data() + i, kFingers);
+        appendRow(f, costs.transition.data() + i, kFingers);
     }
-    std::fprintf(f, "},\n// chord[hand][notes 2..5][span 1..%d][colours][widest gap][shape]\n{\n",
-                 kMaxSpan);
+    appendf(f, "},\n// chord[hand][notes 2..5][span 1..%d][colours][widest gap][shape]\n{\n",
+            kMaxSpan);
     for (int i = 0; i < kChordSize; i += kShapes) {
-        writeRow(f, costs.chord.data() + i, kShapes);
+        appendRow(f, costs.chord.data() + i, kShapes);
     }
-    std::fprintf(f, "},\n// line ends[hand][kind][black][finger]\n{\n");
+    appendf(f, "},\n// line ends[hand][kind][black][finger]\n{\n");
     for (int i = 0; i < kStartSize; i += kFingers) {
-        writeRow(f, costs.start.data() + i, kFingers);
+        appendRow(f, costs.start.data() + i, kFingers);
     }
-    std::fprintf(f, "},\n// figure[hand][before][after][black][neighbours][finger]\n{\n");
+    appendf(f, "},\n// figure[hand][before][after][black][neighbours][finger]\n{\n");
     for (int i = 0; i < kFigureSize; i += kFingers) {
-        writeRow(f, costs.figure.data() + i, kFingers);
+        appendRow(f, costs.figure.data() + i, kFingers);
     }
-    std::fprintf(
-        f, "},\n// place[hand][above the lowest 0..%d][below the highest][black][finger]\n{\n",
-        kPlaceMax);
+    appendf(f, "},\n// place[hand][above the lowest 0..%d][below the highest][black][finger]\n{\n",
+            kPlaceMax);
     for (int i = 0; i < kPlaceSize; i += kFingers) {
-        writeRow(f, costs.place.data() + i, kFingers);
+        appendRow(f, costs.place.data() + i, kFingers);
     }
-    std::fprintf(
+    appendf(
         f,
         "},\n// rules: black key thumb .. little finger, thumb black in a chord, ring finger, "
         "line end, crossing index, middle, ring, per semitone, thumb climbing, repeat "
         "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
         "middle finger black away from chromatic steps, hand's place moving over a crossing right, "
         "left\n{");
-    writeRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
-    std::fprintf(f, "},\n");
-    return finishTable(&table, path, error);
+    appendRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
+    appendf(f, "},\n");
+    return text;
 }
 
 }  // namespace fitted

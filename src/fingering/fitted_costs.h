@@ -220,28 +220,12 @@ const Costs& embeddedCosts();
 Costs fitCosts(const Counts& counts, double smoothing,
                const std::array<float, kWeightCount>& weights, const Rules& rules);
 
-// Every table file is written the same way: to a temporary beside `path`, its header lines as
-// comments first, then put in place of `path` whole, so a failed refit never leaves half a
-// table to be compiled in; a symbolic link at `path` is refused rather than replaced by a file.
-// The temporary has a name of its own (path + ".XXXXXX", made new, never opened over a file that
-// was there), and the table put in place keeps the mode of the file it replaces.
-// beginTable is false with *error set when it cannot; finishTable closes what beginTable opened
-// and is false with *error set (the temporary removed) when it cannot.
-struct TableFile {
-    std::FILE* file = nullptr;
-    std::string temporary;  // its name, for finishTable
-};
-bool beginTable(const std::string& path, const std::vector<std::string>& header, TableFile* table,
-                std::string* error);
-bool finishTable(TableFile* table, const std::string& path, std::string* error);
-// Whether beginTable could write `path` now (its temporary made and removed again), false with
-// the same *error where it could not: a refit runs for minutes to hours, and a folder it cannot
-// write to is said before it starts, not after.
-bool tableWritable(const std::string& path, std::string* error);
-
-// Writes `costs` as the compiled-in table: `header` lines as comments, then the numbers. Writes
-// a temporary file beside `path` and renames it. False with a reason when it cannot.
-bool writeCosts(const std::string& path, const std::vector<std::string>& header, const Costs& costs,
-                std::string* error);
+// The tables' text. The refit writes it (tools/fingering_fit.cpp, by the output rule every
+// writer of the project follows); the core only makes it, so it touches no file.
+// `header` as the comment lines that open every table file.
+std::string tableHeader(const std::vector<std::string>& header);
+// `costs` as the compiled-in table (data/fingering/fitted_costs.inc): `header` lines as
+// comments, then the numbers.
+std::string costsText(const std::vector<std::string>& header, const Costs& costs);
 
 }  // namespace fitted

@@ -110,32 +110,30 @@ SecondOrder fitSecondOrder(const SecondCounts& counts, double smoothing, float w
     return table;
 }
 
-bool writeSecondOrder(const std::string& path, const std::vector<std::string>& header,
-                      const SecondOrder& table, std::string* error) {
-    TableFile file;
-    if (!beginTable(path, header, &file, error)) {
-        return false;
-    }
-    std::FILE* f = file.file;
+std::string secondOrderText(const std::vector<std::string>& header, const SecondOrder& table) {
+    std::string text = tableHeader(header);
+    char line[160];
     if (table.weight <= 0.0f) {
         // Left out: its numbers would only take room. The smoothing stays for the next refit.
-        std::fprintf(
-            f, "// weight, smoothing; the costs are left out with the table\n%.3f, %.2f,\n{},\n",
-            0.0, static_cast<double>(table.smoothing));
-    } else {
-        std::fprintf(
-            f,
-            "// weight, smoothing, then cost[hand][finger two back][finger one back][interval "
-            "before -4..4][interval now %+d..%+d][colours][finger]\n%.3f, %.2f,\n{\n",
-            -kSecondInterval, kSecondInterval, static_cast<double>(table.weight),
-            static_cast<double>(table.smoothing));
-        for (int i = 0; i < kSecondSize; ++i) {
-            std::fprintf(f, "%.2f,%s", static_cast<double>(table.cost[i]),
-                         (i + 1) % (kFingers * kColourPairs) == 0 ? "\n" : "");
-        }
-        std::fprintf(f, "},\n");
+        std::snprintf(line, sizeof line,
+                      "// weight, smoothing; the costs are left out with the table\n%.3f, %.2f,\n"
+                      "{},\n",
+                      0.0, static_cast<double>(table.smoothing));
+        return text + line;
     }
-    return finishTable(&file, path, error);
+    std::snprintf(
+        line, sizeof line,
+        "// weight, smoothing, then cost[hand][finger two back][finger one back][interval "
+        "before -4..4][interval now %+d..%+d][colours][finger]\n%.3f, %.2f,\n{\n",
+        -kSecondInterval, kSecondInterval, static_cast<double>(table.weight),
+        static_cast<double>(table.smoothing));
+    text += line;
+    for (int i = 0; i < kSecondSize; ++i) {
+        std::snprintf(line, sizeof line, "%.2f,%s", static_cast<double>(table.cost[i]),
+                      (i + 1) % (kFingers * kColourPairs) == 0 ? "\n" : "");
+        text += line;
+    }
+    return text + "},\n";
 }
 
 }  // namespace fitted

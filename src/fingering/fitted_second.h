@@ -84,9 +84,8 @@ const SecondOrder& secondOrderInUse();
 // and the colours; then the interval coarsely), down to the uniform one.
 SecondOrder fitSecondOrder(const SecondCounts& counts, double smoothing, float weight);
 
-// Writes `table` as the compiled-in one, `header` lines as comments, through a temporary file
-// beside `path` renamed onto it. False with a reason when it cannot.
-bool writeSecondOrder(const std::string& path, const std::vector<std::string>& header,
-                      const SecondOrder& table, std::string* error);
+// `table` as the compiled-in one (data/fingering/fitted_second.inc): `header` lines as comments,
+// then the numbers; the refit writes it beside the first-order table.
+std::string secondOrderText(const std::vector<std::string>& header, const SecondOrder& table);
 
 }  // namespace fitted
