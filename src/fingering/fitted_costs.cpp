@@ -1,14 +1,8 @@
 #include "fingering/fitted_costs.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <functional>
 #include <unordered_map>
 
