@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -243,19 +244,36 @@ struct ReachWindow {
         }
         return found;
     }
-    // Whether at every onset among `which` the keys they sound lie within kReach.
+    // Whether at every onset among `which` the keys they sound lie within kReach: a sweep over
+    // their onsets and ends, so a measure of thousands of notes costs no more than its sort.
     bool reachable(const std::vector<size_t>& which) const {
-        for (size_t at : which) {
-            const int64_t t = notes[at].onset;
-            int32_t low = kKeys;
-            int32_t high = -1;
-            for (size_t k : which) {
-                if (notes[k].onset <= t && t < notes[k].end) {
-                    low = std::min(low, notes[k].key);
-                    high = std::max(high, notes[k].key);
-                }
+        std::vector<std::pair<int64_t, int32_t>> starts;  // (tick, key)
+        std::vector<std::pair<int64_t, int32_t>> ends;
+        for (size_t k : which) {
+            starts.push_back({notes[k].onset, notes[k].key});
+            ends.push_back({notes[k].end, notes[k].key});
+        }
+        std::sort(starts.begin(), starts.end());
+        std::sort(ends.begin(), ends.end());
+        std::array<int32_t, kKeys> sounding{};  // notes sounding on each key
+        size_t e = 0;
+        for (size_t s = 0; s < starts.size();) {
+            const int64_t t = starts[s].first;
+            for (; e < ends.size() && ends[e].first <= t; ++e) {
+                --sounding[static_cast<size_t>(ends[e].second)];
             }
-            if (high - low > kReach) {
+            for (; s < starts.size() && starts[s].first == t; ++s) {
+                ++sounding[static_cast<size_t>(starts[s].second)];
+            }
+            int32_t low = 0;
+            int32_t high = kKeys - 1;
+            while (low < kKeys && sounding[static_cast<size_t>(low)] <= 0) {
+                ++low;
+            }
+            while (high > low && sounding[static_cast<size_t>(high)] <= 0) {
+                --high;
+            }
+            if (low < kKeys && high - low > kReach) {
                 return false;
             }
         }
@@ -263,8 +281,8 @@ struct ReachWindow {
     }
 };
 
-// Moves `voices` (notes of one staff, all in one hand) to the other hand under the four
-// conditions; true when it did.
+// Moves `voices` (notes of one staff, all in one hand, their indices rising) to the other hand
+// under the four conditions; true when it did.
 bool moveIfOutOfReach(const ReachWindow& window, std::vector<Note>* notes,
                       const std::vector<size_t>& voices) {
     const int hand = (*notes)[voices.front()].hand;
@@ -280,7 +298,7 @@ bool moveIfOutOfReach(const ReachWindow& window, std::vector<Note>* notes,
     }
     std::vector<size_t> mine, kept, theirs = voices;
     for (size_t k : window.around(start, end)) {
-        const bool moving = std::find(voices.begin(), voices.end(), k) != voices.end();
+        const bool moving = std::binary_search(voices.begin(), voices.end(), k);
         if ((*notes)[k].hand == hand) {
             mine.push_back(k);
             if (!moving) {
