@@ -341,15 +341,22 @@ void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Chang
             best = {count, voiceStaff.second};
         }
     }
-    std::map<int, std::pair<size_t, std::string>> own;  // staff: (notes, voice)
+    // A staff no voice is mostly written in (one voice name for both staves, as some programs
+    // write) takes the voice with most notes there, so its notes are never all "other".
+    std::map<int, std::pair<size_t, std::string>> homed;  // staff: (notes, voice)
+    std::map<int, std::pair<size_t, std::string>> any;
     for (const auto& [voiceStaff, count] : perVoice) {
-        auto& best = own[voiceStaff.second];
-        if (home[voiceStaff.first].second == voiceStaff.second && count > best.first) {
+        auto& best = home[voiceStaff.first].second == voiceStaff.second ? homed[voiceStaff.second]
+                                                                        : any[voiceStaff.second];
+        if (count > best.first) {
             best = {count, voiceStaff.first};
         }
     }
     std::map<int, std::string> ownVoice;
-    for (const auto& [staff, best] : own) {
+    for (const auto& [staff, best] : any) {
+        ownVoice[staff] = best.second;
+    }
+    for (const auto& [staff, best] : homed) {
         ownVoice[staff] = best.second;
     }
     // The other voices' notes, by measure and staff.
