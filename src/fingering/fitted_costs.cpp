@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <unordered_map>
@@ -105,22 +106,37 @@ void smooth(const std::vector<double>& counts, int contexts, int width,
 }
 
 // printf into the text being made.
-template <typename... Values>
-void appendf(std::string* text, const char* format, Values... values) {
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void appendf(std::string* text, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
     char line[256];
-    const int n = std::snprintf(line, sizeof line, format, values...);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
     if (n >= 0 && static_cast<size_t>(n) < sizeof line) {
         text->append(line, static_cast<size_t>(n));
-        return;
+    } else if (n >= 0) {
+        std::string longer(static_cast<size_t>(n) + 1, '\0');
+        std::vsnprintf(longer.data(), longer.size(), format, again);
+        text->append(longer.data(), static_cast<size_t>(n));
     }
-    std::string longer(static_cast<size_t>(std::max(n, 0)) + 1, '\0');
-    std::snprintf(longer.data(), longer.size(), format, values...);
-    text->append(longer.data(), longer.size() - 1);
+    va_end(again);
 }
 
-void appendRow(std::string* text, const float* values, int count, const char* format = "%.2f,%s") {
+// A row of numbers: cells to two decimals, or weights and rules to four significant digits.
+void appendRow(std::string* text, const float* values, int count, bool fourDigits = false) {
     for (int i = 0; i < count; ++i) {
-        appendf(text, format, static_cast<double>(values[i]), i + 1 == count ? "\n" : " ");
+        const double value = static_cast<double>(values[i]);
+        const char* end = i + 1 == count ? "\n" : " ";
+        if (fourDigits) {
+            appendf(text, "%.4g,%s", value, end);
+        } else {
+            appendf(text, "%.2f,%s", value, end);
+        }
     }
 }
 
@@ -292,7 +308,7 @@ std::string costsText(const std::vector<std::string>& header, const Costs& costs
         "pull, sequence\n{");
     // The weights and rules keep four digits, as the search chose them (a learning step of 0.005,
     // a rule of 3.375): the figures in the header were measured with them.
-    appendRow(f, costs.weight.data(), kWeightCount, "%.4g,%s");
+    appendRow(f, costs.weight.data(), kWeightCount, true);
     appendf(f,
             "},\n// transition[hand][interval %+d..%+d][colours][gap][finger before]"
             "[finger]\n{\n",
@@ -325,7 +341,7 @@ std::string costsText(const std::vector<std::string>& header, const Costs& costs
         "with another finger, stretch, strain, chord spans, book chords, leap travel, index and "
         "middle finger black away from chromatic steps, hand's place moving over a crossing right, "
         "left\n{");
-    appendRow(f, costs.rule.data(), kRuleCount, "%.4g,%s");
+    appendRow(f, costs.rule.data(), kRuleCount, true);
     appendf(f, "},\n");
     return text;
 }
