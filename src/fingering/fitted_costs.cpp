@@ -105,28 +105,6 @@ void smooth(const std::vector<double>& counts, int contexts, int width,
     }
 }
 
-// printf into the text being made.
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void appendf(std::string* text, const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    char line[256];
-    const int n = std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n >= 0 && static_cast<size_t>(n) < sizeof line) {
-        text->append(line, static_cast<size_t>(n));
-    } else if (n >= 0) {
-        std::string longer(static_cast<size_t>(n) + 1, '\0');
-        std::vsnprintf(longer.data(), longer.size(), format, again);
-        text->append(longer.data(), static_cast<size_t>(n));
-    }
-    va_end(again);
-}
-
 // A row of numbers: cells to two decimals, or weights and rules to four significant digits.
 void appendRow(std::string* text, const float* values, int count, bool fourDigits = false) {
     for (int i = 0; i < count; ++i) {
@@ -288,6 +266,24 @@ Costs fitCosts(const Counts& counts, double smoothing,
            levelsOf(place, {{0b0011, 0b0011}, {0b0011, 0}, {0b0111, 0}, {0b1111, 0}}), smoothing,
            poolingOf(place, 3), &costs.place);
     return costs;
+}
+
+void appendf(std::string* text, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    char line[256];
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof line) {
+        text->append(line, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        std::string longer(static_cast<size_t>(n) + 1, '\0');
+        std::vsnprintf(longer.data(), longer.size(), format, again);
+        text->append(longer.data(), static_cast<size_t>(n));
+    }
+    va_end(again);
 }
 
 std::string tableHeader(const std::vector<std::string>& header) {

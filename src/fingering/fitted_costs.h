@@ -221,6 +221,11 @@ Costs fitCosts(const Counts& counts, double smoothing,
 
 // The tables' text. The refit writes it (tools/fingering_fit.cpp, by the output rule every
 // writer of the project follows); the core only makes it, so it touches no file.
+// printf onto the end of `text`, whatever the length.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void appendf(std::string* text, const char* format, ...);
 // `header` as the comment lines that open every table file.
 std::string tableHeader(const std::vector<std::string>& header);
 // `costs` as the compiled-in table (data/fingering/fitted_costs.inc): `header` lines as

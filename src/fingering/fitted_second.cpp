@@ -112,26 +112,21 @@ SecondOrder fitSecondOrder(const SecondCounts& counts, double smoothing, float w
 
 std::string secondOrderText(const std::vector<std::string>& header, const SecondOrder& table) {
     std::string text = tableHeader(header);
-    char line[160];
     if (table.weight <= 0.0f) {
         // Left out: its numbers would only take room. The smoothing stays for the next refit.
-        std::snprintf(line, sizeof line,
-                      "// weight, smoothing; the costs are left out with the table\n%.3f, %.2f,\n"
-                      "{},\n",
-                      0.0, static_cast<double>(table.smoothing));
-        return text + line;
+        appendf(&text,
+                "// weight, smoothing; the costs are left out with the table\n%.3f, %.2f,\n{},\n",
+                0.0, static_cast<double>(table.smoothing));
+        return text;
     }
-    std::snprintf(
-        line, sizeof line,
-        "// weight, smoothing, then cost[hand][finger two back][finger one back][interval "
-        "before -4..4][interval now %+d..%+d][colours][finger]\n%.3f, %.2f,\n{\n",
-        -kSecondInterval, kSecondInterval, static_cast<double>(table.weight),
-        static_cast<double>(table.smoothing));
-    text += line;
+    appendf(&text,
+            "// weight, smoothing, then cost[hand][finger two back][finger one back][interval "
+            "before -4..4][interval now %+d..%+d][colours][finger]\n%.3f, %.2f,\n{\n",
+            -kSecondInterval, kSecondInterval, static_cast<double>(table.weight),
+            static_cast<double>(table.smoothing));
     for (int i = 0; i < kSecondSize; ++i) {
-        std::snprintf(line, sizeof line, "%.2f,%s", static_cast<double>(table.cost[i]),
-                      (i + 1) % (kFingers * kColourPairs) == 0 ? "\n" : "");
-        text += line;
+        appendf(&text, "%.2f,%s", static_cast<double>(table.cost[i]),
+                (i + 1) % (kFingers * kColourPairs) == 0 ? "\n" : "");
     }
     return text + "},\n";
 }

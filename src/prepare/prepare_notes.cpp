@@ -18,10 +18,14 @@
 
 namespace preparation {
 
-const std::string& measureAt(const Measures& measures, int64_t tick) {
+size_t measureIndexAt(const Measures& measures, int64_t tick) {
     const std::vector<int64_t>& starts = measures.starts;
     auto at = std::upper_bound(starts.begin(), starts.end() - 1, tick);
-    return measures.numbers[std::max<ptrdiff_t>(0, at - starts.begin() - 1)];
+    return static_cast<size_t>(std::max<ptrdiff_t>(0, at - starts.begin() - 1));
+}
+
+const std::string& measureAt(const Measures& measures, int64_t tick) {
+    return measures.numbers[measureIndexAt(measures, tick)];
 }
 
 // ---- measures -------------------------------------------------------------------------------
@@ -225,6 +229,10 @@ namespace {
 
 constexpr int32_t kReach = 15;  // semitones: the widest a hand holds, thumb to little finger
 
+std::string voiceOf(const Note& n) {
+    return n.voice ? *n.voice : std::string();
+}
+
 struct ReachWindow {
     const std::vector<Note>& notes;
     std::vector<size_t> byOnset;  // every note, in onset order
@@ -331,7 +339,7 @@ void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Chang
     std::map<std::pair<std::string, int>, size_t> perVoice;  // (voice, staff): notes
     for (const Note& n : *notes) {
         if (n.byStaff) {
-            ++perVoice[{n.voice ? *n.voice : std::string(), n.staff}];
+            ++perVoice[{voiceOf(n), n.staff}];
         }
     }
     std::map<std::string, std::pair<size_t, int>> home;  // voice: (notes, staff) where most are
@@ -360,18 +368,17 @@ void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Chang
         ownVoice[staff] = best.second;
     }
     // The other voices' notes, by measure and staff.
-    const std::vector<int64_t>& starts = measures.starts;
+    if (measures.numbers.empty()) {
+        return;
+    }
     std::map<std::pair<size_t, int>, std::vector<size_t>> others;
     for (size_t k = 0; k < notes->size(); ++k) {
         const Note& n = (*notes)[k];
-        if (n.byStaff && (n.voice ? *n.voice : std::string()) != ownVoice[n.staff]) {
-            const auto at = std::upper_bound(starts.begin(), starts.end() - 1, n.onset);
-            const size_t measure =
-                static_cast<size_t>(std::max<ptrdiff_t>(0, at - starts.begin() - 1));
-            others[{measure, n.staff}].push_back(k);
+        if (n.byStaff && voiceOf(n) != ownVoice[n.staff]) {
+            others[{measureIndexAt(measures, n.onset), n.staff}].push_back(k);
         }
     }
-    if (others.empty() || measures.numbers.empty()) {
+    if (others.empty()) {
         return;
     }
     ReachWindow window{*notes, std::vector<size_t>(notes->size()), {}, 0};
@@ -387,7 +394,7 @@ void reachAcrossStaves(std::vector<Note>* notes, const Measures& measures, Chang
         std::vector<std::vector<size_t>> candidates = {group};
         std::map<std::string, std::vector<size_t>> byVoice;
         for (size_t k : group) {
-            byVoice[(*notes)[k].voice ? *(*notes)[k].voice : std::string()].push_back(k);
+            byVoice[voiceOf((*notes)[k])].push_back(k);
         }
         if (byVoice.size() > 1) {
             for (const auto& [voice, members] : byVoice) {

@@ -222,7 +222,8 @@ struct Measures {
     std::vector<std::string> numbers;
 };
 
-// The number of the measure `tick` falls in.
+// The index and the number of the measure `tick` falls in.
+size_t measureIndexAt(const Measures& measures, int64_t tick);
 const std::string& measureAt(const Measures& measures, int64_t tick);
 
 // ---- the stages -----------------------------------------------------------------------------
