@@ -52,7 +52,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -79,23 +78,6 @@
 #include "score/score_model.h"
 
 namespace {
-
-// Whether `temporary` (an output's temporary, beside it) can be made now; it is made and removed
-// again. A refit runs for minutes to hours, and a folder it cannot write to is said before the
-// search, not after. A file already there under that name is left alone.
-bool canCreate(const std::string& temporary, std::string* error) {
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (errno == EEXIST) {
-            return true;
-        }
-        *error = systemReason(errno);
-        return false;
-    }
-    close(fd);
-    unlink(temporary.c_str());
-    return true;
-}
 
 // Whether the checks against the method books say what they find off (--explain).
 bool explain = false;
@@ -634,7 +616,7 @@ int main(int argc, char** argv) {
             break;  // a report writes nothing
         }
         std::string error;
-        if (!checkOutput(*name, inputs, target, &error) || !canCreate(target->temporary, &error)) {
+        if (!checkOutput(*name, inputs, target, &error) || !canWriteOutput(*target, &error)) {
             std::fprintf(stderr, "cannot write %s: %s\n", name->c_str(), error.c_str());
             return 1;
         }

@@ -195,6 +195,25 @@ bool checkNotScoreName(const std::string& output, const std::string& option,
     return true;
 }
 
+bool canWriteOutput(const OutputTarget& target, std::string* error) {
+    int fd = -1;
+    if (exportCallFails()) {
+        errno = EACCES;
+    } else {
+        fd = open(target.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            return true;
+        }
+        *error = systemReason(errno);
+        return false;
+    }
+    close(fd);
+    discardOutput(target.temporary.c_str());
+    return true;
+}
+
 bool writeOutput(const OutputTarget& target, const std::string& bytes, std::string* error) {
     RemoveOnSignal guard(target.temporary);
     int fd = -1;

@@ -41,6 +41,11 @@ bool checkNotScoreName(const std::string& output, const std::string& option,
                        const std::string& writes, std::string* error,
                        const std::vector<std::string>& own = {});
 
+// Whether step 2 could begin now: the temporary is made and removed again (one already there
+// under its name is left alone). For writers that work long before they write, so that a folder
+// they cannot write to is said before the work, not after it. false with a one-line reason.
+bool canWriteOutput(const OutputTarget& target, std::string* error);
+
 // Steps 2 and 3 for `bytes` held in memory: written to target.temporary and published. SIGINT
 // and SIGTERM while writing remove the temporary before the process ends. false with a
 // one-line reason; nothing is then left behind.

@@ -1,7 +1,8 @@
 // The output rule's writer for a file held in memory (writeOutput), as the refit writes its tables
 // with it after hours of search: a file of the user's beside the output is never touched, the
 // file replaced keeps its mode, a new one gets the umask's, a link is written through, nothing is
-// left behind, and a folder that is not there is refused with a reason.
+// left behind, and a folder that is not there is refused with a reason, also by the probe a
+// writer makes before it starts its work (canWriteOutput).
 
 #include "export/output_file.h"
 
@@ -86,10 +87,26 @@ TEST(OutputFile, WritingLeavesTheUsersFilesAloneKeepsTheModeAndFollowsLinks) {
     EXPECT_EQ(readAll(target), "through the link\n");
     EXPECT_EQ(modeOf(target), 0600u);
 
-    // A folder that is not there: refused with a reason, and nothing made.
+    // The probe before the work: the folder is writable, nothing is left behind, and a file of
+    // the user's under the temporary's very name stays as it was.
+    OutputTarget probed;
+    ASSERT_TRUE(checkOutput(costs.string(), {}, &probed, &error)) << error;
+    EXPECT_TRUE(canWriteOutput(probed, &error)) << error;
+    EXPECT_EQ(namesIn(dir), after) << "the probe left its temporary behind";
+    std::ofstream(probed.temporary) << "mine too\n";
+    EXPECT_TRUE(canWriteOutput(probed, &error)) << error;
+    EXPECT_EQ(readAll(probed.temporary), "mine too\n");
+    fs::remove(probed.temporary);
+
+    // A folder that is not there: refused with a reason, and nothing made, by the probe too.
     const fs::path nowhere = dir / "no-such-folder" / "fitted_costs.inc";
     error.clear();
     EXPECT_FALSE(write(nowhere, "text\n", &error));
+    EXPECT_FALSE(error.empty());
+    OutputTarget missing;
+    ASSERT_TRUE(checkOutput(nowhere.string(), {}, &missing, &error)) << error;
+    error.clear();
+    EXPECT_FALSE(canWriteOutput(missing, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
     fs::remove_all(dir);
