@@ -195,13 +195,21 @@ bool checkNotScoreName(const std::string& output, const std::string& option,
     return true;
 }
 
-bool canWriteOutput(const OutputTarget& target, std::string* error) {
-    int fd = -1;
+namespace {
+
+// Opens an output's temporary for writing, or fails as the fault hook says (-1, errno set).
+int openTemporary(const std::string& temporary, int flags, mode_t mode) {
     if (exportCallFails()) {
         errno = EACCES;
-    } else {
-        fd = open(target.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        return -1;
     }
+    return open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, mode);
+}
+
+}  // namespace
+
+bool canWriteOutput(const OutputTarget& target, std::string* error) {
+    const int fd = openTemporary(target.temporary, O_EXCL, 0600);
     if (fd < 0) {
         if (errno == EEXIST) {
             return true;
@@ -216,12 +224,7 @@ bool canWriteOutput(const OutputTarget& target, std::string* error) {
 
 bool writeOutput(const OutputTarget& target, const std::string& bytes, std::string* error) {
     RemoveOnSignal guard(target.temporary);
-    int fd = -1;
-    if (exportCallFails()) {
-        errno = EACCES;
-    } else {
-        fd = open(target.temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
+    const int fd = openTemporary(target.temporary, O_TRUNC, 0666);
     if (fd < 0) {
         *error = systemReason(errno);
         return false;
