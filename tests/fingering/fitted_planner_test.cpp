@@ -19,6 +19,7 @@
 #include "fingering/fitted_costs.h"
 #include "fingering/optimal_planner.h"
 #include "score/score_model.h"
+#include "support/training_pieces.h"
 
 namespace {
 
@@ -193,19 +194,10 @@ TEST_F(FittedPlanner, WorkIsLinearInTheNumberOfNotes) {
     size_t handSetOnce = 0, fittedOnce = 0;
     for (int times : {1, 2, 4, 8}) {
         SCOPED_TRACE(times);
-        std::vector<NoteEvent> r, l;
-        for (int i = 0; i < times; ++i) {
-            r.insert(r.end(), right.begin(), right.end());
-            l.insert(l.end(), left.begin(), left.end());
-        }
-        rightNotes = r;
-        leftNotes = l;
-        resetPerformance();
+        test_support::layRepeated(right, left, times);
         planHandsOptimal({}, OptimalCosts::HandSet);
         const size_t handSet = optimalPlanSteps();
-        rightNotes = r;
-        leftNotes = l;
-        resetPerformance();
+        test_support::layRepeated(right, left, times);
         planHandsOptimal({});
         const size_t fitted = optimalPlanSteps();
         if (times == 1) {

@@ -23,6 +23,7 @@
 #include "fingering/optimal_planner.h"
 #include "geometry/key_layout.h"
 #include "score/score_model.h"
+#include "support/training_pieces.h"
 
 namespace {
 
@@ -211,19 +212,10 @@ TEST_F(FittedSecond, WorkStaysLinearWithTheSecondOrder) {
     size_t once = 0;
     for (int times : {1, 2, 4, 8}) {
         SCOPED_TRACE(times);
-        std::vector<NoteEvent> r, l;
-        for (int i = 0; i < times; ++i) {
-            r.insert(r.end(), right.begin(), right.end());
-            l.insert(l.end(), left.begin(), left.end());
-        }
-        rightNotes = r;
-        leftNotes = l;
-        resetPerformance();
+        test_support::layRepeated(right, left, times);
         planHandsOptimal({}, OptimalCosts::HandSet);
         const size_t handSet = optimalPlanSteps();
-        rightNotes = r;
-        leftNotes = l;
-        resetPerformance();
+        test_support::layRepeated(right, left, times);
         fitted::useSecondOrder(table.get());
         planHandsOptimal({});
         const size_t moves = optimalPlanSteps();

@@ -13,6 +13,7 @@
 #include "fingering/fitted_costs.h"
 #include "fingering/fitted_learning.h"
 #include "fingering/optimal_planner.h"
+#include "score/score_model.h"
 
 namespace test_support {
 
@@ -55,6 +56,21 @@ inline std::vector<PlacedNote> planEveryNote(const CorpusPiece& piece, const fit
     }
     EXPECT_EQ(fitted::plannedFingers(notes).size(), placed) << piece.name;
     return notes;
+}
+
+// Lays `right` and `left` each `times` over, one copy after the other, into the hands' grids and
+// resets the performance: the same music made longer, for the checks that the planner's work
+// grows with the length of the music and no faster. Planning rewrites the grids, so every
+// planning of a length lays them anew.
+inline void layRepeated(const std::vector<NoteEvent>& right, const std::vector<NoteEvent>& left,
+                        int times) {
+    rightNotes.clear();
+    leftNotes.clear();
+    for (int i = 0; i < times; ++i) {
+        rightNotes.insert(rightNotes.end(), right.begin(), right.end());
+        leftNotes.insert(leftNotes.end(), left.begin(), left.end());
+    }
+    resetPerformance();
 }
 
 }  // namespace test_support
