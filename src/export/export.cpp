@@ -422,6 +422,12 @@ int exportVideo(const std::string& document, const ExportRequest& request) {
         settings.preset = kLookPreset;
         settings.threads = kLookEncoderThreads;
     }
+    if (!claimTemporary(settings.path, &error)) {
+        // Whatever is in the way under the temporary's name is not ours to remove.
+        closeHeadless();
+        sayFailure(failed, path, "cannot create the file: " + error);
+        return 1;
+    }
     VideoEncoder* encoder = openEncoder(settings, &error);
     if (encoder == nullptr) {
         discardOutput(settings.path.c_str());

@@ -21,6 +21,10 @@ int exportMidiFile(const Piece& piece, const std::string& inputPath,
         sayFailure(outputPath, error + "; nothing was written");
         return 1;
     }
+    if (!claimTemporary(target.temporary, &error)) {
+        sayFailure(outputPath, error + "; nothing was written");
+        return 1;
+    }
     if (!writeMidi(piece, target.temporary, &error)) {
         discardOutput(target.temporary.c_str());
         sayFailure(outputPath, error + "; nothing was written");

@@ -1,7 +1,7 @@
 // The output rule (see output_file.h). Sections:
 //   1. Names: folders, extensions, temporaries
 //   2. checkOutput: links followed, the output compared with the inputs
-//   3. Writing: writeOutput, publishOutput, discardOutput
+//   3. Writing: createTemporary, claimTemporary, writeOutput, publishOutput, discardOutput
 
 #include "export/output_file.h"
 
@@ -195,38 +195,42 @@ bool checkNotScoreName(const std::string& output, const std::string& option,
     return true;
 }
 
-namespace {
-
-// Opens an output's temporary for writing, or fails as the fault hook says (-1, errno set).
-int openTemporary(const std::string& temporary, int flags, mode_t mode) {
+int createTemporary(const std::string& temporary, std::string* error) {
+    int fd = -1;
     if (exportCallFails()) {
         errno = EACCES;
-        return -1;
+    } else {
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
-    return open(temporary.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, mode);
+    if (fd < 0) {
+        *error = errno == EEXIST ? "something is already there under its temporary name " +
+                                       temporary + ", left as it is"
+                                 : systemReason(errno);
+    }
+    return fd;
 }
 
-}  // namespace
-
-bool canWriteOutput(const OutputTarget& target, std::string* error) {
-    const int fd = openTemporary(target.temporary, O_EXCL, 0600);
+bool claimTemporary(const std::string& temporary, std::string* error) {
+    const int fd = createTemporary(temporary, error);
     if (fd < 0) {
-        if (errno == EEXIST) {
-            return true;
-        }
-        *error = systemReason(errno);
         return false;
     }
     close(fd);
+    return true;
+}
+
+bool canWriteOutput(const OutputTarget& target, std::string* error) {
+    if (!claimTemporary(target.temporary, error)) {
+        return false;
+    }
     discardOutput(target.temporary.c_str());
     return true;
 }
 
 bool writeOutput(const OutputTarget& target, const std::string& bytes, std::string* error) {
     RemoveOnSignal guard(target.temporary);
-    const int fd = openTemporary(target.temporary, O_TRUNC, 0666);
+    const int fd = createTemporary(target.temporary, error);
     if (fd < 0) {
-        *error = systemReason(errno);
         return false;
     }
     bool ok = writeAll(fd, bytes);

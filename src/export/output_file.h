@@ -12,7 +12,8 @@
 //      reported by the writer's own first write). A symbolic link is followed to the file it names,
 //      which is what gets written: the link itself is kept.
 //   2. The new file is written to a temporary beside that file (same folder, so the final
-//      rename stays on one file system and is atomic).
+//      rename stays on one file system and is atomic), made new by createTemporary: nothing
+//      already there under that name is ever written.
 //   3. publishOutput renames the complete temporary over the file; on any failure or interrupt
 //      discardOutput removes the temporary instead, so an existing file is only ever replaced
 //      by a complete new one and nothing half-written is left behind.
@@ -41,9 +42,20 @@ bool checkNotScoreName(const std::string& output, const std::string& option,
                        const std::string& writes, std::string* error,
                        const std::vector<std::string>& own = {});
 
-// Whether step 2 could begin now: the temporary is made and removed again (one already there
-// under its name is left alone). For writers that work long before they write, so that a folder
-// they cannot write to is said before the work, not after it. false with a one-line reason.
+// Step 2's first act, for every writer: the temporary made new and empty, open for writing (a
+// descriptor; -1 with a one-line reason). Whatever already stands under its name (a file, or a
+// symbolic link planted in a shared folder to make the writer truncate another file) is never
+// opened, only reported.
+int createTemporary(const std::string& temporary, std::string* error);
+
+// For writers that hand the temporary to a library that opens it by name (videos, pictures,
+// MIDI files): the temporary made as createTemporary makes it and closed again, so that the
+// library writes into the new file this process owns. false with a one-line reason.
+bool claimTemporary(const std::string& temporary, std::string* error);
+
+// Whether step 2 could begin now: the temporary is made and removed again. For writers that
+// work long before they write, so that a folder they cannot write to, or a name in the way, is
+// said before the work, not after it. false with a one-line reason.
 bool canWriteOutput(const OutputTarget& target, std::string* error);
 
 // Steps 2 and 3 for `bytes` held in memory: written to target.temporary and published. SIGINT

@@ -1,6 +1,7 @@
 #include "export/png_file.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -77,14 +78,15 @@ bool writePng(const std::string& path, int width, int height, const std::vector<
         return false;
     }
     const std::string temporary = temporaryPathFor(path);
-    std::FILE* file = nullptr;
-    if (exportCallFails()) {
-        errno = EACCES;
-    } else {
-        file = std::fopen(temporary.c_str(), "wb");
+    const int fd = createTemporary(temporary, error);
+    if (fd < 0) {
+        return false;
     }
+    std::FILE* file = fdopen(fd, "wb");
     if (file == nullptr) {
         *error = systemReason(errno);
+        close(fd);
+        discardOutput(temporary.c_str());
         return false;
     }
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);

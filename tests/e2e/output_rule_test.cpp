@@ -237,6 +237,65 @@ TEST(OutputRule, EveryWriterFailsCleanlyOnAnUnwritableFolderAndAFullDisk) {
     }
 }
 
+// Something already under the name of a writer's temporary (the output's hidden name with the
+// writer's process id): a file of the user's, or a symbolic link planted in a shared folder to
+// make the writer truncate another file. Every writer, the MIDI export and the refit's probe
+// before its search among them, refuses in one line, status 1, and writes through neither: the
+// planted file and the file the link names are as they were, and no output is made.
+TEST(OutputRule, EveryWriterLeavesWhatStandsUnderItsTemporaryName) {
+    std::vector<Writer> all = writers();
+    all.push_back({"--export-midi",
+                   [](const std::string& in, const std::string& out) {
+                       return std::vector<std::string>{"--export-midi", out, in};
+                   },
+                   ".mid"});
+    all.push_back(
+        {"quorvel-fingering-fit --out",
+         [](const std::string&, const std::string& out) {
+             return std::vector<std::string>{"--out", out, "--keep-weights", "--rule-rounds", "0"};
+         },
+         ".inc", QUORVEL_BIN_DIR "/quorvel-fingering-fit"});
+    for (const Writer& writer : all) {
+        for (const bool planted : {true, false}) {
+            const std::string what = std::string(writer.name) +
+                                     (planted ? ", a link planted" : ", a file of the user's");
+            Folder folder;
+            const std::string input = folder.path("song.musicxml");
+            copyFile(kData + "real/pickup.musicxml", input);
+            const std::string kept = folder.path("kept.txt");
+            copyFile(kData + "real/pickup.mxl", kept);
+            const std::string keptBytes = slurpFile(kept);
+            const std::string name = std::string("out") + writer.extension;
+            // In the writer's own process, before it starts: its temporary's name is known there.
+            const auto plant = [&] {
+                const std::string temporary =
+                    folder.path("." + name + "." + std::to_string(getpid()) + ".part");
+                if (planted ? symlink(kept.c_str(), temporary.c_str()) != 0
+                            : link(kept.c_str(), temporary.c_str()) != 0) {
+                    _exit(125);
+                }
+            };
+            const ProgramRun run =
+                runProgramWith(writer.program, writer.args(input, folder.path(name)), kGuard, "",
+                               false, QUORVEL_SOURCE_DIR, plant);
+            expectOneLineFailure(run, what);
+            EXPECT_NE(run.err.find("already there under its temporary name"), std::string::npos)
+                << what << ": " << run.err;
+            EXPECT_EQ(slurpFile(kept), keptBytes) << what;
+            const std::vector<std::string> names = folder.names();
+            ASSERT_EQ(names.size(), 3u) << what;  // the input, the kept file and what was planted
+            EXPECT_EQ(std::count(names.begin(), names.end(), name), 0) << what;
+            for (const std::string& entry : names) {
+                struct stat info {};
+                ASSERT_EQ(lstat(folder.path(entry).c_str(), &info), 0);
+                if (entry[0] == '.') {
+                    EXPECT_EQ(S_ISLNK(info.st_mode), planted) << what;
+                }
+            }
+        }
+    }
+}
+
 // Ctrl-C during an export of the bundled sonata: status 1, one line, no file, nothing left;
 // an existing file under the output's name is kept as it was.
 TEST(OutputRule, AnInterruptedExportLeavesTheOldFileAndNothingElse) {

@@ -88,14 +88,19 @@ TEST(OutputFile, WritingLeavesTheUsersFilesAloneKeepsTheModeAndFollowsLinks) {
     EXPECT_EQ(modeOf(target), 0600u);
 
     // The probe before the work: the folder is writable, nothing is left behind, and a file of
-    // the user's under the temporary's very name stays as it was.
+    // the user's under the temporary's very name stays as it was: the probe and the writer both
+    // refuse it, naming it, rather than write into it later.
     OutputTarget probed;
     ASSERT_TRUE(checkOutput(costs.string(), {}, &probed, &error)) << error;
     EXPECT_TRUE(canWriteOutput(probed, &error)) << error;
     EXPECT_EQ(namesIn(dir), after) << "the probe left its temporary behind";
     std::ofstream(probed.temporary) << "mine too\n";
-    EXPECT_TRUE(canWriteOutput(probed, &error)) << error;
+    error.clear();
+    EXPECT_FALSE(canWriteOutput(probed, &error));
+    EXPECT_NE(error.find(probed.temporary), std::string::npos) << error;
+    EXPECT_FALSE(writeOutput(probed, "new\n", &error));
     EXPECT_EQ(readAll(probed.temporary), "mine too\n");
+    EXPECT_EQ(readAll(costs), "// a header line\nnew\n") << "the output was replaced";
     fs::remove(probed.temporary);
 
     // A folder that is not there: refused with a reason, and nothing made, by the probe too.

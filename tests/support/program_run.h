@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,10 +36,12 @@ inline std::string slurpFile(const std::string& path) {
 
 // Runs `program` with `args`; it is killed once its standard output holds `until` (when not
 // empty) or after `limit` (a guard against a hang). With `dropRoot`, a run as root drops to the
-// unprivileged user first; with a `folder`, the program starts in it.
+// unprivileged user first; with a `folder`, the program starts in it. `inChild` runs in the
+// new process just before the program starts, under the process id the program will have.
 inline ProgramRun runProgramWith(const std::string& program, const std::vector<std::string>& args,
                                  std::chrono::seconds limit, const std::string& until = "",
-                                 bool dropRoot = false, const std::string& folder = "") {
+                                 bool dropRoot = false, const std::string& folder = "",
+                                 const std::function<void()>& inChild = {}) {
     char outPath[] = "/tmp/quorvel_run_out_XXXXXX";
     char errPath[] = "/tmp/quorvel_run_err_XXXXXX";
     const int outFd = mkstemp(outPath);
@@ -63,6 +66,9 @@ inline ProgramRun runProgramWith(const std::string& program, const std::vector<s
         }
         if (!folder.empty() && chdir(folder.c_str()) != 0) {
             _exit(126);
+        }
+        if (inChild) {
+            inChild();
         }
         execv(program.c_str(), argv.data());
         _exit(127);
