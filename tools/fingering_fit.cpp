@@ -44,8 +44,9 @@
 // share an edition and its editor's habits, all in one group): a stricter figure, nearer to what
 // a piece of another style will see, for every choice and report alike. Rebuild to compile the
 // new tables in. Both tables follow the project's output
-// rule: a symbolic link at either is written through to the file it names, and a folder, a device
-// or a place that cannot be written is refused in one line before the search begins, not after it.
+// rule: a symbolic link at either is written through to the file it names, and a folder, a device,
+// a place that cannot be written or a temporary's name already taken is refused in one line
+// before the search begins, not after it.
 
 #include <fcntl.h>
 #include <unistd.h>
